@@ -1,0 +1,1 @@
+// The package's main unit.
