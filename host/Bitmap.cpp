@@ -1,0 +1,160 @@
+#include "Bitmap.h"
+
+#include "ImageLimits.h"
+#include "PixelConversion.h"
+#include "SysUtils.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Palette entries of a Qt colour table, padded with black to the format's 2^bpp entries.
+std::vector<uint32_t> PaletteFromColorTable(const QList<QRgb>& Table, TPixelFormat Format) {
+    std::vector<uint32_t> palette(size_t(1) << BitsPerPixel(Format), 0xFF000000u);
+    for (size_t i = 0; i < palette.size() && i < size_t(Table.size()); ++i) palette[i] = Table[qsizetype(i)];
+    return palette;
+}
+
+QList<QRgb> ColorTableFromPalette(const std::vector<uint32_t>& Palette) {
+    return QList<QRgb>(Palette.begin(), Palette.end());
+}
+
+// Copies Image's rows (already in the target layout) into a new picture of Format.
+TDibImage DibFromRows(const QImage& Image, TPixelFormat Format) {
+    TDibImage dib;
+    dib.Width = Image.width();
+    dib.Height = Image.height();
+    dib.Format = Format;
+    dib.Bits.assign(dib.Stride() * size_t(dib.Height), 0);
+    const size_t rowBytes = std::min(dib.Stride(), size_t(Image.bytesPerLine()));
+    for (int y = 0; y < dib.Height; ++y) std::memcpy(dib.Row(y), Image.constScanLine(y), rowBytes);
+    return dib;
+}
+
+} // namespace
+
+void TBitmap::Changed() {
+    if (OnChange) OnChange();
+}
+
+void TBitmap::SetSize(int Width, int Height) {
+    if (Width == FDib.Width && Height == FDib.Height) return;
+    CheckBitmapSize(Width, Height, BitsPerPixel(FDib.Format) ? BitsPerPixel(FDib.Format) : 32, "bitmap");
+    TDibImage resized;
+    resized.Width = Width;
+    resized.Height = Height;
+    resized.Format = FDib.Format;
+    resized.Palette = FDib.Palette;
+    resized.HasAlpha = FDib.HasAlpha;
+    if (IsIndexed(resized.Format) && resized.Palette.empty())
+        resized.Palette = PaletteFromColorTable({}, resized.Format);
+    resized.Bits.assign(resized.Stride() * size_t(Height), 0);
+    const size_t keepBytes = std::min(resized.Stride(), FDib.Stride());
+    for (int y = 0; y < std::min(Height, FDib.Height); ++y) std::memcpy(resized.Row(y), FDib.Row(y), keepBytes);
+    FDib = std::move(resized);
+    Changed();
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat Format) {
+    if (Format == FDib.Format) return;
+    FDib = ConvertPixelFormat(FDib, Format);
+    Changed();
+}
+
+uint8_t* TBitmap::GetScanline(int Row) {
+    return const_cast<uint8_t*>(static_cast<const TBitmap*>(this)->GetScanline(Row));
+}
+
+const uint8_t* TBitmap::GetScanline(int Row) const {
+    if (Row < 0 || Row >= FDib.Height)
+        throw ERangeError("scan line " + std::to_string(Row) + " is outside the bitmap's rows 0.." +
+                          std::to_string(FDib.Height - 1));
+    return FDib.Row(Row);
+}
+
+void TBitmap::SetPalette(const std::vector<uint32_t>& Palette) {
+    if (!IsIndexed(FDib.Format)) throw EInvalidOperation("only a palette-indexed bitmap has a palette");
+    FDib.Palette = PaletteFromColorTable(ColorTableFromPalette(Palette), FDib.Format);
+    Changed();
+}
+
+void TBitmap::Assign(TDibImage Dib) {
+    if (Dib.Bits.size() < Dib.Stride() * size_t(std::max(Dib.Height, 0)))
+        throw EArgumentError("bitmap data is smaller than its size and format require");
+    if (IsIndexed(Dib.Format)) Dib.Palette = PaletteFromColorTable(ColorTableFromPalette(Dib.Palette), Dib.Format);
+    FDib = std::move(Dib);
+    Changed();
+}
+
+QImage TBitmap::ToQImage() const {
+    const TDibImage& d = FDib;
+    if (Empty()) return QImage();
+    const uchar* bits = d.Bits.data();
+    const qsizetype stride = qsizetype(d.Stride());
+    QImage image;
+    switch (d.Format) {
+    case pf1bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Mono); break;
+    case pf8bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Indexed8); break;
+    case pf15bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB555); break;
+    case pf16bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB16); break;
+    case pf24bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_BGR888); break;
+    case pfDevice:
+    case pf32bit:
+        image = QImage(bits, d.Width, d.Height, stride, d.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        break;
+    case pf4bit: {
+        // Qt has no 4-bit layout: unpack the nibbles into an 8-bit copy.
+        image = QImage(d.Width, d.Height, QImage::Format_Indexed8);
+        for (int y = 0; y < d.Height; ++y) {
+            const uint8_t* src = d.Row(y);
+            uchar* dst = image.scanLine(y);
+            for (int x = 0; x < d.Width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+        }
+        break;
+    }
+    default: return QImage();
+    }
+    if (IsIndexed(d.Format)) image.setColorTable(ColorTableFromPalette(d.Palette));
+    return image;
+}
+
+void TBitmap::FromQImage(const QImage& Image) {
+    if (Image.isNull()) {
+        Assign(TDibImage{});
+        return;
+    }
+    CheckBitmapSize(Image.width(), Image.height(), 32, "picture");
+    TDibImage dib;
+    switch (Image.format()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB: {
+        const QImage mono = Image.convertToFormat(QImage::Format_Mono);
+        dib = DibFromRows(mono, pf1bit);
+        dib.Palette = PaletteFromColorTable(mono.colorTable(), pf1bit);
+        break;
+    }
+    case QImage::Format_Indexed8:
+        dib = DibFromRows(Image, pf8bit);
+        dib.Palette = PaletteFromColorTable(Image.colorTable(), pf8bit);
+        break;
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16: {
+        const QImage grey = Image.convertToFormat(QImage::Format_Grayscale8);
+        dib = DibFromRows(grey, pf8bit);
+        dib.Palette.resize(256);
+        for (uint32_t i = 0; i < 256; ++i) dib.Palette[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+        break;
+    }
+    default:
+        if (Image.hasAlphaChannel()) {
+            dib = DibFromRows(Image.convertToFormat(QImage::Format_ARGB32), pf32bit);
+            dib.HasAlpha = true;
+        } else {
+            dib = DibFromRows(Image.convertToFormat(QImage::Format_BGR888), pf24bit);
+        }
+        break;
+    }
+    Assign(std::move(dib));
+}

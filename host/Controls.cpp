@@ -1,0 +1,214 @@
+#include "Controls.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+
+namespace {
+
+// Drags between controls carry the source control's address under this type.
+const char* const controlMimeType = "application/x-pictura-control";
+
+TShiftState ShiftFrom(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons) {
+    TShiftState shift = 0;
+    if (Modifiers & Qt::ShiftModifier) shift |= ssShift;
+    if (Modifiers & Qt::AltModifier) shift |= ssAlt;
+    if (Modifiers & Qt::ControlModifier) shift |= ssCtrl;
+    if (Buttons & Qt::LeftButton) shift |= ssLeft;
+    if (Buttons & Qt::RightButton) shift |= ssRight;
+    if (Buttons & Qt::MiddleButton) shift |= ssMiddle;
+    return shift;
+}
+
+bool ButtonFrom(Qt::MouseButton Qt, TMouseButton& Button) {
+    switch (Qt) {
+    case Qt::LeftButton: Button = mbLeft; return true;
+    case Qt::RightButton: Button = mbRight; return true;
+    case Qt::MiddleButton: Button = mbMiddle; return true;
+    default: return false;
+    }
+}
+
+TObject* DragSource(const QMimeData* Data) {
+    if (!Data || !Data->hasFormat(controlMimeType)) return nullptr;
+    const QByteArray bytes = Data->data(controlMimeType);
+    quintptr address = 0;
+    if (bytes.size() != sizeof(address)) return nullptr;
+    memcpy(&address, bytes.constData(), sizeof(address));
+    return reinterpret_cast<TObject*>(address);
+}
+
+} // namespace
+
+TControl::TControl(TComponent* AOwner) : QWidget(qobject_cast<QWidget*>(AOwner)), FOwner(AOwner) {
+    // Owners that are not widgets still own: the control goes when they go.
+    if (AOwner && !AOwner->isWidgetType()) connect(AOwner, &QObject::destroyed, this, [this] { delete this; });
+    setAcceptDrops(true);
+    if (parentWidget()) parentWidget()->installEventFilter(this);
+}
+
+TControl::~TControl() = default;
+
+void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    setGeometry(ALeft, ATop, qMax(0, AWidth), qMax(0, AHeight));
+}
+
+void TControl::SetAlign(TAlign Value) {
+    if (FAlign == Value) return;
+    FAlign = Value;
+    ApplyAlign();
+}
+
+// Places an aligned control along its parent's edge, or over the whole client area.
+void TControl::ApplyAlign() {
+    QWidget* parent = parentWidget();
+    if (!parent || FAlign == alNone) return;
+    const QRect area = parent->contentsRect();
+    switch (FAlign) {
+    case alTop: SetBounds(area.left(), area.top(), area.width(), Height()); break;
+    case alBottom: SetBounds(area.left(), area.bottom() + 1 - Height(), area.width(), Height()); break;
+    case alLeft: SetBounds(area.left(), area.top(), Width(), area.height()); break;
+    case alRight: SetBounds(area.right() + 1 - Width(), area.top(), Width(), area.height()); break;
+    case alClient: SetBounds(area.left(), area.top(), area.width(), area.height()); break;
+    case alNone: break;
+    }
+}
+
+bool TControl::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == parentWidget() && Event->type() == QEvent::Resize) ApplyAlign();
+    return QWidget::eventFilter(Watched, Event);
+}
+
+void TControl::changeEvent(QEvent* Event) {
+    if (Event->type() == QEvent::ParentAboutToChange && parentWidget()) parentWidget()->removeEventFilter(this);
+    if (Event->type() == QEvent::ParentChange) {
+        if (parentWidget()) parentWidget()->installEventFilter(this);
+        ApplyAlign();
+        UpdateToolTip();
+    }
+    QWidget::changeEvent(Event);
+}
+
+void TControl::SetHint(const QString& Value) {
+    FHint = Value;
+    UpdateToolTip();
+}
+
+bool TControl::ShowHint() const {
+    if (FParentShowHint)
+        if (auto* parent = qobject_cast<TControl*>(parentWidget())) return parent->ShowHint();
+    return FShowHint;
+}
+
+void TControl::SetShowHint(bool Value) {
+    FShowHint = Value;
+    FParentShowHint = false;
+    UpdateToolTip();
+}
+
+void TControl::SetParentShowHint(bool Value) {
+    FParentShowHint = Value;
+    UpdateToolTip();
+}
+
+void TControl::UpdateToolTip() { setToolTip(ShowHint() ? FHint : QString()); }
+
+void TControl::BeginDrag() {
+    if (FDragging) return;
+    FDragging = true;
+    if (OnStartDrag) OnStartDrag(this);
+    auto* data = new QMimeData;
+    const quintptr address = reinterpret_cast<quintptr>(static_cast<TObject*>(this));
+    data->setData(controlMimeType, QByteArray(reinterpret_cast<const char*>(&address), sizeof(address)));
+    QDrag drag(this);
+    drag.setMimeData(data);
+    drag.setDragCursor(QCursor(FDragCursor).pixmap(), Qt::MoveAction);
+    const Qt::DropAction action = drag.exec(Qt::MoveAction);
+    const QPoint at = mapFromGlobal(QCursor::pos());
+    FDragging = false;
+    FPressed = false;
+    if (OnEndDrag) OnEndDrag(this, action == Qt::IgnoreAction ? nullptr : drag.target(), at.x(), at.y());
+}
+
+void TControl::mousePressEvent(QMouseEvent* Event) {
+    FPressed = Event->button() == Qt::LeftButton;
+    FPressPos = Event->position().toPoint();
+    TMouseButton button;
+    if (OnMouseDown && ButtonFrom(Event->button(), button))
+        OnMouseDown(this, button, ShiftFrom(Event->modifiers(), Event->buttons()), FPressPos.x(), FPressPos.y());
+    QWidget::mousePressEvent(Event);
+}
+
+void TControl::mouseMoveEvent(QMouseEvent* Event) {
+    const QPoint at = Event->position().toPoint();
+    if (OnMouseMove) OnMouseMove(this, ShiftFrom(Event->modifiers(), Event->buttons()), at.x(), at.y());
+    if (FPressed && FDragMode == dmAutomatic &&
+        (at - FPressPos).manhattanLength() >= QApplication::startDragDistance())
+        BeginDrag();
+    QWidget::mouseMoveEvent(Event);
+}
+
+void TControl::mouseReleaseEvent(QMouseEvent* Event) {
+    const QPoint at = Event->position().toPoint();
+    TMouseButton button;
+    const bool wasPressed = FPressed;
+    FPressed = false;
+    if (OnMouseUp && ButtonFrom(Event->button(), button))
+        OnMouseUp(this, button, ShiftFrom(Event->modifiers(), Event->buttons()), at.x(), at.y());
+    if (wasPressed && Event->button() == Qt::LeftButton && rect().contains(at) && OnClick) OnClick(this);
+    QWidget::mouseReleaseEvent(Event);
+}
+
+void TControl::mouseDoubleClickEvent(QMouseEvent* Event) {
+    if (OnDblClick) OnDblClick(this);
+    QWidget::mouseDoubleClickEvent(Event);
+}
+
+void TControl::contextMenuEvent(QContextMenuEvent* Event) {
+    if (FPopupMenu) {
+        FPopupMenu->popup(Event->globalPos());
+        Event->accept();
+        return;
+    }
+    QWidget::contextMenuEvent(Event);
+}
+
+void TControl::dragEnterEvent(QDragEnterEvent* Event) {
+    TObject* source = DragSource(Event->mimeData());
+    bool accept = false;
+    const QPoint at = Event->position().toPoint();
+    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), dsDragEnter, accept);
+    if (accept) Event->acceptProposedAction();
+    else Event->ignore();
+}
+
+void TControl::dragMoveEvent(QDragMoveEvent* Event) {
+    TObject* source = DragSource(Event->mimeData());
+    bool accept = false;
+    const QPoint at = Event->position().toPoint();
+    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), dsDragMove, accept);
+    if (accept) Event->acceptProposedAction();
+    else Event->ignore();
+}
+
+void TControl::dragLeaveEvent(QDragLeaveEvent* Event) { QWidget::dragLeaveEvent(Event); }
+
+void TControl::dropEvent(QDropEvent* Event) {
+    TObject* source = DragSource(Event->mimeData());
+    if (!source) {
+        Event->ignore();
+        return;
+    }
+    const QPoint at = Event->position().toPoint();
+    if (OnDragDrop) OnDragDrop(this, source, at.x(), at.y());
+    Event->acceptProposedAction();
+}
+
+HWND OwnerWindowHandle(TComponent* Component) {
+    if (auto* windowed = qobject_cast<TWinControl*>(Component)) return windowed->GetHandle();
+    if (auto* widget = qobject_cast<QWidget*>(Component)) return widget->window()->winId();
+    return 0;
+}

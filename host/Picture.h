@@ -1,0 +1,54 @@
+// TPicture: holds a picture's bitmap and reads and writes picture files.
+#pragma once
+
+#include "Bitmap.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+enum TProgressStage { psStarting, psRunning, psEnding };
+
+class TPicture : public QObject {
+    Q_OBJECT
+public:
+    explicit TPicture(QObject* Parent = nullptr);
+    ~TPicture() override;
+
+    // The picture's bitmap: the same object for the picture's whole life.
+    TBitmap* GetBitmap() const { return FBitmap.get(); }
+    TBitmap* Bitmap() const { return FBitmap.get(); }
+    int Width() const { return FBitmap->Width(); }
+    int Height() const { return FBitmap->Height(); }
+
+    // Reads a picture file: BMP by the framework's own reader, other formats through Qt's readers.
+    // On failure raises EInvalidGraphic (or EOutOfResources) naming the file and the reason, and the
+    // picture stays as it was.
+    void LoadFromFile(const QString& FileName);
+    // Reads a picture from memory; Name is used in error messages.
+    void LoadFromData(const QByteArray& Data, const QString& Name);
+    // Writes the bitmap in the format that FileName's extension names; the file is replaced
+    // atomically, so a failure never leaves a partial file.
+    void SaveToFile(const QString& FileName) const;
+    // Encodes the bitmap in the format named by Extension ("bmp", "png", ...).
+    QByteArray SaveToData(const QString& Extension, const QString& Name) const;
+    // Replaces the picture with a copy of Source.
+    void Assign(const TBitmap& Source);
+
+    // Extensions that LoadFromFile and SaveToFile accept, lower case.
+    static QStringList ReadableExtensions();
+    static QStringList WritableExtensions();
+
+    // Called after the picture changed as a whole (load, assign, size, format).
+    std::function<void()> OnChange;
+    // Called when reading a file starts (0 %) and ends (100 %), with a short message.
+    std::function<void(TProgressStage Stage, int PercentDone, const QString& Message)> OnProgress;
+
+signals:
+    void Changed();
+
+private:
+    std::unique_ptr<TBitmap> FBitmap;
+};
