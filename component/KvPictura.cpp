@@ -1,0 +1,145 @@
+#include "KvPictura.h"
+
+#include "Dialogs.h"
+#include "KvEnvelopeMath.h"
+#include "KvFilters.h"
+#include "KvPointOps.h"
+#include "SysUtils.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+const std::array<const char*, 24> TKvPictura::PublishedProperties = {
+    "Align",      "AutoSize",  "Center",    "DragCursor",  "DragMode",    "Enabled",
+    "IncrementalDisplay",      "ParentShowHint", "Picture", "PopupMenu",  "ShowHint",    "Stretch",
+    "Transparent", "Visible",  "OnClick",   "OnDblClick",  "OnDragDrop",  "OnDragOver",
+    "OnEndDrag",  "OnMouseDown", "OnMouseMove", "OnMouseUp", "OnProgress", "OnStartDrag"};
+
+TKvPictura::TKvPictura(TComponent* AOwner) : TImage(AOwner) {
+    std::fill(std::begin(FRedEnvelop), std::end(FRedEnvelop), 1.0);
+    std::fill(std::begin(FGreenEnvelop), std::end(FGreenEnvelop), 1.0);
+    std::fill(std::begin(FBlueEnvelop), std::end(FBlueEnvelop), 1.0);
+}
+
+uint8_t* TKvPictura::PixelAddress(int32_t X, int32_t Y) {
+    TBitmap* bitmap = Picture()->GetBitmap();
+    FScanLine = bitmap->GetScanline(Y);
+    // The row must hold all three bytes, whatever the bitmap's format.
+    if (X < 0 || X >= bitmap->Width() || size_t(X) * 3 + 3 > bitmap->BytesPerLine())
+        throw ERangeError("pixel column " + std::to_string(X) + " is outside the bitmap's 24-bit columns 0.." +
+                          std::to_string(std::min<size_t>(bitmap->Width(), bitmap->BytesPerLine() / 3)) +
+                          " (exclusive)");
+    return FScanLine + size_t(X) * 3;
+}
+
+TRGBColor TKvPictura::GetRGBPixel(int32_t X, int32_t Y) {
+    const uint8_t* pixel = PixelAddress(X, Y);
+    return TRGBColor{pixel[0], pixel[1], pixel[2]};
+}
+
+void TKvPictura::SetRGBPixel(int32_t X, int32_t Y, TRGBColor Color) {
+    uint8_t* pixel = PixelAddress(X, Y);
+    pixel[0] = Color.Blue;
+    pixel[1] = Color.Green;
+    pixel[2] = Color.Red;
+}
+
+bool TKvPictura::Set24BitColor() {
+    TBitmap* bitmap = Picture()->GetBitmap();
+    if (bitmap->GetPixelFormat() == pf24bit) return true;
+    if (MessageBoxA(OwnerWindowHandle(Owner()), "The Imge will convert to \"24 bit color\" format", "Convert",
+                    MB_OKCANCEL) != IDOK)
+        return false;
+    bitmap->SetPixelFormat(pf24bit);
+    return true;
+}
+
+template <class TWork> void TKvPictura::OperationFrame(TWork&& Work) {
+    TBitmap* bitmap = Picture()->GetBitmap();
+    if (bitmap->GetPixelFormat() != pf24bit && !Set24BitColor()) return;
+    // The processed area is the control's size, clipped so that nothing outside the bitmap is touched.
+    const int width = std::min(Width(), bitmap->Width());
+    const int height = std::min(Height(), bitmap->Height());
+    if (width > 0 && height > 0) Work(bitmap, width, height);
+    Refresh();
+}
+
+template <class TRowWork> void TKvPictura::ForEachRow(TRowWork&& RowWork) {
+    OperationFrame([&](TBitmap* bitmap, int width, int height) {
+        for (int y = 0; y < height; ++y) {
+            FScanLine = bitmap->GetScanline(y);
+            RowWork(FScanLine, width);
+        }
+    });
+}
+
+void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
+    if (Radius < 0)
+        throw EArgumentError("filter radius " + std::to_string(Radius) + " is negative; it must be 0 or more");
+    OperationFrame([&](TBitmap* bitmap, int width, int height) {
+        // The filter slides windows up and down the columns: it needs every row's address at hand.
+        std::vector<uint8_t*> rows(static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y) rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
+        KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
+                              Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur);
+    });
+}
+
+void TKvPictura::Blur(int8_t Amount, int32_t Radius) { Filter(Amount, Radius, false); }
+
+void TKvPictura::Sharpen(int8_t Amount, int32_t Radius) { Filter(Amount, Radius, true); }
+
+void TKvPictura::Invert() {
+    ForEachRow([](uint8_t* row, int width) { KvKernels::InvertRow(row, width); });
+}
+
+void TKvPictura::Brightness(int32_t Value) {
+    const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
+    const KvKernels::TChannelTables tables{table, table, table};
+    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+}
+
+void TKvPictura::GreyScale() {
+    ForEachRow([](uint8_t* row, int width) { KvKernels::GreyScaleRow(row, width); });
+}
+
+void TKvPictura::SetRedEnvelop(uint8_t Index, double Value) {
+    FRedEnvelop[Index] = KvKernels::EnvelopeGainFromPercent(Value);
+}
+
+void TKvPictura::SetGreenEnvelop(uint8_t Index, double Value) {
+    FGreenEnvelop[Index] = KvKernels::EnvelopeGainFromPercent(Value);
+}
+
+void TKvPictura::SetBlueEnvelop(uint8_t Index, double Value) {
+    FBlueEnvelop[Index] = KvKernels::EnvelopeGainFromPercent(Value);
+}
+
+double TKvPictura::GetRedEnvelop(uint8_t Index) const { return KvKernels::EnvelopePercentFromGain(FRedEnvelop[Index]); }
+
+double TKvPictura::GetGreenEnvelop(uint8_t Index) const {
+    return KvKernels::EnvelopePercentFromGain(FGreenEnvelop[Index]);
+}
+
+double TKvPictura::GetBlueEnvelop(uint8_t Index) const {
+    return KvKernels::EnvelopePercentFromGain(FBlueEnvelop[Index]);
+}
+
+void TKvPictura::ApplyChannelEnvelop(int Channel, const double (&Envelop)[256]) {
+    const KvKernels::TChannelTable table = KvKernels::EnvelopeTable(Envelop);
+    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapChannelRow(row, width, Channel, table); });
+}
+
+void TKvPictura::ApplyRedEnvelop() { ApplyChannelEnvelop(2, FRedEnvelop); }
+
+void TKvPictura::ApplyGreenEnvelop() { ApplyChannelEnvelop(1, FGreenEnvelop); }
+
+void TKvPictura::ApplyBlueEnvelop() { ApplyChannelEnvelop(0, FBlueEnvelop); }
+
+void TKvPictura::ApplyEnvelops() {
+    const KvKernels::TChannelTables tables{KvKernels::EnvelopeTable(FBlueEnvelop),
+                                           KvKernels::EnvelopeTable(FGreenEnvelop),
+                                           KvKernels::EnvelopeTable(FRedEnvelop)};
+    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+}
