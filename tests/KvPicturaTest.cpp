@@ -87,7 +87,9 @@ TEST(KvPictura, NewControlHasFullGainsAndPublishesItsProperties) {
     }
     const QMetaObject* meta = control.metaObject();
     for (const char* name : TKvPictura::PublishedProperties)
-        if (std::string(name).rfind("On", 0) != 0) EXPECT_GE(meta->indexOfProperty(name), 0) << name;
+        if (std::string(name).rfind("On", 0) != 0) {
+            EXPECT_GE(meta->indexOfProperty(name), 0) << name;
+        }
 }
 
 TEST(KvPictura, PixelAccessRoundTripsAndChecksItsRange) {
