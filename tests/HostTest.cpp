@@ -8,6 +8,7 @@
 #include "SysUtils.h"
 
 #include <QFile>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -284,4 +285,63 @@ TEST(MessageBox, WithoutADisplayOrAnswererItAnswersCancel) {
         SetMessageBoxAnswerer([](HWND, const std::string&, const std::string&, unsigned) { return IDOK; });
     EXPECT_EQ(MessageBoxA(0, "text", "caption", MB_OKCANCEL), IDOK);
     SetMessageBoxAnswerer(previous);
+}
+
+TEST(Control, MouseEventsReachTheEventProperties) {
+    TForm form;
+    TImage image(&form);
+    image.resize(40, 40);
+    form.Show();
+    QStringList seen;
+    image.OnMouseDown = [&](TObject* sender, TMouseButton button, TShiftState shift, int x, int y) {
+        EXPECT_EQ(sender, &image);
+        seen << QString("down %1 %2 %3,%4").arg(button).arg(shift).arg(x).arg(y);
+    };
+    image.OnMouseUp = [&](TObject*, TMouseButton button, TShiftState, int x, int y) {
+        seen << QString("up %1 %2,%3").arg(button).arg(x).arg(y);
+    };
+    image.OnMouseMove = [&](TObject*, TShiftState shift, int x, int y) { seen << QString("move %1 %2,%3").arg(shift).arg(x).arg(y); };
+    image.OnClick = [&](TObject*) { seen << "click"; };
+    image.OnDblClick = [&](TObject*) { seen << "double"; };
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons,
+                    Qt::KeyboardModifiers modifiers = {}) {
+        QMouseEvent event(type, QPointF(at), image.mapToGlobal(QPointF(at)), button, buttons, modifiers);
+        QApplication::sendEvent(&image, &event);
+    };
+    send(QEvent::MouseButtonPress, {5, 6}, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+    send(QEvent::MouseMove, {7, 8}, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, {7, 8}, Qt::LeftButton, Qt::NoButton);
+    send(QEvent::MouseButtonPress, {1, 1}, Qt::RightButton, Qt::RightButton);
+    send(QEvent::MouseButtonRelease, {1, 1}, Qt::RightButton, Qt::NoButton);
+    send(QEvent::MouseButtonDblClick, {1, 1}, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(seen, (QStringList{"down 0 9 5,6", "move 8 7,8", "up 0 7,8", "click", "down 1 16 1,1", "up 1 1,1",
+                                 "double", "down 0 8 1,1"}));
+}
+
+TEST(Control, AlignedControlsFollowTheirParent) {
+    TForm form;
+    form.resize(200, 100);
+    form.Show();
+    TImage client(&form), top(&form);
+    top.resize(50, 20);
+    client.SetAlign(TControl::alClient);
+    top.SetAlign(TControl::alTop);
+    EXPECT_EQ(client.geometry(), QRect(0, 0, 200, 100));
+    EXPECT_EQ(top.geometry(), QRect(0, 0, 200, 20));
+    form.resize(300, 150);
+    EXPECT_EQ(client.geometry(), QRect(0, 0, 300, 150));
+    EXPECT_EQ(top.geometry(), QRect(0, 0, 300, 20));
+}
+
+TEST(Control, HintsShowOnlyWhenAsked) {
+    TForm form;
+    TImage image(&form);
+    image.SetHint("a picture");
+    EXPECT_TRUE(image.toolTip().isEmpty());
+    form.SetShowHint(true);
+    image.SetParentShowHint(true);
+    EXPECT_EQ(image.toolTip(), "a picture");
+    image.SetShowHint(false);
+    EXPECT_FALSE(image.ParentShowHint());
+    EXPECT_TRUE(image.toolTip().isEmpty());
 }
