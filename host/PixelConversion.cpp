@@ -1,0 +1,408 @@
+// Pixel format conversion.
+//
+// Exactness contract: every pixel goes through a 0xAARRGGBB colour. Reading is exact: palette
+// lookup for indexed formats, 5-bit channels widened as (v<<3)|(v>>2) and 6-bit as (v<<2)|(v>>4)
+// (0 stays 0, the largest value becomes 255), 24/32-bit bytes as they are, alpha 255 unless a
+// 32-bit picture has alpha. Writing: pf24bit/pf32bit store the channels exactly (pf24bit drops
+// alpha without blending; pf32bit keeps it and sets HasAlpha only when some pixel is not opaque);
+// pf15bit/pf16bit keep the high bits of each channel (truncation), so 15/16 -> 24 -> 15/16 is
+// lossless. Indexed targets: widening between indexed formats keeps indices and palette; otherwise
+// a picture with at most 2^bpp distinct RGB colours gets exactly those as its palette (in order of
+// first appearance, top row first), and any other picture maps each pixel to the nearest entry of
+// FixedPalette by squared RGB distance, ties to the lowest index. Output palettes always have 2^bpp
+// entries (padded with opaque black).
+#include "PixelConversion.h"
+
+#include "ImageLimits.h"
+#include "SysUtils.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint32_t OpaqueBlack = 0xFF000000u;
+
+uint8_t Widen5(uint32_t V) {
+    return uint8_t((V << 3) | (V >> 2));
+}
+uint8_t Widen6(uint32_t V) {
+    return uint8_t((V << 2) | (V >> 4));
+}
+
+uint32_t Argb(uint32_t A, uint32_t R, uint32_t G, uint32_t B) {
+    return (A << 24) | (R << 16) | (G << 8) | B;
+}
+
+void CheckImage(const TDibImage& Image, const char* What) {
+    if (Image.Format < pfDevice || Image.Format >= pfCustom)
+        throw EArgumentError(std::string(What) + ": pixel format " + std::to_string(int(Image.Format)) +
+                             " has no defined layout");
+    if (Image.Width < 0 || Image.Height < 0)
+        throw EArgumentError(std::string(What) + ": negative size " + std::to_string(Image.Width) + " x " +
+                             std::to_string(Image.Height));
+    const size_t stride = Image.Stride();
+    if (Image.Height > 0 && (stride > Image.Bits.size() / size_t(Image.Height)))
+        throw EArgumentError(std::string(What) + ": pixel memory is smaller than the size and format need");
+}
+
+using TPaletteTable = std::array<uint32_t, 256>;
+
+// The palette padded with opaque black, so that any index reads a colour.
+TPaletteTable MakePaletteTable(const TDibImage& Image) {
+    TPaletteTable table;
+    table.fill(OpaqueBlack);
+    const size_t n = std::min<size_t>(Image.Palette.size(), table.size());
+    std::copy_n(Image.Palette.begin(), n, table.begin());
+    return table;
+}
+
+void ReadRow(const TDibImage& Image, int Y, const TPaletteTable& Pal, uint32_t* Out) {
+    const uint8_t* row = Image.Row(Y);
+    const int w = Image.Width;
+    switch (Image.Format) {
+    case pf1bit:
+        for (int x = 0; x < w; ++x)
+            Out[x] = Pal[(row[x >> 3] >> (7 - (x & 7))) & 1];
+        break;
+    case pf4bit:
+        for (int x = 0; x < w; ++x)
+            Out[x] = Pal[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F];
+        break;
+    case pf8bit:
+        for (int x = 0; x < w; ++x)
+            Out[x] = Pal[row[x]];
+        break;
+    case pf15bit:
+        for (int x = 0; x < w; ++x) {
+            const uint32_t v = row[2 * x] | (uint32_t(row[2 * x + 1]) << 8);
+            Out[x] = Argb(255, Widen5((v >> 10) & 31), Widen5((v >> 5) & 31), Widen5(v & 31));
+        }
+        break;
+    case pf16bit:
+        for (int x = 0; x < w; ++x) {
+            const uint32_t v = row[2 * x] | (uint32_t(row[2 * x + 1]) << 8);
+            Out[x] = Argb(255, Widen5(v >> 11), Widen6((v >> 5) & 63), Widen5(v & 31));
+        }
+        break;
+    case pf24bit:
+        for (int x = 0; x < w; ++x, row += 3)
+            Out[x] = Argb(255, row[2], row[1], row[0]);
+        break;
+    default: // pf32bit, pfDevice
+        if (Image.HasAlpha)
+            for (int x = 0; x < w; ++x, row += 4)
+                Out[x] = Argb(row[3], row[2], row[1], row[0]);
+        else
+            for (int x = 0; x < w; ++x, row += 4)
+                Out[x] = Argb(255, row[2], row[1], row[0]);
+        break;
+    }
+}
+
+// Writes direct-colour pixels; returns true when some pixel was written with alpha below 255.
+bool WriteDirectRow(TPixelFormat Format, const uint32_t* In, int Width, uint8_t* Row) {
+    bool translucent = false;
+    switch (Format) {
+    case pf15bit:
+    case pf16bit:
+        for (int x = 0; x < Width; ++x) {
+            const uint32_t c = In[x];
+            const uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+            const uint32_t v = Format == pf15bit ? ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)
+                                                 : ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
+            Row[2 * x] = uint8_t(v);
+            Row[2 * x + 1] = uint8_t(v >> 8);
+        }
+        break;
+    case pf24bit:
+        for (int x = 0; x < Width; ++x, Row += 3) {
+            const uint32_t c = In[x];
+            Row[0] = uint8_t(c);
+            Row[1] = uint8_t(c >> 8);
+            Row[2] = uint8_t(c >> 16);
+        }
+        break;
+    default: // pf32bit, pfDevice
+        for (int x = 0; x < Width; ++x, Row += 4) {
+            const uint32_t c = In[x];
+            Row[0] = uint8_t(c);
+            Row[1] = uint8_t(c >> 8);
+            Row[2] = uint8_t(c >> 16);
+            Row[3] = uint8_t(c >> 24);
+            translucent |= Row[3] != 255;
+        }
+        break;
+    }
+    return translucent;
+}
+
+void PutIndex(TPixelFormat Format, uint8_t* Row, int X, uint32_t Index) {
+    switch (Format) {
+    case pf1bit:
+        Row[X >> 3] |= uint8_t(Index << (7 - (X & 7)));
+        break;
+    case pf4bit:
+        Row[X >> 1] |= uint8_t(Index << ((X & 1) ? 0 : 4));
+        break;
+    default:
+        Row[X] = uint8_t(Index);
+        break;
+    }
+}
+
+// A small open-addressing map from RGB colours to palette indices; holds at most 257 colours.
+class TColourMap {
+public:
+    TColourMap() { FKeys.fill(0); }
+    // Index of Rgb, or -1 when absent.
+    int Find(uint32_t Rgb) const {
+        const uint32_t key = Rgb | OpaqueBlack; // never 0, which marks an empty slot
+        for (uint32_t i = Hash(key);; i = (i + 1) & (Slots - 1)) {
+            if (FKeys[i] == key) return FValues[i];
+            if (FKeys[i] == 0) return -1;
+        }
+    }
+    void Insert(uint32_t Rgb, int Index) {
+        const uint32_t key = Rgb | OpaqueBlack;
+        uint32_t i = Hash(key);
+        while (FKeys[i] != 0)
+            i = (i + 1) & (Slots - 1);
+        FKeys[i] = key;
+        FValues[i] = int16_t(Index);
+    }
+
+private:
+    static constexpr uint32_t Slots = 1024;
+    static uint32_t Hash(uint32_t Key) { return (Key * 2654435761u) >> 22; }
+    std::array<uint32_t, Slots> FKeys;
+    std::array<int16_t, Slots> FValues{};
+};
+
+uint32_t Distance(uint32_t A, uint32_t B) {
+    const int dr = int((A >> 16) & 0xFF) - int((B >> 16) & 0xFF);
+    const int dg = int((A >> 8) & 0xFF) - int((B >> 8) & 0xFF);
+    const int db = int(A & 0xFF) - int(B & 0xFF);
+    return uint32_t(dr * dr + dg * dg + db * db);
+}
+
+// Levels of the 6x7x6 cube: red and blue 0, 51, ..., 255; green 0, 43, 85, 128, 170, 213, 255.
+constexpr std::array<uint8_t, 6> CubeLevels6 = {0, 51, 102, 153, 204, 255};
+constexpr std::array<uint8_t, 7> CubeLevels7 = {0, 43, 85, 128, 170, 213, 255};
+constexpr std::array<uint8_t, 4> ExtraGreys = {51, 102, 153, 204};
+
+template <size_t N> std::array<uint8_t, 256> NearestLevelTable(const std::array<uint8_t, N>& Levels) {
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v) {
+        size_t best = 0;
+        for (size_t i = 1; i < N; ++i)
+            if (std::abs(v - Levels[i]) < std::abs(v - Levels[best])) best = i;
+        table[size_t(v)] = uint8_t(best);
+    }
+    return table;
+}
+
+// Nearest entry of the 8-bit fixed palette. The cube is a grid, so its nearest point is the
+// nearest level in each channel; the four extra greys are then compared with it.
+uint32_t NearestIn8BitPalette(uint32_t C) {
+    static const auto near6 = NearestLevelTable(CubeLevels6);
+    static const auto near7 = NearestLevelTable(CubeLevels7);
+    const uint32_t r = (C >> 16) & 0xFF, g = (C >> 8) & 0xFF, b = C & 0xFF;
+    const uint32_t ri = near6[r], gi = near7[g], bi = near6[b];
+    const uint32_t cube = Argb(255, CubeLevels6[ri], CubeLevels7[gi], CubeLevels6[bi]);
+    uint32_t best = ri * 42 + gi * 6 + bi;
+    uint32_t bestDistance = Distance(C, cube);
+    for (size_t i = 0; i < ExtraGreys.size(); ++i) {
+        const uint32_t v = ExtraGreys[i];
+        const uint32_t d = Distance(C, Argb(255, v, v, v));
+        if (d < bestDistance) bestDistance = d, best = uint32_t(252 + i);
+    }
+    return best;
+}
+
+uint32_t NearestByScan(const std::vector<uint32_t>& Palette, uint32_t C) {
+    uint32_t best = 0, bestDistance = UINT32_MAX;
+    for (size_t i = 0; i < Palette.size(); ++i) {
+        const uint32_t d = Distance(C, Palette[i]);
+        if (d < bestDistance) bestDistance = d, best = uint32_t(i);
+    }
+    return best;
+}
+
+TDibImage NewImage(const TDibImage& Source, TPixelFormat Target) {
+    CheckBitmapSize(Source.Width, Source.Height, BitsPerPixel(Target), "pixel format conversion");
+    TDibImage out;
+    out.Width = Source.Width;
+    out.Height = Source.Height;
+    out.Format = Target;
+    out.Bits.assign(out.Stride() * size_t(out.Height), 0);
+    return out;
+}
+
+TDibImage ToIndexed(const TDibImage& Source, TPixelFormat Target) {
+    TDibImage out = NewImage(Source, Target);
+    const int bpp = BitsPerPixel(Target);
+    const size_t capacity = size_t(1) << bpp;
+    const int w = Source.Width, h = Source.Height;
+    const TPaletteTable pal = MakePaletteTable(Source);
+
+    if (IsIndexed(Source.Format) && BitsPerPixel(Source.Format) <= bpp) {
+        // Widening: every index stays valid, so keep indices and palette.
+        out.Palette.assign(pal.begin(), pal.begin() + ptrdiff_t(size_t(1) << BitsPerPixel(Source.Format)));
+        out.Palette.resize(capacity, OpaqueBlack);
+        const int sbpp = BitsPerPixel(Source.Format);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = Source.Row(y);
+            uint8_t* dst = out.Row(y);
+            for (int x = 0; x < w; ++x) {
+                const size_t bit = size_t(x) * size_t(sbpp);
+                const uint32_t index = (src[bit >> 3] >> (8 - sbpp - int(bit & 7))) & ((1u << sbpp) - 1);
+                PutIndex(Target, dst, x, index);
+            }
+        }
+        return out;
+    }
+
+    // Collect the distinct colours, giving up as soon as there are more than the format holds.
+    std::vector<uint32_t> row(static_cast<size_t>(w));
+    TColourMap map;
+    std::vector<uint32_t> colours;
+    for (int y = 0; y < h && colours.size() <= capacity; ++y) {
+        ReadRow(Source, y, pal, row.data());
+        for (int x = 0; x < w && colours.size() <= capacity; ++x) {
+            const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
+            if (map.Find(c) < 0) {
+                map.Insert(c, int(colours.size()));
+                colours.push_back(c | OpaqueBlack);
+            }
+        }
+    }
+    const bool exact = colours.size() <= capacity;
+    if (exact) {
+        out.Palette = colours;
+        out.Palette.resize(capacity, OpaqueBlack);
+    } else {
+        out.Palette = FixedPalette(Target);
+    }
+    uint32_t lastColour = 0, lastIndex = 0;
+    bool haveLast = false;
+    for (int y = 0; y < h; ++y) {
+        ReadRow(Source, y, pal, row.data());
+        uint8_t* dst = out.Row(y);
+        for (int x = 0; x < w; ++x) {
+            const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
+            uint32_t index;
+            if (exact) {
+                index = uint32_t(map.Find(c));
+            } else if (haveLast && c == lastColour) {
+                index = lastIndex;
+            } else {
+                index = Target == pf8bit ? NearestIn8BitPalette(c) : NearestByScan(out.Palette, c);
+                lastColour = c, lastIndex = index, haveLast = true;
+            }
+            PutIndex(Target, dst, x, index);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<uint32_t> FixedPalette(TPixelFormat Format) {
+    switch (Format) {
+    case pf1bit:
+        return {0xFF000000u, 0xFFFFFFFFu};
+    case pf4bit:
+        return {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u, 0xFF000080u, 0xFF800080u,
+                0xFF008080u, 0xFFC0C0C0u, 0xFF808080u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
+                0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
+    case pf8bit: {
+        std::vector<uint32_t> palette;
+        palette.reserve(256);
+        for (uint8_t r : CubeLevels6)
+            for (uint8_t g : CubeLevels7)
+                for (uint8_t b : CubeLevels6)
+                    palette.push_back(Argb(255, r, g, b));
+        for (uint8_t v : ExtraGreys)
+            palette.push_back(Argb(255, v, v, v));
+        return palette;
+    }
+    default:
+        throw EArgumentError("FixedPalette: pixel format " + std::to_string(int(Format)) + " is not indexed");
+    }
+}
+
+void ReadRowArgb(const TDibImage& Image, int Y, uint32_t* Out) {
+    CheckImage(Image, "ReadRowArgb");
+    if (Y < 0 || Y >= Image.Height)
+        throw ERangeError("ReadRowArgb: row " + std::to_string(Y) + " is outside the picture (height " +
+                          std::to_string(Image.Height) + ")");
+    ReadRow(Image, Y, MakePaletteTable(Image), Out);
+}
+
+uint32_t PixelArgb(const TDibImage& Image, int X, int Y) {
+    CheckImage(Image, "PixelArgb");
+    if (X < 0 || X >= Image.Width || Y < 0 || Y >= Image.Height)
+        throw ERangeError("PixelArgb: pixel (" + std::to_string(X) + ", " + std::to_string(Y) +
+                          ") is outside the " + std::to_string(Image.Width) + " x " +
+                          std::to_string(Image.Height) + " picture");
+    const uint8_t* row = Image.Row(Y);
+    auto indexed = [&](uint32_t Index) {
+        return Index < Image.Palette.size() ? Image.Palette[Index] : OpaqueBlack;
+    };
+    switch (Image.Format) {
+    case pf1bit:
+        return indexed((row[X >> 3] >> (7 - (X & 7))) & 1);
+    case pf4bit:
+        return indexed((row[X >> 1] >> ((X & 1) ? 0 : 4)) & 0x0F);
+    case pf8bit:
+        return indexed(row[X]);
+    case pf15bit: {
+        const uint32_t v = row[2 * X] | (uint32_t(row[2 * X + 1]) << 8);
+        return Argb(255, Widen5((v >> 10) & 31), Widen5((v >> 5) & 31), Widen5(v & 31));
+    }
+    case pf16bit: {
+        const uint32_t v = row[2 * X] | (uint32_t(row[2 * X + 1]) << 8);
+        return Argb(255, Widen5(v >> 11), Widen6((v >> 5) & 63), Widen5(v & 31));
+    }
+    case pf24bit:
+        row += 3 * size_t(X);
+        return Argb(255, row[2], row[1], row[0]);
+    default:
+        row += 4 * size_t(X);
+        return Argb(Image.HasAlpha ? row[3] : 255, row[2], row[1], row[0]);
+    }
+}
+
+TDibImage ConvertPixelFormat(const TDibImage& Source, TPixelFormat Target) {
+    if (Target < pfDevice || Target >= pfCustom)
+        throw EArgumentError("ConvertPixelFormat: cannot convert to pixel format " +
+                             std::to_string(int(Target)) +
+                             (Target == pfCustom ? " (pfCustom has no defined layout)" : ""));
+    CheckImage(Source, "ConvertPixelFormat");
+
+    // Same layout: a copy (pfDevice and pf32bit share theirs).
+    const bool same32 =
+        (Source.Format == pf32bit || Source.Format == pfDevice) && (Target == pf32bit || Target == pfDevice);
+    if (Source.Format == Target || same32) {
+        TDibImage out = Source;
+        out.Format = Target;
+        out.Bits.resize(out.Stride() * size_t(out.Height));
+        return out;
+    }
+    if (IsIndexed(Target)) return ToIndexed(Source, Target);
+
+    TDibImage out = NewImage(Source, Target);
+    const TPaletteTable pal = MakePaletteTable(Source);
+    std::vector<uint32_t> row(static_cast<size_t>(Source.Width));
+    bool translucent = false;
+    for (int y = 0; y < Source.Height; ++y) {
+        ReadRow(Source, y, pal, row.data());
+        translucent |= WriteDirectRow(Target, row.data(), Source.Width, out.Row(y));
+    }
+    out.HasAlpha = translucent && (Target == pf32bit || Target == pfDevice);
+    return out;
+}
