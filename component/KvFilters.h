@@ -1,0 +1,21 @@
+// Neighbourhood filters (box blur and sharpen) over a 24-bit pixel area, applied in place.
+//
+// Exactness contract: the result is byte for byte that of the column sweep which visits columns left to
+// right and rows top to bottom, changing each pixel in place so that later windows see the values already
+// written. Each channel's window mean is the exact quotient rounded to nearest, ties to even; the mixing
+// rule is evaluated step by step in extended precision, rounded with Round and clamped with FitinRange.
+// Window sums are 64-bit integers; areas and radii have no limit beyond the memory that holds the area.
+#pragma once
+
+#include <cstdint>
+
+namespace KvKernels {
+
+// Whether a channel moves towards (Blur) or away from (Sharpen) the mean of its window.
+enum class TFilterKind { Blur, Sharpen };
+
+// Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
+// (2*Radius+1)-square window clipped at the area's edges; throws EArgumentError for a negative Radius.
+void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind);
+
+} // namespace KvKernels

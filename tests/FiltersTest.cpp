@@ -1,0 +1,255 @@
+#include "FiltersModel.h"
+#include "KvFilters.h"
+#include "SysUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using KvKernels::FilterArea;
+using KvKernels::TFilterKind;
+
+namespace {
+
+// A 24-bit area with rows padded to 4 bytes, addressed through row pointers like a bitmap's scan lines.
+struct TArea {
+    int Width = 0;
+    int Height = 0;
+    size_t Stride = 0;
+    std::vector<uint8_t> Bits;
+    std::vector<uint8_t*> Rows;
+
+    TArea(int W, int H) : Width(W), Height(H), Stride((size_t(W) * 3 + 3) & ~size_t(3)) {
+        Bits.assign(Stride * size_t(H), 0);
+        for (int y = 0; y < H; ++y)
+            Rows.push_back(Bits.data() + size_t(y) * Stride);
+    }
+    TArea(const TArea& Other) : TArea(Other.Width, Other.Height) { Bits = Other.Bits; }
+    TArea& operator=(const TArea&) = delete;
+
+    uint8_t& At(int X, int Y, int Channel) { return Rows[size_t(Y)][3 * size_t(X) + size_t(Channel)]; }
+};
+
+// Grey pixels of a single row.
+TArea GreyRow(std::initializer_list<int> Values) {
+    TArea area(int(Values.size()), 1);
+    int x = 0;
+    for (int v : Values) {
+        for (int k = 0; k < 3; ++k)
+            area.At(x, 0, k) = uint8_t(v);
+        ++x;
+    }
+    return area;
+}
+
+std::vector<int> Channel(TArea& Area, int K) {
+    std::vector<int> out;
+    for (int y = 0; y < Area.Height; ++y)
+        for (int x = 0; x < Area.Width; ++x)
+            out.push_back(Area.At(x, y, K));
+    return out;
+}
+
+const char* KindName(TFilterKind Kind) {
+    return Kind == TFilterKind::Blur ? "Blur" : "Sharpen";
+}
+
+// Runs the kernel and the model on copies of Area and reports the first differing byte, if any.
+::testing::AssertionResult MatchesModel(const TArea& Area, int8_t Amount, int32_t Radius, TFilterKind Kind) {
+    TArea fast(Area), model(Area);
+    FilterArea(fast.Rows.data(), fast.Width, fast.Height, Amount, Radius, Kind);
+    KvModel::ModelFilterArea(model.Rows.data(), model.Width, model.Height, Amount, Radius, Kind);
+    for (int y = 0; y < Area.Height; ++y)
+        for (int x = 0; x < Area.Width; ++x)
+            for (int k = 0; k < 3; ++k)
+                if (fast.At(x, y, k) != model.At(x, y, k))
+                    return ::testing::AssertionFailure()
+                           << KindName(Kind) << " " << Area.Width << "x" << Area.Height << " amount "
+                           << int(Amount) << " radius " << Radius << ": pixel (" << x << "," << y
+                           << ") channel " << k << " is " << int(fast.At(x, y, k)) << ", model "
+                           << int(model.At(x, y, k));
+    return ::testing::AssertionSuccess();
+}
+
+// Image contents that stress different parts of the rule: noise, gradients, two-level (many exact ties),
+// saturated, and smooth with grain.
+enum class TPattern { Noise, Gradient, TwoLevel, Saturated, Grain, Count };
+
+void Fill(TArea& Area, TPattern Pattern, std::mt19937& Random) {
+    const int base = int(Random() % 256);
+    for (int y = 0; y < Area.Height; ++y)
+        for (int x = 0; x < Area.Width; ++x)
+            for (int k = 0; k < 3; ++k) {
+                int v = 0;
+                switch (Pattern) {
+                case TPattern::Noise:
+                    v = int(Random() % 256);
+                    break;
+                case TPattern::Gradient:
+                    v = (base + 7 * x * (k + 1) + 5 * y) % 256;
+                    break;
+                case TPattern::TwoLevel:
+                    v = std::min(255, base + int(Random() % 2));
+                    break;
+                case TPattern::Saturated:
+                    v = Random() % 2 ? 255 : 0;
+                    break;
+                default:
+                    v = std::clamp(base / 2 + 2 * x - y + int(Random() % 17) - 8, 0, 255);
+                    break;
+                }
+                Area.At(x, y, k) = uint8_t(v);
+            }
+}
+
+struct TWorkedExample {
+    const char* Name;
+    TFilterKind Kind;
+    int8_t Amount;
+    std::vector<int> Expected;
+};
+
+} // namespace
+
+// The 3 x 1 row 0, 90, 30 with radius 1, on each channel alone and on grey pixels; the model too.
+TEST(Filters, WorkedThreeByOneExamples) {
+    const TWorkedExample examples[] = {
+        {"blur full step: middle window sees the new 45", TFilterKind::Blur, 100, {45, 55, 42}},
+        {"blur half step: 22.5, 68.5, 39.5 round to even", TFilterKind::Blur, 50, {22, 68, 40}},
+        {"sharpen full step: -45 and -25 clamp to 0", TFilterKind::Sharpen, 100, {0, 140, 0}},
+    };
+    for (const auto& e : examples) {
+        for (int k = 0; k < 3; ++k) {
+            TArea area(3, 1);
+            area.At(0, 0, k) = 0, area.At(1, 0, k) = 90, area.At(2, 0, k) = 30;
+            FilterArea(area.Rows.data(), 3, 1, e.Amount, 1, e.Kind);
+            EXPECT_EQ(Channel(area, k), e.Expected) << e.Name << ", channel " << k;
+            for (int other = (k + 1) % 3; other != k; other = (other + 1) % 3)
+                EXPECT_EQ(Channel(area, other), (std::vector<int>{0, 0, 0})) << e.Name;
+        }
+        TArea grey = GreyRow({0, 90, 30}), modelGrey = GreyRow({0, 90, 30});
+        FilterArea(grey.Rows.data(), 3, 1, e.Amount, 1, e.Kind);
+        KvModel::ModelFilterArea(modelGrey.Rows.data(), 3, 1, e.Amount, 1, e.Kind);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(Channel(grey, k), e.Expected) << e.Name << ", grey";
+            EXPECT_EQ(Channel(modelGrey, k), e.Expected) << e.Name << ", model";
+        }
+    }
+}
+
+// Blur with an amount outside 0..100 clamps where the value would otherwise wrap (92, 217, 92).
+TEST(Filters, BlurOutsidePercentRangeClamps) {
+    TArea area = GreyRow({0, 255, 0});
+    FilterArea(area.Rows.data(), 3, 1, -128, 1, TFilterKind::Blur);
+    EXPECT_EQ(Channel(area, 1), (std::vector<int>{0, 255, 0}));
+}
+
+TEST(Filters, NeutralArgumentsAndUniformImagesChangeNothing) {
+    std::mt19937 random(7);
+    TArea noise(23, 17);
+    Fill(noise, TPattern::Noise, random);
+    for (TFilterKind kind : {TFilterKind::Blur, TFilterKind::Sharpen}) {
+        for (int radius : {0, 1, 5, 40, INT32_MAX}) {
+            TArea area(noise);
+            FilterArea(area.Rows.data(), area.Width, area.Height, 0, radius, kind);
+            EXPECT_EQ(area.Bits, noise.Bits) << KindName(kind) << " amount 0 radius " << radius;
+        }
+        for (int amount : {-128, -1, 50, 100, 127}) {
+            TArea area(noise);
+            FilterArea(area.Rows.data(), area.Width, area.Height, int8_t(amount), 0, kind);
+            EXPECT_EQ(area.Bits, noise.Bits) << KindName(kind) << " radius 0 amount " << amount;
+        }
+        for (int level : {0, 1, 128, 254, 255})
+            for (int amount : {-128, 100, 127})
+                for (int radius : {1, 3, 30}) {
+                    TArea area(13, 9);
+                    std::fill(area.Bits.begin(), area.Bits.end(), uint8_t(level));
+                    const std::vector<uint8_t> before = area.Bits;
+                    FilterArea(area.Rows.data(), area.Width, area.Height, int8_t(amount), radius, kind);
+                    EXPECT_EQ(area.Bits, before) << KindName(kind) << " level " << level;
+                }
+    }
+}
+
+TEST(Filters, NegativeRadiusThrowsBeforeTouchingAnyRow) {
+    // Rows that must not be fetched: any access would crash.
+    std::vector<uint8_t*> noRows(5, nullptr);
+    for (int radius : {-1, -2, INT32_MIN})
+        EXPECT_THROW(FilterArea(noRows.data(), 5, 5, 50, radius, TFilterKind::Blur), EArgumentError);
+    std::mt19937 random(3);
+    TArea area(6, 4);
+    Fill(area, TPattern::Noise, random);
+    const std::vector<uint8_t> before = area.Bits;
+    EXPECT_THROW(FilterArea(area.Rows.data(), 6, 4, 100, -1, TFilterKind::Sharpen), EArgumentError);
+    EXPECT_THROW(KvModel::ModelFilterArea(area.Rows.data(), 6, 4, 100, -1, TFilterKind::Sharpen),
+                 EArgumentError);
+    EXPECT_EQ(area.Bits, before);
+}
+
+// Byte-for-byte agreement with the step-by-step sweep on several thousand random cases.
+TEST(Filters, MatchesModelOnRandomCases) {
+    std::mt19937 random(20240601);
+    const int8_t extremes[] = {-128, -127, -1, 1, 99, 100, 101, 127};
+    int cases = 0;
+    for (; cases < 4000; ++cases) {
+        const unsigned shape = random() % 100;
+        int w, h;
+        if (shape < 8)
+            w = 1, h = 1 + int(random() % 60); // one column
+        else if (shape < 16)
+            w = 1 + int(random() % 60), h = 1; // one row
+        else if (shape < 92)
+            w = 1 + int(random() % 24), h = 1 + int(random() % 24);
+        else if (shape < 98)
+            w = 1 + int(random() % 80), h = 1 + int(random() % 60);
+        else
+            w = 120 + int(random() % 81), h = 90 + int(random() % 61); // up to 200 x 150
+        const int reach = std::max(w, h);
+        const unsigned pick = random() % 10;
+        int32_t radius;
+        if (pick < 6)
+            radius = int32_t(random() % 5);
+        else if (pick < 9)
+            radius = int32_t(random() % unsigned(reach + 3)); // up to past both sides
+        else
+            radius = random() % 2 ? INT32_MAX : int32_t(reach + int(random() % 1000));
+        if (shape >= 98 && radius > 12 && pick < 9)
+            radius = 12 + int32_t(random() % 40); // keep the model quick
+        const int8_t amount = random() % 4 == 0 ? extremes[random() % 8] : int8_t(int(random() % 256) - 128);
+        const TFilterKind kind = random() % 2 ? TFilterKind::Blur : TFilterKind::Sharpen;
+        TArea area(w, h);
+        Fill(area, TPattern(random() % unsigned(TPattern::Count)), random);
+        ASSERT_TRUE(MatchesModel(area, amount, radius, kind)) << "case " << cases;
+    }
+    EXPECT_EQ(cases, 4000);
+}
+
+// Areas beyond 32767 pixels in one direction, and a window whose sums pass 32 bits.
+TEST(Filters, LargeAreasAndWindows) {
+    std::mt19937 random(11);
+    struct TCase {
+        int Width, Height, Radius;
+    };
+    for (const TCase& c :
+         {TCase{40000, 2, 3}, TCase{40000, 2, 300}, TCase{2, 40000, 300}, TCase{3, 33000, 40000}}) {
+        TArea area(c.Width, c.Height);
+        Fill(area, TPattern::Grain, random);
+        EXPECT_TRUE(MatchesModel(area, 50, c.Radius, TFilterKind::Blur));
+        EXPECT_TRUE(MatchesModel(area, -77, c.Radius, TFilterKind::Sharpen));
+    }
+    // 2950 x 2950 at 255 sums to more than 2^31 per channel: a 32-bit sum would wrap and move pixels.
+    TArea bright(2950, 2950);
+    std::fill(bright.Bits.begin(), bright.Bits.end(), uint8_t(255));
+    bright.At(0, 0, 0) = 0; // one dark pixel: the mean is still 255 everywhere except near it
+    FilterArea(bright.Rows.data(), bright.Width, bright.Height, 100, 5000, TFilterKind::Blur);
+    // Every window is the whole area; pixel (0,0) blue goes to the mean 255 (sum 255*N - 255 over N).
+    for (int y = 0; y < bright.Height; y += 97)
+        for (int x = 0; x < bright.Width; x += 89)
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(bright.At(x, y, k), 255) << x << "," << y << "," << k;
+}
