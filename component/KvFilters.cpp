@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -322,9 +323,9 @@ void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int3
     if (Radius < 0) throw EArgumentError("Filter radius must be 0 or more, got " + std::to_string(Radius));
     // Amount 0 adds a zero step to every value; Radius 0 makes every mean the pixel itself: no change.
     if (Width <= 0 || Height <= 0 || Amount == 0 || Radius == 0) return;
-    TMixTable mix;
-    BuildMixTable(mix, Amount, Kind);
-    TColumnSweep(Rows, Width, Height, Radius, mix).Run();
+    const auto mix = std::make_unique<TMixTable>(); // 64 KiB: kept off the caller's stack
+    BuildMixTable(*mix, Amount, Kind);
+    TColumnSweep(Rows, Width, Height, Radius, *mix).Run();
 }
 
 } // namespace KvKernels
