@@ -1,0 +1,139 @@
+#include "EnvelopesDialog.h"
+
+#include "KvPictura.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const ChannelNames[3] = {QT_TRANSLATE_NOOP("TEnvelopesDialog", "Red"),
+                                     QT_TRANSLATE_NOOP("TEnvelopesDialog", "Green"),
+                                     QT_TRANSLATE_NOOP("TEnvelopesDialog", "Blue")};
+const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x3a),
+                                 QColor(0x2f, 0x5f, 0xd0)};
+
+} // namespace
+
+TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent)
+    : TOperationDialog(Parent), FPicture(Picture) {
+    setWindowTitle(tr("Envelopes"));
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t level = uint8_t(i);
+        FOpened[chRed][size_t(i)] = Picture.GetRedEnvelop(level);
+        FOpened[chGreen][size_t(i)] = Picture.GetGreenEnvelop(level);
+        FOpened[chBlue][size_t(i)] = Picture.GetBlueEnvelop(level);
+    }
+
+    auto* content = new QVBoxLayout;
+    auto* hint =
+        new QLabel(tr("Each curve is a channel's gain at every level from 0 to 255. Drag a point to move "
+                      "it, click elsewhere to add one, double-click a point to remove it."),
+                   this);
+    hint->setWordWrap(true);
+    content->addWidget(hint);
+    auto* curves = new QHBoxLayout;
+    for (int channel = chRed; channel <= chBlue; ++channel) {
+        const QString name = tr(ChannelNames[channel]);
+        auto* box = new QGroupBox(name, this);
+        auto* curve = new TEnvelopeCurve(ChannelColors[channel], box);
+        curve->setObjectName(QString(ChannelNames[channel]) + "Curve");
+        curve->SetTable(FOpened[size_t(channel)]);
+        connect(curve, &TEnvelopeCurve::Changed, this, [this] { ValuesChanged(); });
+        auto* reset = new QPushButton(tr("Reset"), box);
+        reset->setObjectName(QString(ChannelNames[channel]) + "Reset");
+        reset->setToolTip(tr("Back to 100 % at every level"));
+        connect(reset, &QPushButton::clicked, curve, &TEnvelopeCurve::Reset);
+        auto* boxLayout = new QVBoxLayout(box);
+        boxLayout->addWidget(curve, 1);
+        boxLayout->addWidget(reset, 0, Qt::AlignRight);
+        curves->addWidget(box);
+        FCurves[size_t(channel)] = curve;
+    }
+    content->addLayout(curves, 1);
+
+    auto* applyRow = new QHBoxLayout;
+    FApplyTo = new QComboBox(this);
+    FApplyTo->setObjectName("ApplyTo");
+    FApplyTo->addItems({tr("All channels"), tr("Red only"), tr("Green only"), tr("Blue only")});
+    connect(FApplyTo, &QComboBox::currentIndexChanged, this, [this] { ValuesChanged(); });
+    auto* label = new QLabel(tr("&Apply to:"), this);
+    label->setBuddy(FApplyTo);
+    applyRow->addWidget(label);
+    applyRow->addWidget(FApplyTo);
+    applyRow->addStretch(1);
+    content->addLayout(applyRow);
+
+    SetContent(content, QDialogButtonBox::RestoreDefaults);
+    QPushButton* resetAll = Buttons()->button(QDialogButtonBox::RestoreDefaults);
+    resetAll->setText(tr("Reset &All"));
+    connect(resetAll, &QPushButton::clicked, this, [this] {
+        for (TEnvelopeCurve* curve : FCurves)
+            curve->Reset();
+    });
+}
+
+TEnvelopesDialog::TApplyTo TEnvelopesDialog::ApplyTo() const {
+    return TApplyTo(FApplyTo->currentIndex());
+}
+
+void TEnvelopesDialog::SetApplyTo(TApplyTo Value) {
+    FApplyTo->setCurrentIndex(int(Value));
+}
+
+void TEnvelopesDialog::WriteTable(TChannel Channel, const TEnvelopeTable& Table) {
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t level = uint8_t(i);
+        switch (Channel) {
+        case chRed:
+            FPicture.SetRedEnvelop(level, Table[size_t(i)]);
+            break;
+        case chGreen:
+            FPicture.SetGreenEnvelop(level, Table[size_t(i)]);
+            break;
+        case chBlue:
+            FPicture.SetBlueEnvelop(level, Table[size_t(i)]);
+            break;
+        }
+    }
+}
+
+void TEnvelopesDialog::ApplyOperation() {
+    // Tables of channels not applied keep what they held when the dialog opened, whatever earlier
+    // previews wrote into them.
+    CancelOperation();
+    FWritten = true;
+    switch (ApplyTo()) {
+    case atAll:
+        for (int channel = chRed; channel <= chBlue; ++channel)
+            WriteTable(TChannel(channel), FCurves[size_t(channel)]->Table());
+        FPicture.ApplyEnvelops();
+        break;
+    case atRed:
+        WriteTable(chRed, FCurves[chRed]->Table());
+        FPicture.ApplyRedEnvelop();
+        break;
+    case atGreen:
+        WriteTable(chGreen, FCurves[chGreen]->Table());
+        FPicture.ApplyGreenEnvelop();
+        break;
+    case atBlue:
+        WriteTable(chBlue, FCurves[chBlue]->Table());
+        FPicture.ApplyBlueEnvelop();
+        break;
+    }
+}
+
+QString TEnvelopesDialog::OperationLabel() const {
+    return ApplyTo() == atAll ? tr("Envelopes") : tr("%1 Envelope").arg(tr(ChannelNames[ApplyTo() - 1]));
+}
+
+void TEnvelopesDialog::CancelOperation() {
+    if (!FWritten) return;
+    for (int channel = chRed; channel <= chBlue; ++channel)
+        WriteTable(TChannel(channel), FOpened[size_t(channel)]);
+}

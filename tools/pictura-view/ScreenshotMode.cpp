@@ -1,0 +1,54 @@
+#include "ScreenshotMode.h"
+
+#include "ViewerWindow.h"
+
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QSaveFile>
+
+#include <iostream>
+
+namespace {
+
+// Installs an answerer for the run's lifetime: nobody is there to answer, so every box gets OK.
+class TAnswerOk {
+public:
+    TAnswerOk() {
+        FPrevious =
+            SetMessageBoxAnswerer([](HWND, const std::string& Text, const std::string& Caption, unsigned) {
+                std::cerr << "pictura-view: \"" << Caption << "\" (" << Text << "): answered OK\n";
+                return IDOK;
+            });
+    }
+    ~TAnswerOk() { SetMessageBoxAnswerer(FPrevious); }
+
+private:
+    TMessageBoxAnswerer FPrevious;
+};
+
+} // namespace
+
+int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
+    TAnswerOk answerOk;
+    Window.SetErrorReporter([](const QString&, const QString& Message) {
+        std::cerr << "pictura-view: " << Message.toStdString() << "\n";
+    });
+    Window.resize(Window.size().expandedTo(QSize(MinScreenshotWidth, MinScreenshotHeight)));
+    Window.show();
+    if (!Options.File.isEmpty() && !Window.OpenFile(Options.File)) return 1;
+    for (size_t i = 0; i < Options.Operations.size(); ++i)
+        if (!Window.RunCommandLineOperation(Options.Operations[i], Options.OperationLabels[qsizetype(i)]))
+            return 1;
+    QApplication::processEvents();
+
+    const QPixmap shot = Window.grab();
+    QSaveFile file(Options.Screenshot);
+    if (!file.open(QIODevice::WriteOnly) || !shot.save(&file, "PNG") || !file.commit()) {
+        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
+                  << "\": " << file.errorString().toStdString() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,86 @@
+#include "ViewerOptions.h"
+
+#include "Operations.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstring>
+#include <iostream>
+
+void UseOffscreenWithoutWindow(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--screenshot") == 0 || std::strncmp(arg, "--screenshot=", 13) == 0 ||
+            std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
+            std::strcmp(arg, "--help-all") == 0 || std::strcmp(arg, "--version") == 0 ||
+            std::strcmp(arg, "-v") == 0) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            return;
+        }
+    }
+}
+
+QString OperationLabel(const QString& Text) {
+    const qsizetype equals = Text.indexOf('=');
+    QString name = Text.left(equals).replace('-', ' ');
+    if (!name.isEmpty()) name[0] = name[0].toUpper();
+    if (equals < 0) return name;
+    QString argument = Text.mid(equals + 1);
+    return name + " " + argument.replace(",", ", ");
+}
+
+std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "main", "Opens a picture and runs the Pictura image control's operations on it.\n\n"
+                "Screenshot mode: pictura-view FILE --op greyscale --op blur=50,2 --screenshot OUT.png\n"
+                "opens FILE, runs each --op, writes a PNG of the whole window and quits. Nobody can\n"
+                "answer questions there, so a picture that is not 24-bit is converted without asking\n"
+                "(the \"Convert\" box is answered OK), and errors go to standard error."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("file", QCoreApplication::translate("main", "The picture to open."),
+                                 "[FILE]");
+    const QCommandLineOption op(
+        "op",
+        QCoreApplication::translate("main",
+                                    "Run an operation of the pictura tool after opening FILE, named without "
+                                    "the dashes, its argument after '=' (invert, greyscale, brightness=20, "
+                                    "blur=50,2, sharpen=40,1, red-envelop=0=50,255=100, apply-envelops, "
+                                    "...). May be repeated."),
+        "name[=argument]");
+    const QCommandLineOption screenshot(
+        "screenshot",
+        QCoreApplication::translate("main", "Write a PNG of the whole window to <png> and quit."), "png");
+    parser.addOption(op);
+    parser.addOption(screenshot);
+    parser.process(Arguments);
+
+    TViewerOptions options;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        std::cerr << "pictura-view: one picture at a time (got " << positional.size() << ")\n";
+        return std::nullopt;
+    }
+    if (!positional.isEmpty()) options.File = positional.front();
+    options.Screenshot = parser.value(screenshot);
+    for (const QString& text : parser.values(op)) {
+        const qsizetype equals = text.indexOf('=');
+        const std::string name = text.left(equals).toStdString();
+        const std::string argument = equals < 0 ? std::string() : text.mid(equals + 1).toStdString();
+        try {
+            options.Operations.push_back(ParseOperation(name, argument));
+        } catch (const std::exception& e) {
+            std::cerr << "pictura-view: --op " << text.toStdString() << ": " << e.what() << "\n";
+            return std::nullopt;
+        }
+        options.OperationLabels << OperationLabel(text);
+    }
+    if (!options.Operations.empty() && options.File.isEmpty()) {
+        std::cerr << "pictura-view: --op needs a picture to work on\n";
+        return std::nullopt;
+    }
+    return options;
+}

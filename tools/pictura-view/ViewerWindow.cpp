@@ -1,0 +1,610 @@
+#include "ViewerWindow.h"
+
+#include "EnvelopesDialog.h"
+#include "OperationSession.h"
+#include "Operations.h"
+#include "ParameterDialog.h"
+
+#include "Forms.h"
+#include "KvPictura.h"
+#include "SysUtils.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+// An error message as a sentence: capital first letter, full stop at the end.
+QString Sentence(const QString& Message) {
+    QString text = Message;
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    if (!text.endsWith('.')) text += '.';
+    return text;
+}
+
+QString Milliseconds(double Value) {
+    return Value < 100 ? QString::number(Value, 'f', 1) + " ms" : QString::number(qRound64(Value)) + " ms";
+}
+
+// File dialog filters for Extensions, the common formats first, then one for all of them.
+QStringList NameFilters(QStringList Extensions, bool WithAll) {
+    const QStringList common{"png", "bmp", "jpg", "jpeg", "ppm", "tif", "tiff", "webp"};
+    std::stable_sort(Extensions.begin(), Extensions.end(), [&](const QString& a, const QString& b) {
+        const auto rank = [&](const QString& e) {
+            return common.contains(e) ? common.indexOf(e) : common.size();
+        };
+        return rank(a) < rank(b);
+    });
+    QStringList filters;
+    if (WithAll) {
+        QStringList patterns;
+        for (const QString& extension : Extensions)
+            patterns << "*." + extension;
+        filters << QObject::tr("Pictures (%1)").arg(patterns.join(' '));
+    }
+    for (const QString& extension : Extensions)
+        filters << QObject::tr("%1 (*.%2)").arg(extension.toUpper(), extension);
+    if (WithAll) filters << QObject::tr("All files (*)");
+    return filters;
+}
+
+} // namespace
+
+TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
+    : QMainWindow(Parent), FOwnSettings(Settings ? nullptr : new QSettings),
+      FRecentFiles(Settings ? *Settings : *FOwnSettings) {
+    setObjectName("ViewerWindow");
+    setAcceptDrops(true);
+    FReportError = [this](const QString& Title, const QString& Message) {
+        QMessageBox box(QMessageBox::Warning, Title, Message, QMessageBox::Ok, this);
+        box.exec();
+    };
+
+    // The central area is a form holding the control in a scroll area, with a hint in its place while
+    // there is no picture. The form owns the control, so the control's "Convert" box belongs to it.
+    FForm = new TForm;
+    FForm->setObjectName("ViewerForm");
+    FPages = new QStackedWidget(FForm);
+    FPlaceholder = new QLabel(tr("Open a picture with File \u2192 Open (%1), or drop a picture file here.")
+                                  .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)),
+                              FPages);
+    FPlaceholder->setAlignment(Qt::AlignCenter);
+    FPlaceholder->setForegroundRole(QPalette::PlaceholderText);
+    FScrollArea = new QScrollArea(FPages);
+    FScrollArea->setObjectName("PictureView");
+    FScrollArea->setBackgroundRole(QPalette::Dark);
+    FScrollArea->setFrameShape(QFrame::NoFrame);
+    FScrollArea->setWidgetResizable(false); // LayOutPicture sizes the control
+    FPicture = new TKvPictura(FForm);
+    FPicture->setObjectName("Picture");
+    FScrollArea->setWidget(FPicture);
+    FScrollArea->viewport()->installEventFilter(this);
+    FPages->addWidget(FPlaceholder);
+    FPages->addWidget(FScrollArea);
+    auto* formLayout = new QVBoxLayout(FForm);
+    formLayout->setContentsMargins(0, 0, 0, 0);
+    formLayout->addWidget(FPages);
+    setCentralWidget(FForm);
+    FPicture->SetProportional(true);
+    FPicture->SetCenter(true);
+
+    CreateActions();
+    CreateMenus();
+    CreateStatusBar();
+    UpdateRecentMenu();
+    PictureReplaced();
+    resize(1024, 720);
+}
+
+TViewerWindow::~TViewerWindow() = default;
+
+void TViewerWindow::CreateActions() {
+    const auto make = [this](const QString& Name, const QString& Text, auto Slot,
+                             const QKeySequence& Keys = {}) {
+        auto* action = new QAction(Text, this);
+        action->setObjectName(Name);
+        if (!Keys.isEmpty()) action->setShortcut(Keys);
+        connect(action, &QAction::triggered, this, Slot);
+        return action;
+    };
+    const auto icon = [this](const char* Theme, QStyle::StandardPixmap Fallback) {
+        return QIcon::fromTheme(Theme, style()->standardIcon(Fallback));
+    };
+    FOpenAction = make("OpenAction", tr("&Open..."), &TViewerWindow::OnOpen, QKeySequence::Open);
+    FOpenAction->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
+    FOpenAction->setStatusTip(tr("Open a picture file"));
+    FReloadAction = make("ReloadAction", tr("&Reload"), &TViewerWindow::OnReload, QKeySequence::Refresh);
+    FReloadAction->setIcon(icon("view-refresh", QStyle::SP_BrowserReload));
+    FReloadAction->setStatusTip(tr("Read the file again (the current picture stays one undo step away)"));
+    FSaveAction = make("SaveAction", tr("&Save"), &TViewerWindow::OnSave, QKeySequence::Save);
+    FSaveAction->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
+    FSaveAsAction = make("SaveAsAction", tr("Save &As..."), &TViewerWindow::OnSaveAs, QKeySequence::SaveAs);
+    FSaveAsAction->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton));
+    FSaveAsAction->setStatusTip(tr("Write the picture to a file; the extension chooses the format"));
+    FClearRecentAction = make("ClearRecentAction", tr("&Clear Menu"), &TViewerWindow::OnClearRecent);
+    FQuitAction = make("QuitAction", tr("&Quit"), &QWidget::close, QKeySequence::Quit);
+
+    FUndoAction = make("UndoAction", tr("&Undo"), &TViewerWindow::OnUndo, QKeySequence::Undo);
+    FUndoAction->setIcon(icon("edit-undo", QStyle::SP_ArrowBack));
+    FRedoAction = make("RedoAction", tr("&Redo"), &TViewerWindow::OnRedo, QKeySequence::Redo);
+    FRedoAction->setIcon(icon("edit-redo", QStyle::SP_ArrowForward));
+
+    FInvertAction = make("InvertAction", tr("&Invert"), &TViewerWindow::OnInvert, QKeySequence(tr("Ctrl+I")));
+    FInvertAction->setStatusTip(tr("Replace every channel value c by 255 - c"));
+    FBrightnessAction = make("BrightnessAction", tr("&Brightness..."), &TViewerWindow::OnBrightness,
+                             QKeySequence(tr("Ctrl+B")));
+    FBrightnessAction->setStatusTip(tr("Move the colours towards white or black"));
+    FGreyScaleAction =
+        make("GreyScaleAction", tr("&Greyscale"), &TViewerWindow::OnGreyScale, QKeySequence(tr("Ctrl+G")));
+    FGreyScaleAction->setStatusTip(tr("Replace every pixel by its luma"));
+    FBlurAction = make("BlurAction", tr("B&lur..."), &TViewerWindow::OnBlur);
+    FBlurAction->setStatusTip(tr("Move every channel towards its mean over a square window"));
+    FSharpenAction = make("SharpenAction", tr("S&harpen..."), &TViewerWindow::OnSharpen);
+    FSharpenAction->setStatusTip(tr("Move every channel away from its mean over a square window"));
+    FEnvelopesAction =
+        make("EnvelopesAction", tr("&Envelopes..."), &TViewerWindow::OnEnvelopes, QKeySequence(tr("Ctrl+E")));
+    FEnvelopesAction->setStatusTip(tr("Edit the red, green and blue gain curves and apply them"));
+
+    FZoomToFitAction =
+        make("ZoomToFitAction", tr("Zoom to &Fit"), &TViewerWindow::OnZoomToFit, QKeySequence(tr("Ctrl+9")));
+    // The style has no zoom icons: without a desktop theme these show their names.
+    FZoomToFitAction->setIcon(QIcon::fromTheme("zoom-fit-best"));
+    FActualSizeAction = make("ActualSizeAction", tr("&Actual Size"), &TViewerWindow::OnActualSize,
+                             QKeySequence(tr("Ctrl+0")));
+    FActualSizeAction->setIcon(QIcon::fromTheme("zoom-original"));
+    FStretchAction = make("StretchAction", tr("&Stretch"), &TViewerWindow::OnStretch);
+    FProportionalAction = make("ProportionalAction", tr("&Proportional"), &TViewerWindow::OnProportional);
+    FCenterAction = make("CenterAction", tr("&Center"), &TViewerWindow::OnCenter);
+    for (QAction* toggle : {FStretchAction, FProportionalAction, FCenterAction})
+        toggle->setCheckable(true);
+    FStretchAction->setStatusTip(tr("Scale the picture to the control's size"));
+    FProportionalAction->setStatusTip(
+        tr("Keep the proportions when scaling; shrink pictures larger than the window"));
+    FCenterAction->setStatusTip(tr("Centre the picture in the window"));
+
+    FAboutAction = make("AboutAction", tr("&About Pictura Viewer"), &TViewerWindow::OnAbout);
+    FAboutQtAction = make("AboutQtAction", tr("About &Qt"), &QApplication::aboutQt);
+}
+
+void TViewerWindow::CreateMenus() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(FOpenAction);
+    FRecentMenu = file->addMenu(tr("Open &Recent"));
+    FRecentMenu->setObjectName("RecentMenu");
+    file->addAction(FReloadAction);
+    file->addSeparator();
+    file->addAction(FSaveAction);
+    file->addAction(FSaveAsAction);
+    file->addSeparator();
+    file->addAction(FQuitAction);
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(FUndoAction);
+    edit->addAction(FRedoAction);
+
+    QMenu* image = menuBar()->addMenu(tr("&Image"));
+    image->addActions({FInvertAction, FBrightnessAction, FGreyScaleAction});
+    image->addSeparator();
+    image->addActions({FBlurAction, FSharpenAction});
+    image->addSeparator();
+    image->addAction(FEnvelopesAction);
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addActions({FZoomToFitAction, FActualSizeAction});
+    view->addSeparator();
+    view->addActions({FStretchAction, FProportionalAction, FCenterAction});
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addActions({FAboutAction, FAboutQtAction});
+
+    QToolBar* tools = addToolBar(tr("Main"));
+    tools->setObjectName("MainToolBar");
+    tools->setMovable(false);
+    // Icons where there are icons; the operations have none and show their names.
+    tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    tools->addActions({FOpenAction, FSaveAsAction});
+    tools->addSeparator();
+    tools->addActions({FUndoAction, FRedoAction});
+    tools->addSeparator();
+    tools->addActions(
+        {FInvertAction, FBrightnessAction, FGreyScaleAction, FBlurAction, FSharpenAction, FEnvelopesAction});
+    tools->addSeparator();
+    tools->addActions({FZoomToFitAction, FActualSizeAction});
+}
+
+void TViewerWindow::CreateStatusBar() {
+    const auto label = [this](const char* Name, const QString& Tip) {
+        auto* item = new QLabel(this);
+        item->setObjectName(Name);
+        item->setToolTip(Tip);
+        item->setContentsMargins(6, 0, 6, 0);
+        return item;
+    };
+    FFileLabel = label("FileLabel", tr("The picture's file"));
+    FSizeLabel = label("SizeLabel", tr("Width x height in pixels"));
+    FFormatLabel = label("FormatLabel", tr("Pixel format"));
+    FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
+    statusBar()->addWidget(FFileLabel, 1);
+    statusBar()->addPermanentWidget(FTimeLabel);
+    statusBar()->addPermanentWidget(FSizeLabel);
+    statusBar()->addPermanentWidget(FFormatLabel);
+}
+
+void TViewerWindow::UpdateActions() {
+    const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
+    for (QAction* action : {FSaveAction, FSaveAsAction, FInvertAction, FBrightnessAction, FGreyScaleAction,
+                            FBlurAction, FSharpenAction, FEnvelopesAction, FZoomToFitAction,
+                            FActualSizeAction, FStretchAction, FProportionalAction, FCenterAction})
+        action->setEnabled(hasPicture);
+    FReloadAction->setEnabled(!FDocument.FileName().isEmpty());
+    FUndoAction->setEnabled(FDocument.CanUndo());
+    FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
+    FRedoAction->setEnabled(FDocument.CanRedo());
+    FRedoAction->setText(FDocument.CanRedo() ? tr("&Redo %1").arg(FDocument.RedoLabel()) : tr("&Redo"));
+    FStretchAction->setChecked(FPicture->Stretch());
+    FProportionalAction->setChecked(FPicture->Proportional());
+    FCenterAction->setChecked(FPicture->Center());
+    const bool hasRecent = !FRecentFiles.Files().isEmpty();
+    FClearRecentAction->setEnabled(hasRecent);
+    FRecentMenu->setEnabled(hasRecent);
+    setWindowTitle(FDocument.DisplayName() + "[*]");
+    setWindowModified(FDocument.Modified());
+}
+
+void TViewerWindow::UpdateStatusBar() {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    const bool hasPicture = !bitmap->Empty();
+    FFileLabel->setText(FDocument.FileName().isEmpty() ? QString()
+                                                       : QDir::toNativeSeparators(FDocument.FileName()));
+    FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
+                                   : "");
+    FFormatLabel->setText(hasPicture ? PixelFormatName(bitmap->GetPixelFormat()) : QString());
+    FSizeLabel->setVisible(hasPicture);
+    FFormatLabel->setVisible(hasPicture);
+    FTimeLabel->setVisible(!FTimeLabel->text().isEmpty());
+}
+
+void TViewerWindow::UpdateRecentMenu() {
+    FRecentMenu->clear();
+    const QStringList files = FRecentFiles.Files();
+    for (int i = 0; i < files.size(); ++i) {
+        // Numbered entries give keyboard users a mnemonic for each.
+        auto* action =
+            FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+        action->setData(files[i]);
+        action->setStatusTip(QDir::toNativeSeparators(files[i]));
+        connect(action, &QAction::triggered, this, &TViewerWindow::OnOpenRecent);
+    }
+    if (!files.isEmpty()) FRecentMenu->addSeparator();
+    FRecentMenu->addAction(FClearRecentAction);
+    UpdateActions();
+}
+
+void TViewerWindow::LayOutPicture() {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    FPages->setCurrentIndex(bitmap->Empty() ? 0 : 1);
+    const QSize viewport = FScrollArea->viewport()->size();
+    const QSize picture(bitmap->Width(), bitmap->Height());
+    FPicture->resize(FFitToWindow ? viewport : picture.expandedTo(viewport));
+}
+
+void TViewerWindow::PictureReplaced() {
+    LayOutPicture();
+    FPicture->update();
+    UpdateActions();
+    UpdateStatusBar();
+}
+
+bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
+    // While an operation holds the view (painting off, control grown to the picture), its size is
+    // the operation's business; the view is laid out again when the operation ends.
+    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize &&
+        FScrollArea->updatesEnabled())
+        LayOutPicture();
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TViewerWindow::ReportError(const QString& Title, const std::exception& Error) {
+    FReportError(Title, Sentence(QString::fromStdString(Error.what())));
+}
+
+bool TViewerWindow::OpenFile(const QString& FileName) {
+    try {
+        FPicture->Picture()->LoadFromFile(FileName);
+    } catch (const std::exception& e) {
+        if (!QFileInfo::exists(FileName)) {
+            FRecentFiles.Remove(FileName);
+            UpdateRecentMenu();
+        }
+        ReportError(tr("Cannot Open Picture"), e);
+        return false;
+    }
+    FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
+    FRecentFiles.Add(FileName);
+    UpdateRecentMenu();
+    FTimeLabel->clear();
+    PictureReplaced();
+    return true;
+}
+
+bool TViewerWindow::SaveFile(const QString& FileName) {
+    try {
+        FPicture->Picture()->SaveToFile(FileName);
+    } catch (const std::exception& e) {
+        ReportError(tr("Cannot Save Picture"), e);
+        return false;
+    }
+    FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
+    FRecentFiles.Add(FileName);
+    UpdateRecentMenu();
+    PictureReplaced();
+    return true;
+}
+
+bool TViewerWindow::MaybeSave() {
+    if (!FDocument.Modified()) return true;
+    const QMessageBox::StandardButton answer = QMessageBox::warning(
+        this, tr("Unsaved Changes"),
+        tr("The picture \u201c%1\u201d has been changed.\nDo you want to save the changes?")
+            .arg(FDocument.DisplayName()),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::Discard) return true;
+    OnSave();
+    return !FDocument.Modified();
+}
+
+void TViewerWindow::closeEvent(QCloseEvent* Event) {
+    if (MaybeSave())
+        Event->accept();
+    else
+        Event->ignore();
+}
+
+void TViewerWindow::dragEnterEvent(QDragEnterEvent* Event) {
+    const QList<QUrl> urls = Event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile()) Event->acceptProposedAction();
+}
+
+void TViewerWindow::dropEvent(QDropEvent* Event) {
+    const QList<QUrl> urls = Event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    Event->acceptProposedAction();
+    if (MaybeSave()) OpenFile(urls.front().toLocalFile());
+}
+
+void TViewerWindow::OnOpen() {
+    if (!MaybeSave()) return;
+    QFileDialog dialog(this, tr("Open Picture"));
+    dialog.setObjectName("OpenDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(NameFilters(TPicture::ReadableExtensions(), true));
+    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        OpenFile(dialog.selectedFiles().front());
+}
+
+void TViewerWindow::OnOpenRecent() {
+    const auto* action = qobject_cast<QAction*>(sender());
+    if (action && MaybeSave()) OpenFile(action->data().toString());
+}
+
+void TViewerWindow::OnClearRecent() {
+    FRecentFiles.Clear();
+    UpdateRecentMenu();
+}
+
+void TViewerWindow::OnReload() {
+    if (FDocument.FileName().isEmpty()) return;
+    TDibImage before = FPicture->Picture()->GetBitmap()->Dib();
+    try {
+        FPicture->Picture()->LoadFromFile(FDocument.FileName());
+    } catch (const std::exception& e) {
+        ReportError(tr("Cannot Reload Picture"), e);
+        return;
+    }
+    FDocument.Reloaded(std::move(before));
+    PictureReplaced();
+}
+
+void TViewerWindow::OnSave() {
+    const QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
+    if (FDocument.FileName().isEmpty() || !TPicture::WritableExtensions().contains(suffix))
+        OnSaveAs();
+    else
+        SaveFile(FDocument.FileName());
+}
+
+void TViewerWindow::OnSaveAs() {
+    const QStringList writable = TPicture::WritableExtensions();
+    QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
+    if (!writable.contains(suffix)) suffix = "png";
+    QFileDialog dialog(this, tr("Save Picture As"));
+    dialog.setObjectName("SaveAsDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = NameFilters(writable, false);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(tr("%1 (*.%2)").arg(suffix.toUpper(), suffix));
+    // A name typed without an extension gets the chosen filter's, so the format is never a guess.
+    dialog.setDefaultSuffix(suffix);
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& Filter) {
+        const qsizetype star = Filter.indexOf("*.");
+        if (star >= 0) dialog.setDefaultSuffix(Filter.mid(star + 2).chopped(1));
+    });
+    if (FDocument.FileName().isEmpty())
+        dialog.selectFile(FDocument.DisplayName() + "." + suffix);
+    else
+        dialog.selectFile(QFileInfo(FDocument.FileName()).completeBaseName() + "." + suffix);
+    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        SaveFile(dialog.selectedFiles().front());
+}
+
+void TViewerWindow::ShowPicture(const TDibImage& Picture) {
+    FPicture->Picture()->GetBitmap()->Assign(Picture);
+    PictureReplaced();
+}
+
+void TViewerWindow::OnUndo() {
+    if (FDocument.CanUndo()) ShowPicture(FDocument.Undo(FPicture->Picture()->GetBitmap()->Dib()));
+}
+
+void TViewerWindow::OnRedo() {
+    if (FDocument.CanRedo()) ShowPicture(FDocument.Redo(FPicture->Picture()->GetBitmap()->Dib()));
+}
+
+void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
+    FDocument.Changed(Session.TakeBefore(), Label);
+    FTimeLabel->setText(tr("%1: %2").arg(Label, Milliseconds(Session.LastMilliseconds())));
+    PictureReplaced();
+}
+
+bool TViewerWindow::RunOperation(const QString& Label, const std::function<void()>& Work) {
+    TOperationSession session(*FPicture, FScrollArea);
+    if (!session.Begin()) {
+        statusBar()->showMessage(tr("%1 cancelled: the picture was not converted to 24 bits").arg(Label),
+                                 5000);
+        return false;
+    }
+    if (!session.Run(Work)) {
+        session.Cancel();
+        FReportError(tr("%1 Failed").arg(Label), Sentence(session.Error()));
+        return false;
+    }
+    Commit(session, Label);
+    return true;
+}
+
+bool TViewerWindow::RunDialogOperation(TOperationDialog& Dialog) {
+    TOperationSession session(*FPicture, FScrollArea);
+    if (!session.Begin()) {
+        statusBar()->showMessage(tr("Cancelled: the picture was not converted to 24 bits"), 5000);
+        return false;
+    }
+    UpdateStatusBar(); // the pixel format may have changed already
+    Dialog.SetPreviewHandlers([&] { session.Restore(); },
+                              [&] { session.Run([&] { Dialog.ApplyOperation(); }); });
+    const bool accepted = Dialog.exec() == QDialog::Accepted;
+    if (!accepted || !session.Error().isEmpty()) {
+        const QString error = session.Error();
+        session.Cancel();
+        PictureReplaced();
+        if (!error.isEmpty()) FReportError(tr("%1 Failed").arg(Dialog.windowTitle()), Sentence(error));
+        return false;
+    }
+    Commit(session, Dialog.OperationLabel());
+    return true;
+}
+
+void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter> Parameters,
+                                          std::function<void(const QList<int>&)> Work) {
+    const QList<int> last = FLastValues.value(Title);
+    for (qsizetype i = 0; i < Parameters.size() && i < last.size(); ++i)
+        Parameters[i].Value = last[i];
+    TParameterDialog dialog(Title, Parameters, std::move(Work), this);
+    dialog.setObjectName(Title + "Dialog");
+    if (RunDialogOperation(dialog)) FLastValues[Title] = dialog.Values();
+}
+
+void TViewerWindow::OnInvert() {
+    RunOperation(tr("Invert"), [this] { FPicture->Invert(); });
+}
+
+void TViewerWindow::OnBrightness() {
+    RunParameterOperation(tr("Brightness"), {{"Brightness", tr("&Brightness:"), -100, 100, 25, " %"}},
+                          [this](const QList<int>& Values) { FPicture->Brightness(Values[0]); });
+}
+
+void TViewerWindow::OnGreyScale() {
+    RunOperation(tr("Greyscale"), [this] { FPicture->GreyScale(); });
+}
+
+void TViewerWindow::OnBlur() {
+    RunParameterOperation(
+        tr("Blur"),
+        {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 2, " px"}},
+        [this](const QList<int>& Values) { FPicture->Blur(int8_t(Values[0]), Values[1]); });
+}
+
+void TViewerWindow::OnSharpen() {
+    RunParameterOperation(
+        tr("Sharpen"),
+        {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 1, " px"}},
+        [this](const QList<int>& Values) { FPicture->Sharpen(int8_t(Values[0]), Values[1]); });
+}
+
+void TViewerWindow::OnEnvelopes() {
+    TEnvelopesDialog dialog(*FPicture, this);
+    dialog.setObjectName("EnvelopesDialog");
+    RunDialogOperation(dialog);
+}
+
+void TViewerWindow::OnZoomToFit() {
+    FFitToWindow = true;
+    FPicture->SetStretch(true);
+    FPicture->SetProportional(true);
+    FPicture->SetCenter(true);
+    LayOutPicture();
+    UpdateActions();
+}
+
+void TViewerWindow::OnActualSize() {
+    FFitToWindow = false;
+    FPicture->SetStretch(false);
+    FPicture->SetProportional(false);
+    LayOutPicture();
+    UpdateActions();
+}
+
+void TViewerWindow::OnStretch(bool Checked) {
+    FPicture->SetStretch(Checked);
+    UpdateActions();
+}
+
+void TViewerWindow::OnProportional(bool Checked) {
+    FPicture->SetProportional(Checked);
+    UpdateActions();
+}
+
+void TViewerWindow::OnCenter(bool Checked) {
+    FPicture->SetCenter(Checked);
+    UpdateActions();
+}
+
+void TViewerWindow::OnAbout() {
+    QMessageBox::about(this, tr("About Pictura Viewer"),
+                       tr("<h3>Pictura Viewer %1</h3>"
+                          "<p>Opens a picture and runs the Pictura image control's operations on it: invert, "
+                          "brightness, greyscale, blur, sharpen and the red, green and blue envelopes.</p>"
+                          "<p>Every operation works on 24-bit pixels; other pictures are converted first, "
+                          "after asking.</p>")
+                           .arg(QApplication::applicationVersion()));
+}
+
+bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const QString& Label) {
+    if (Operation.Kind == TOperationKind::SetEnvelop) {
+        try {
+            ApplyOperation(*FPicture, Operation);
+        } catch (const std::exception& e) {
+            ReportError(tr("%1 Failed").arg(Label), e);
+            return false;
+        }
+        return true;
+    }
+    return RunOperation(Label, [&] { ApplyOperation(*FPicture, Operation); });
+}
