@@ -1,0 +1,40 @@
+# Installing: the host library and the package with their public headers (component Development also
+# gets the CMake package configuration and the pkg-config file), the tools, and the Designer plugin
+# (installed from package/designer/). The consumer test installs the Runtime and Development parts.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(PICTURA_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Pictura")
+file(RELATIVE_PATH binToLib "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
+
+install(TARGETS vcl40 PicturaPck EXPORT PicturaTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
+install(EXPORT PicturaTargets NAMESPACE Pictura:: DESTINATION ${PICTURA_INSTALL_CMAKEDIR} COMPONENT Development)
+
+# Public headers: the whole framework layer, the control's unit and the package's registration.
+file(GLOB hostHeaders ${PROJECT_SOURCE_DIR}/host/*.h)
+install(FILES ${hostHeaders} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/host COMPONENT Development)
+install(FILES ${PROJECT_SOURCE_DIR}/component/KvPictura.h ${PROJECT_SOURCE_DIR}/component/FitinRange.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/component COMPONENT Development)
+install(FILES ${PROJECT_SOURCE_DIR}/package/KvPicturaRegister.h ${PROJECT_SOURCE_DIR}/package/PicturaPckResources.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/package COMPONENT Development)
+
+# The tools find the libraries relative to themselves.
+foreach(tool pictura pictura-palette pictura-view)
+    if(TARGET ${tool})
+        set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${binToLib}")
+        install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+    endif()
+endforeach()
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PicturaConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/PicturaConfig.cmake INSTALL_DESTINATION ${PICTURA_INSTALL_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/PicturaConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/PicturaConfig.cmake ${PROJECT_BINARY_DIR}/PicturaConfigVersion.cmake
+        DESTINATION ${PICTURA_INSTALL_CMAKEDIR} COMPONENT Development)
+
+# pkg-config: the prefix is found relative to the .pc file, so the installed tree can be moved.
+file(RELATIVE_PATH pcToPrefix "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/pictura.pc.in ${PROJECT_BINARY_DIR}/pictura.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/pictura.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

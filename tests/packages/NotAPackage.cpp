@@ -1,0 +1,8 @@
+// A library that links the PicturaPck package but is no package itself: it exports none of the
+// package protocol's functions, although a symbol lookup through it finds the package's.
+#include "KvPictura.h"
+
+extern "C" int NotAPackageUsesTheControl() {
+    TKvPictura picture;
+    return picture.Width();
+}
