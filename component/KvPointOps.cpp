@@ -50,6 +50,7 @@ void ScalarInvert(uint8_t* Bytes, size_t ByteCount) {
 
 void ScalarGreyScale(uint8_t* Pixels, size_t Count) {
     for (size_t i = 0; i < Count; ++i, Pixels += 3) {
+        if (i % 16 == 0) PrefetchAhead(Pixels);
         const uint8_t blue = Pixels[0], green = Pixels[1], red = Pixels[2];
         const uint8_t grey = GreyOfSum(GreySum(blue, green, red), blue, green, red);
         Pixels[0] = Pixels[1] = Pixels[2] = grey;
@@ -61,6 +62,7 @@ void ScalarGreyScale(uint8_t* Pixels, size_t Count) {
 void ScalarMapBytes(uint8_t* Bytes, size_t ByteCount, const TChannelTable& Table) {
     size_t i = 0;
     for (; i + 4 <= ByteCount; i += 4) {
+        if (i % 64 == 0) PrefetchAhead(Bytes + i);
         const uint8_t a = Table[Bytes[i]], b = Table[Bytes[i + 1]], c = Table[Bytes[i + 2]],
                       d = Table[Bytes[i + 3]];
         Bytes[i] = a, Bytes[i + 1] = b, Bytes[i + 2] = c, Bytes[i + 3] = d;
@@ -71,6 +73,7 @@ void ScalarMapBytes(uint8_t* Bytes, size_t ByteCount, const TChannelTable& Table
 
 void ScalarMap(uint8_t* Pixels, size_t Count, const TChannelTables& Tables) {
     for (size_t i = 0; i < Count; ++i, Pixels += 3) {
+        if (i % 16 == 0) PrefetchAhead(Pixels);
         const uint8_t blue = Tables.Blue[Pixels[0]], green = Tables.Green[Pixels[1]],
                       red = Tables.Red[Pixels[2]];
         Pixels[0] = blue, Pixels[1] = green, Pixels[2] = red;

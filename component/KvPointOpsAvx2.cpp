@@ -105,6 +105,7 @@ KV_AVX2 void Avx2GreyScale(uint8_t* Pixels, size_t Count) {
     // wider store would overlap the next step's load and stall its forwarding.
     for (; i + 11 <= Count; i += 8) {
         uint8_t* at = Pixels + 3 * i;
+        PrefetchAhead(at);
         const __m256i source = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i lanes = _mm256_permutevar8x32_epi32(source, toLanes);
         const __m256i sum =
@@ -134,6 +135,7 @@ KV_AVX2 void Avx2MapBytes(uint8_t* Bytes, size_t ByteCount, const TChannelTable&
     BuildLookup(Table, lookup);
     size_t i = 0;
     for (; i + 32 <= ByteCount; i += 32) {
+        PrefetchAhead(Bytes + i);
         __m256i* at = reinterpret_cast<__m256i*>(Bytes + i);
         _mm256_storeu_si256(at, Lookup(lookup, _mm256_loadu_si256(at)));
     }
@@ -150,6 +152,8 @@ KV_AVX2 void Avx2Map(uint8_t* Pixels, size_t Count, const TChannelTables& Tables
     const __m256i mask[3] = {PositionMask(0), PositionMask(1), PositionMask(2)};
     size_t i = 0;
     for (; i + 32 <= Count; i += 32) {
+        PrefetchAhead(Pixels + 3 * i);
+        PrefetchAhead(Pixels + 3 * i + 48);
         __m256i* at = reinterpret_cast<__m256i*>(Pixels + 3 * i);
         const __m256i v[3] = {_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1), _mm256_loadu_si256(at + 2)};
         __m256i mapped[3];
@@ -177,6 +181,8 @@ KV_AVX2 void Avx2MapChannel(uint8_t* Pixels, size_t Count, int Channel, const TC
         mask[j] = PositionMask(ChannelMask(Channel, j));
     size_t i = 0;
     for (; i + 32 <= Count; i += 32) {
+        PrefetchAhead(Pixels + 3 * i);
+        PrefetchAhead(Pixels + 3 * i + 48);
         __m256i* at = reinterpret_cast<__m256i*>(Pixels + 3 * i);
         const __m256i v[3] = {_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1), _mm256_loadu_si256(at + 2)};
         __m256i plane = _mm256_blendv_epi8(v[0], v[1], mask[1]);

@@ -66,8 +66,10 @@ KV_AVX512 void Avx512MapBytes(uint8_t* Bytes, size_t ByteCount, const TChannelTa
     TLookup512 lookup;
     BuildLookup(Table, lookup);
     size_t i = 0;
-    for (; i + 64 <= ByteCount; i += 64)
+    for (; i + 64 <= ByteCount; i += 64) {
+        PrefetchAhead(Bytes + i);
         _mm512_storeu_si512(Bytes + i, Lookup(lookup, _mm512_loadu_si512(Bytes + i)));
+    }
     const __mmask64 rest = LeadingBytes(ByteCount - i);
     _mm512_mask_storeu_epi8(Bytes + i, rest, Lookup(lookup, _mm512_maskz_loadu_epi8(rest, Bytes + i)));
 }
@@ -102,8 +104,11 @@ KV_AVX512 void Avx512Map(uint8_t* Pixels, size_t Count, const TChannelTables& Ta
     const size_t byteCount = 3 * Count;
     const __mmask64 all[3] = {~__mmask64(0), ~__mmask64(0), ~__mmask64(0)};
     size_t i = 0;
-    for (; i + 192 <= byteCount; i += 192)
+    for (; i + 192 <= byteCount; i += 192) {
+        for (int line = 0; line < 3; ++line)
+            PrefetchAhead(Pixels + i + 64 * line);
         MapBlock(Pixels + i, lookup, all);
+    }
     if (i < byteCount) {
         const size_t rest = byteCount - i;
         const __mmask64 valid[3] = {LeadingBytes(rest), LeadingBytes(rest > 64 ? rest - 64 : 0),
@@ -134,8 +139,11 @@ KV_AVX512 void Avx512MapChannel(uint8_t* Pixels, size_t Count, int Channel, cons
     const size_t byteCount = 3 * Count;
     const __mmask64 all[3] = {~__mmask64(0), ~__mmask64(0), ~__mmask64(0)};
     size_t i = 0;
-    for (; i + 192 <= byteCount; i += 192)
+    for (; i + 192 <= byteCount; i += 192) {
+        for (int line = 0; line < 3; ++line)
+            PrefetchAhead(Pixels + i + 64 * line);
         MapChannelBlock(Pixels + i, lookup, channel, all);
+    }
     if (i < byteCount) {
         const size_t rest = byteCount - i;
         const __mmask64 valid[3] = {LeadingBytes(rest), LeadingBytes(rest > 64 ? rest - 64 : 0),

@@ -33,6 +33,17 @@ extern const TKernelSet Avx2Kernels;
 // AVX-512 with byte permutes (VBMI) for the table kernels, AVX2 for the others.
 extern const TKernelSet Avx512VbmiKernels;
 
+// How far ahead of the bytes in work the kernels request the row into the cache. Without it, kernels
+// that spend many instructions per byte keep too few reads in flight and run up to three times slower
+// on a picture that is not in the core's own caches.
+constexpr size_t PrefetchDistance = 1024;
+
+// Requests the cache line PrefetchDistance bytes after At; a prefetch never faults, so addresses past
+// the end of the row are harmless.
+inline void PrefetchAhead(const uint8_t* At) {
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(At) + PrefetchDistance));
+}
+
 // Grey level of one pixel by the extended-precision rule; the vector paths use it for tie sums.
 uint8_t GreyOfPixel(uint8_t Blue, uint8_t Green, uint8_t Red);
 

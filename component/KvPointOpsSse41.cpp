@@ -43,6 +43,7 @@ KV_SSE41 void Sse41GreyScale(uint8_t* Pixels, size_t Count) {
     // wider store would overlap the next step's load and stall its forwarding.
     for (; i + 6 <= Count; i += 4) {
         uint8_t* at = Pixels + 3 * i;
+        PrefetchAhead(at);
         const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi8(source, redGreen), redGreenWeights),
                                           _mm_madd_epi16(_mm_shuffle_epi8(source, blue), blueWeight));
