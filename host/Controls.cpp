@@ -176,23 +176,19 @@ void TControl::contextMenuEvent(QContextMenuEvent* Event) {
     QWidget::contextMenuEvent(Event);
 }
 
-void TControl::dragEnterEvent(QDragEnterEvent* Event) {
+// Asks OnDragOver whether a control being dragged may be dropped here.
+void TControl::AnswerDragOver(QDropEvent* Event, TDragState State) {
     TObject* source = DragSource(Event->mimeData());
     bool accept = false;
     const QPoint at = Event->position().toPoint();
-    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), dsDragEnter, accept);
+    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), State, accept);
     if (accept) Event->acceptProposedAction();
     else Event->ignore();
 }
 
-void TControl::dragMoveEvent(QDragMoveEvent* Event) {
-    TObject* source = DragSource(Event->mimeData());
-    bool accept = false;
-    const QPoint at = Event->position().toPoint();
-    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), dsDragMove, accept);
-    if (accept) Event->acceptProposedAction();
-    else Event->ignore();
-}
+void TControl::dragEnterEvent(QDragEnterEvent* Event) { AnswerDragOver(Event, dsDragEnter); }
+
+void TControl::dragMoveEvent(QDragMoveEvent* Event) { AnswerDragOver(Event, dsDragMove); }
 
 void TControl::dragLeaveEvent(QDragLeaveEvent* Event) { QWidget::dragLeaveEvent(Event); }
 

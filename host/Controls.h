@@ -119,6 +119,7 @@ protected:
 private:
     void ApplyAlign();
     void UpdateToolTip();
+    void AnswerDragOver(QDropEvent* Event, TDragState State);
 
     TComponent* FOwner = nullptr;
     TAlign FAlign = alNone;
