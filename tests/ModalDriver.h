@@ -39,6 +39,8 @@ inline void AnswerNextBox(QMessageBox::StandardButton Button, TSeenBox* Seen) {
             for (QAbstractButton* b : box->buttons()) Seen->Buttons << b->text().remove('&');
         }
         box->button(Button)->click();
+        // The running copy belongs to the timer; dropping the stored one breaks the self-reference.
+        *poll = nullptr;
     };
     QTimer::singleShot(0, *poll);
 }
