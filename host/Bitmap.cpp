@@ -28,8 +28,15 @@ TDibImage DibFromRows(const QImage& Image, TPixelFormat Format) {
     dib.Height = Image.height();
     dib.Format = Format;
     dib.Bits.assign(dib.Stride() * size_t(dib.Height), 0);
-    const size_t rowBytes = std::min(dib.Stride(), size_t(Image.bytesPerLine()));
-    for (int y = 0; y < dib.Height; ++y) std::memcpy(dib.Row(y), Image.constScanLine(y), rowBytes);
+    // Only the pixels' own bits: Qt leaves its row padding (and the unused bits of a 1-bit row's last
+    // byte) uninitialised, and copying them would make equal pictures differ in memory and in files.
+    const size_t usedBits = size_t(dib.Width) * size_t(BitsPerPixel(Format));
+    const size_t rowBytes = std::min((usedBits + 7) / 8, size_t(Image.bytesPerLine()));
+    const uint8_t lastByteMask = usedBits % 8 ? uint8_t(0xFF << (8 - usedBits % 8)) : uint8_t(0xFF);
+    for (int y = 0; y < dib.Height; ++y) {
+        std::memcpy(dib.Row(y), Image.constScanLine(y), rowBytes);
+        if (rowBytes > 0) dib.Row(y)[rowBytes - 1] &= lastByteMask;
+    }
     return dib;
 }
 
@@ -125,9 +132,15 @@ void TBitmap::FromQImage(const QImage& Image) {
         Assign(TDibImage{});
         return;
     }
-    CheckBitmapSize(Image.width(), Image.height(), 32, "picture");
+    // Checked at the depth the picture will have, before any conversion allocates.
+    const QImage::Format format = Image.format();
+    const bool mono = format == QImage::Format_Mono || format == QImage::Format_MonoLSB;
+    const bool eightBit = format == QImage::Format_Indexed8 || format == QImage::Format_Grayscale8 ||
+                          format == QImage::Format_Grayscale16;
+    CheckBitmapSize(Image.width(), Image.height(), mono ? 1 : eightBit ? 8 : Image.hasAlphaChannel() ? 32 : 24,
+                    "picture");
     TDibImage dib;
-    switch (Image.format()) {
+    switch (format) {
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB: {
         const QImage mono = Image.convertToFormat(QImage::Format_Mono);

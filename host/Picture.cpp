@@ -2,6 +2,7 @@
 
 #include "BmpCodec.h"
 #include "ImageLimits.h"
+#include "PictureCompleteness.h"
 #include "SysUtils.h"
 
 #include <QBuffer>
@@ -11,11 +12,29 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 std::string Quoted(const QString& Name) { return "\"" + Name.toStdString() + "\""; }
 
 bool LooksLikeBmp(const QByteArray& Data) { return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M'; }
+
+// Bits per pixel of the image Qt's reader will allocate: its announced format, else 32 (the widest it
+// uses for 8-bit channels).
+int DecodedBitsPerPixel(const QImageReader& Reader) {
+    const QImage::Format format = Reader.imageFormat();
+    if (format == QImage::Format_Invalid) return 32;
+    return std::max(1, int(QImage::toPixelFormat(format).bitsPerPixel()));
+}
+
+// The framework's byte limit as Qt's allocation limit: whole MiB rounded up, at least 1 (0 would
+// switch Qt's check off).
+int QtAllocationLimitMiB() {
+    const size_t mib = GetMaxBitmapBytes() / (size_t(1) << 20) + (GetMaxBitmapBytes() % (size_t(1) << 20) != 0);
+    return int(std::clamp<size_t>(mib, 1, size_t(std::numeric_limits<int>::max())));
+}
 
 } // namespace
 
@@ -32,6 +51,9 @@ void TPicture::LoadFromFile(const QString& FileName) {
     QFileInfo info(FileName);
     if (!info.exists()) throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": the file does not exist");
     if (info.isDir()) throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": it is a folder");
+    // Devices and pipes could block the open or never end (/dev/zero): only regular files are read.
+    if (!info.isFile())
+        throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": it is not a regular file");
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": " + file.errorString().toStdString());
@@ -62,15 +84,33 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
         QBuffer buffer;
         buffer.setData(Data);
         buffer.open(QIODevice::ReadOnly);
+        // Qt's limit holds from the first byte read: recognising a format may already decode.
+        QImageReader::setAllocationLimit(QtAllocationLimitMiB());
         QImageReader reader(&buffer);
         reader.setAutoTransform(false);
-        if (!reader.canRead()) throw EInvalidGraphic(what + "not a picture format that can be read");
+        // Qt recognises XBM only by decoding the whole picture; a file that starts as XBM does is read
+        // as XBM straight away, so that its size is checked from the header first.
+        if (Data.startsWith("#define"))
+            reader.setFormat("xbm");
+        else if (!reader.canRead())
+            throw EInvalidGraphic(what + "not a picture format that can be read");
+        // The size from the header is checked before Qt allocates anything; Qt's own limit backs this
+        // up for a reader whose header and image disagree.
         const QSize size = reader.size();
-        if (size.isValid()) CheckBitmapSize(size.width(), size.height(), 32, Quoted(Name));
-        QImageReader::setAllocationLimit(int(GetMaxBitmapBytes() >> 20));
+        if (size.isValid()) {
+            try {
+                CheckBitmapSize(size.width(), size.height(), DecodedBitsPerPixel(reader), "the picture");
+            } catch (const EOutOfResources& e) {
+                throw EOutOfResources(what + e.what());
+            }
+        }
+        const std::string format = reader.format().toLower().toStdString(); // unknown once read
         QImage image;
         if (!reader.read(&image) || image.isNull())
             throw EInvalidGraphic(what + reader.errorString().toLower().toStdString());
+        const std::string missing = MissingEnd(format,
+                                               reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
+        if (!missing.empty()) throw EInvalidGraphic(what + missing);
         try {
             loaded.FromQImage(image);
         } catch (const EOutOfResources& e) {
