@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct TRun {
@@ -132,4 +135,94 @@ TEST_F(PicturaTool, HelpAndVersion) {
     const TRun help = RunTool({"--help"});
     EXPECT_EQ(help.Code, 0);
     EXPECT_TRUE(help.Out.contains("--blur AMOUNT,RADIUS"));
+}
+
+// Hostile inputs, outputs and option values: each run fails with one line naming the problem, writes no
+// output (nor a temporary file), leaves an existing output as it was, and never touches the input.
+TEST_F(PicturaTool, HostileFilesAndValuesFailWithOneLineAndWriteNothing) {
+    QFile::copy(photo, Path("in.png"));
+    const QByteArray png = [&] {
+        QFile file(photo);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    TPicture sample;
+    sample.LoadFromFile(photo);
+    const QByteArray bmp = sample.SaveToData("bmp", "sample"), jpg = sample.SaveToData("jpg", "sample");
+    auto write = [&](const char* Name, const QByteArray& Bytes) {
+        QFile file(Path(Name));
+        file.open(QIODevice::WriteOnly);
+        file.write(Bytes);
+    };
+    write("empty.png", {});
+    write("cut.png", png.left(png.size() / 2));
+    write("cut.bmp", bmp.left(bmp.size() * 3 / 4));
+    write("cut.jpg", jpg.left(jpg.size() * 3 / 4));
+    write("text.png", "not a picture\n");
+    write("keep.png", "an earlier result");
+    QDir(dir.path()).mkdir("folder.png");
+    QFile::link(Path("in.png"), Path("link.png"));
+    ASSERT_EQ(::mkfifo(Path("fifo.png").toLocal8Bit().constData(), 0600), 0);
+    const QStringList prepared = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    const QByteArray input = Digest(Path("in.png"));
+    const QString out = Path("out.png");
+
+    struct TCase {
+        const char* What;
+        QStringList Args;
+    };
+    const TCase cases[] = {
+        {"empty file", {Path("empty.png"), "-o", out, "--invert"}},
+        {"truncated PNG", {Path("cut.png"), "-o", out, "--invert"}},
+        {"truncated BMP", {Path("cut.bmp"), "-o", out, "--invert"}},
+        {"truncated JPEG", {Path("cut.jpg"), "-o", out, "--invert"}},
+        {"not a picture", {Path("text.png"), "-o", out, "--invert"}},
+        {"folder as input", {Path("folder.png"), "-o", out, "--invert"}},
+        {"device as input", {"/dev/zero", "-o", out, "--invert"}},
+        {"named pipe as input", {Path("fifo.png"), "-o", out, "--invert"}},
+        {"folder as output", {Path("in.png"), "-o", Path("folder.png"), "--invert"}},
+        {"output is the input through a link", {Path("in.png"), "-o", Path("link.png"), "--invert"}},
+        {"output is the input spelled otherwise", {Path("in.png"), "-o", Path("folder.png/../in.png"), "--invert"}},
+        {"brightness beyond 32 bits", {Path("in.png"), "-o", out, "--brightness", "99999999999"}},
+        {"negative size", {Path("in.png"), "-o", out, "--size", "-1x5", "--invert"}},
+        {"size without height", {Path("in.png"), "-o", out, "--size", "5x", "--invert"}},
+        {"amount above 127", {Path("in.png"), "-o", out, "--sharpen", "128,1"}},
+        {"radius beyond 32 bits", {Path("in.png"), "-o", out, "--blur", "1,2147483648"}},
+        {"filter without radius", {Path("in.png"), "-o", out, "--blur", "10"}},
+        {"option without its value", {Path("in.png"), "-o", out, "--blur"}},
+        {"envelope index 256", {Path("in.png"), "-o", out, "--red-envelop", "256=5"}},
+        {"envelope percent NaN", {Path("in.png"), "-o", out, "--red-envelop", "1=nan"}},
+        {"envelope file is a device", {Path("in.png"), "-o", out, "--envelop-file", "red=/dev/zero"}},
+        {"envelope file is a folder", {Path("in.png"), "-o", out, "--envelop-file", "red=" + Path("folder.png")}},
+        {"envelope file is a pipe", {Path("in.png"), "-o", out, "--envelop-file", "red=" + Path("fifo.png")}},
+    };
+    for (const TCase& c : cases) {
+        for (const QString& target : {out, Path("keep.png")}) {
+            QStringList args = c.Args;
+            if (target != out) args.replaceInStrings(out, target);
+            const TRun run = RunTool(args);
+            EXPECT_GT(run.Code, 0) << c.What;
+            EXPECT_EQ(run.Err.count('\n'), 1) << c.What << ": " << run.Err.toStdString();
+            EXPECT_TRUE(run.Err.startsWith("pictura: ")) << c.What << ": " << run.Err.toStdString();
+            EXPECT_FALSE(QFile::exists(out)) << c.What;
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), prepared)
+                << c.What << ": a file was left behind";
+            QFile keep(Path("keep.png"));
+            keep.open(QIODevice::ReadOnly);
+            EXPECT_EQ(keep.readAll(), "an earlier result") << c.What;
+        }
+    }
+    EXPECT_EQ(Digest(Path("in.png")), input);
+    EXPECT_TRUE(QFileInfo(Path("link.png")).isSymLink());
+}
+
+TEST_F(PicturaTool, ReadOnlyFolderRefusesTheOutput) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root, for whom a read-only folder is still writable";
+    QDir(dir.path()).mkdir("locked");
+    QFile::setPermissions(Path("locked"), QFile::ReadOwner | QFile::ExeOwner);
+    const TRun run = RunTool({photo, "-o", Path("locked/out.png"), "--invert"});
+    QFile::setPermissions(Path("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_NE(run.Code, 0);
+    EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
+    EXPECT_TRUE(QDir(Path("locked")).isEmpty());
 }

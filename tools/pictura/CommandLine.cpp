@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -75,13 +76,28 @@ TOperation EnvelopEntries(int Channel, const std::string& Option, const std::str
     return op;
 }
 
+// An envelope file is 256 short numbers; anything far longer is not one.
+constexpr std::uintmax_t MaxEnvelopFileBytes = 1 << 20;
+
 std::string ReadFile(const std::string& Path, const std::string& What) {
+    // Only regular files: a pipe or device could block the open or never end (/dev/zero).
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(Path, error)) {
+        if (std::filesystem::is_directory(Path, error)) Fail(What + ": \"" + Path + "\" is a folder");
+        if (std::filesystem::exists(Path, error)) Fail(What + ": \"" + Path + "\" is not a regular file");
+        Fail(What + ": cannot read \"" + Path + "\"");
+    }
+    const std::uintmax_t size = std::filesystem::file_size(Path, error);
+    if (!error && size > MaxEnvelopFileBytes)
+        Fail(What + ": \"" + Path + "\" is too large for an envelope file (" + std::to_string(size) + " bytes)");
     std::ifstream file(Path, std::ios::binary);
     if (!file) Fail(What + ": cannot read \"" + Path + "\"");
-    std::ostringstream text;
-    text << file.rdbuf();
+    std::string text(MaxEnvelopFileBytes + 1, '\0');
+    file.read(text.data(), std::streamsize(text.size()));
     if (file.bad()) Fail(What + ": cannot read \"" + Path + "\"");
-    return text.str();
+    text.resize(size_t(file.gcount()));
+    if (text.size() > MaxEnvelopFileBytes) Fail(What + ": \"" + Path + "\" is too large for an envelope file");
+    return text;
 }
 
 } // namespace

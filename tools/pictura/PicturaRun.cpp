@@ -1,6 +1,7 @@
 #include "PicturaRun.h"
 
 #include "Operations.h"
+#include "StderrCapture.h"
 
 #include "Dialogs.h"
 #include "KvPictura.h"
@@ -76,7 +77,14 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
                                 suffix.toStdString() + "\" (use one of " +
                                 TPicture::WritableExtensions().join(", ").toStdString() + ")");
             picture.SetAutoSize(!CommandLine.Size);
-            picture.Picture()->LoadFromFile(QString::fromStdString(CommandLine.Input));
+            TStderrCapture decoderMessages; // decoders that print their complaints on standard error
+            try {
+                picture.Picture()->LoadFromFile(QString::fromStdString(CommandLine.Input));
+            } catch (const Exception& e) {
+                const std::string said = decoderMessages.Finish();
+                throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
+            }
+            decoderMessages.Finish();
             if (CommandLine.Size) picture.resize(CommandLine.Size->first, CommandLine.Size->second);
         }
         for (const TOperation& op : CommandLine.Operations) {

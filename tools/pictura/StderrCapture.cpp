@@ -1,0 +1,43 @@
+#include "StderrCapture.h"
+
+#include <unistd.h>
+
+TStderrCapture::TStderrCapture() {
+    std::fflush(stderr);
+    FFile = std::tmpfile();
+    if (!FFile) return; // nothing captured: messages simply stay on standard error
+    FSaved = ::dup(STDERR_FILENO);
+    if (FSaved < 0 || ::dup2(::fileno(FFile), STDERR_FILENO) < 0) {
+        if (FSaved >= 0) ::close(FSaved);
+        FSaved = -1;
+    }
+}
+
+TStderrCapture::~TStderrCapture() { Finish(); }
+
+std::string TStderrCapture::Finish() {
+    std::string text;
+    if (FSaved >= 0) {
+        std::fflush(stderr);
+        ::dup2(FSaved, STDERR_FILENO);
+        ::close(FSaved);
+        FSaved = -1;
+        std::rewind(FFile);
+        char buffer[512];
+        size_t n;
+        // A few lines are all a decoder says; more is cut rather than read without end.
+        while (text.size() < 4096 && (n = std::fread(buffer, 1, sizeof buffer, FFile)) > 0) text.append(buffer, n);
+    }
+    if (FFile) std::fclose(FFile);
+    FFile = nullptr;
+    std::string line;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!line.empty() && line.back() != ' ') line += "; ";
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';')) line.pop_back();
+    return line;
+}
