@@ -71,6 +71,7 @@ TEST(CommandLine, BadArgumentsSayWhatIsWrong) {
         {{"in.bmp", "-o", "out.bmp", "--red-envelop", "256=5"},
          "--red-envelop index: 256 is out of range (0 to 255)"},
         {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=nan"}, "--red-envelop percent: \"nan\" is not a number"},
+        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=+-5"}, "--red-envelop percent: \"+-5\" is not a number"},
         {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3"}, "--red-envelop: expected INDEX=PERCENT, got \"3\""},
         {{"in.bmp", "-o", "out.bmp", "--size", "10"}, "--size: expected WIDTHxHEIGHT (for example 640x480), got \"10\""},
         {{"in.bmp", "-o", "out.bmp", "--yes", "--no"}, "--yes and --no exclude each other"},

@@ -29,7 +29,9 @@ double ParsePercent(const std::string& Text, const std::string& What) {
     if (!Text.empty() && Text[0] == '+') ++begin;
     const char* end = Text.data() + Text.size();
     const auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (Text.empty() || ptr != end || ec == std::errc::invalid_argument)
+    // One sign at most: "+-5" is not a number.
+    if (Text.empty() || ptr != end || ec == std::errc::invalid_argument ||
+        (begin != Text.data() && *begin == '-'))
         Fail(What + ": \"" + Text + "\" is not a number");
     if (std::isnan(value)) Fail(What + ": \"" + Text + "\" is not a number");
     // Values too large or too small for a double still clamp like their infinities.
