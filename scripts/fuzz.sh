@@ -5,6 +5,7 @@
 # kept as <build>/artifacts/<target>-crash-... (copy it to tests/data/fuzz-regressions/<target>/).
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: load-picture operations command-line (default all)
+#   FUZZ_SEED=N scripts/fuzz.sh ...            the same mutation sequence on every run
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
@@ -26,6 +27,8 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus"
     seeds=("$root/fuzz/corpus/$target" "$root/tests/data/fuzz-regressions/$target")
     options=()
+    # A fixed seed (CI sets one) makes a short run repeat the same inputs every time.
+    [ -n "${FUZZ_SEED:-}" ] && options+=("-seed=$FUZZ_SEED")
     case "$target" in
     load-picture) # the picture suites as seeds; inputs kept small, as large ones only slow the search
         seeds+=("$root/tests/data/bmp" "$root/tests/data/png" "$root/tests/data/gif")
