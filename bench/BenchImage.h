@@ -50,7 +50,8 @@ inline uint64_t PixelChecksum(const TBenchImage& Image) {
     uint64_t hash = 1469598103934665603ull;
     for (int y = 0; y < Image.Height; ++y) {
         const uint8_t* row = Image.Bits.data() + size_t(y) * Image.Stride;
-        for (size_t i = 0; i < size_t(Image.Width) * 3; ++i) hash = (hash ^ row[i]) * 1099511628211ull;
+        for (size_t i = 0; i < size_t(Image.Width) * 3; ++i)
+            hash = (hash ^ row[i]) * 1099511628211ull;
     }
     return hash;
 }

@@ -10,11 +10,30 @@
 #include <string>
 #include <vector>
 
-const std::array<const char*, 24> TKvPictura::PublishedProperties = {
-    "Align",      "AutoSize",  "Center",    "DragCursor",  "DragMode",    "Enabled",
-    "IncrementalDisplay",      "ParentShowHint", "Picture", "PopupMenu",  "ShowHint",    "Stretch",
-    "Transparent", "Visible",  "OnClick",   "OnDblClick",  "OnDragDrop",  "OnDragOver",
-    "OnEndDrag",  "OnMouseDown", "OnMouseMove", "OnMouseUp", "OnProgress", "OnStartDrag"};
+const std::array<const char*, 24> TKvPictura::PublishedProperties = {"Align",
+                                                                     "AutoSize",
+                                                                     "Center",
+                                                                     "DragCursor",
+                                                                     "DragMode",
+                                                                     "Enabled",
+                                                                     "IncrementalDisplay",
+                                                                     "ParentShowHint",
+                                                                     "Picture",
+                                                                     "PopupMenu",
+                                                                     "ShowHint",
+                                                                     "Stretch",
+                                                                     "Transparent",
+                                                                     "Visible",
+                                                                     "OnClick",
+                                                                     "OnDblClick",
+                                                                     "OnDragDrop",
+                                                                     "OnDragOver",
+                                                                     "OnEndDrag",
+                                                                     "OnMouseDown",
+                                                                     "OnMouseMove",
+                                                                     "OnMouseUp",
+                                                                     "OnProgress",
+                                                                     "OnStartDrag"};
 
 TKvPictura::TKvPictura(TComponent* AOwner) : TImage(AOwner) {
     std::fill(std::begin(FRedEnvelop), std::end(FRedEnvelop), 1.0);
@@ -27,9 +46,9 @@ uint8_t* TKvPictura::PixelAddress(int32_t X, int32_t Y) {
     FScanLine = bitmap->GetScanline(Y);
     // The row must hold all three bytes, whatever the bitmap's format.
     if (X < 0 || X >= bitmap->Width() || size_t(X) * 3 + 3 > bitmap->BytesPerLine())
-        throw ERangeError("pixel column " + std::to_string(X) + " is outside the bitmap's 24-bit columns 0.." +
-                          std::to_string(std::min<size_t>(bitmap->Width(), bitmap->BytesPerLine() / 3)) +
-                          " (exclusive)");
+        throw ERangeError(
+            "pixel column " + std::to_string(X) + " is outside the bitmap's 24-bit columns 0.." +
+            std::to_string(std::min<size_t>(bitmap->Width(), bitmap->BytesPerLine() / 3)) + " (exclusive)");
     return FScanLine + size_t(X) * 3;
 }
 
@@ -76,19 +95,25 @@ template <class TRowWork> void TKvPictura::ForEachRow(TRowWork&& RowWork) {
 
 void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
     if (Radius < 0)
-        throw EArgumentError("filter radius " + std::to_string(Radius) + " is negative; it must be 0 or more");
+        throw EArgumentError("filter radius " + std::to_string(Radius) +
+                             " is negative; it must be 0 or more");
     OperationFrame([&](TBitmap* bitmap, int width, int height) {
         // The filter slides windows up and down the columns: it needs every row's address at hand.
         std::vector<uint8_t*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
+        for (int y = 0; y < height; ++y)
+            rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
         KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
                               Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur);
     });
 }
 
-void TKvPictura::Blur(int8_t Amount, int32_t Radius) { Filter(Amount, Radius, false); }
+void TKvPictura::Blur(int8_t Amount, int32_t Radius) {
+    Filter(Amount, Radius, false);
+}
 
-void TKvPictura::Sharpen(int8_t Amount, int32_t Radius) { Filter(Amount, Radius, true); }
+void TKvPictura::Sharpen(int8_t Amount, int32_t Radius) {
+    Filter(Amount, Radius, true);
+}
 
 void TKvPictura::Invert() {
     ForEachRow([](uint8_t* row, int width) { KvKernels::InvertRow(row, width); });
@@ -116,7 +141,9 @@ void TKvPictura::SetBlueEnvelop(uint8_t Index, double Value) {
     FBlueEnvelop[Index] = KvKernels::EnvelopeGainFromPercent(Value);
 }
 
-double TKvPictura::GetRedEnvelop(uint8_t Index) const { return KvKernels::EnvelopePercentFromGain(FRedEnvelop[Index]); }
+double TKvPictura::GetRedEnvelop(uint8_t Index) const {
+    return KvKernels::EnvelopePercentFromGain(FRedEnvelop[Index]);
+}
 
 double TKvPictura::GetGreenEnvelop(uint8_t Index) const {
     return KvKernels::EnvelopePercentFromGain(FGreenEnvelop[Index]);
@@ -131,11 +158,17 @@ void TKvPictura::ApplyChannelEnvelop(int Channel, const double (&Envelop)[256]) 
     ForEachRow([&](uint8_t* row, int width) { KvKernels::MapChannelRow(row, width, Channel, table); });
 }
 
-void TKvPictura::ApplyRedEnvelop() { ApplyChannelEnvelop(2, FRedEnvelop); }
+void TKvPictura::ApplyRedEnvelop() {
+    ApplyChannelEnvelop(2, FRedEnvelop);
+}
 
-void TKvPictura::ApplyGreenEnvelop() { ApplyChannelEnvelop(1, FGreenEnvelop); }
+void TKvPictura::ApplyGreenEnvelop() {
+    ApplyChannelEnvelop(1, FGreenEnvelop);
+}
 
-void TKvPictura::ApplyBlueEnvelop() { ApplyChannelEnvelop(0, FBlueEnvelop); }
+void TKvPictura::ApplyBlueEnvelop() {
+    ApplyChannelEnvelop(0, FBlueEnvelop);
+}
 
 void TKvPictura::ApplyEnvelops() {
     const KvKernels::TChannelTables tables{KvKernels::EnvelopeTable(FBlueEnvelop),

@@ -49,9 +49,14 @@ void CheckLine(const TCommandLine& Line) {
             FuzzCheck(op.Value >= -128 && op.Value <= 127, op.Name + ": amount out of range");
             FuzzCheck(op.Radius >= 0, op.Name + ": negative radius accepted");
             break;
-        case TOperationKind::SetEnvelop: CheckEntries(op, op.Name == "--envelop-file"); break;
-        case TOperationKind::ApplyEnvelop: FuzzCheck(op.Channel >= 0 && op.Channel <= 2, "channel out of range"); break;
-        default: break;
+        case TOperationKind::SetEnvelop:
+            CheckEntries(op, op.Name == "--envelop-file");
+            break;
+        case TOperationKind::ApplyEnvelop:
+            FuzzCheck(op.Channel >= 0 && op.Channel <= 2, "channel out of range");
+            break;
+        default:
+            break;
         }
         if (op.Kind != TOperationKind::SetEnvelop) touchesPicture = true;
     }
@@ -95,7 +100,8 @@ void FuzzCommandLine(const uint8_t* Data, size_t Size) {
         op.Entries = entries;
         CheckEntries(op, true);
     } catch (const TUsageError& e) {
-        FuzzCheck(std::string(e.what()).find("fuzz text") != std::string::npos, "a message without its source");
+        FuzzCheck(std::string(e.what()).find("fuzz text") != std::string::npos,
+                  "a message without its source");
     }
 
     try {

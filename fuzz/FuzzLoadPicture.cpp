@@ -27,11 +27,14 @@ private:
 void CheckConsistent(const TDibImage& Dib, const char* Stage) {
     const std::string where = std::string(Stage) + ": ";
     FuzzCheck(Dib.Width > 0 && Dib.Height > 0, where + "empty picture without an error");
-    FuzzCheck(uint64_t(Dib.Width) * uint64_t(Dib.Height) <= MaxBitmapPixels, where + "more pixels than the limit");
-    FuzzCheck(Dib.Bits.size() == Dib.Stride() * size_t(Dib.Height), where + "pixel memory does not match the size");
+    FuzzCheck(uint64_t(Dib.Width) * uint64_t(Dib.Height) <= MaxBitmapPixels,
+              where + "more pixels than the limit");
+    FuzzCheck(Dib.Bits.size() == Dib.Stride() * size_t(Dib.Height),
+              where + "pixel memory does not match the size");
     FuzzCheck(Dib.Bits.size() <= FuzzMaxBitmapBytes, where + "pixel memory over the byte limit");
     if (IsIndexed(Dib.Format))
-        FuzzCheck(Dib.Palette.size() == size_t(1) << BitsPerPixel(Dib.Format), where + "palette of the wrong size");
+        FuzzCheck(Dib.Palette.size() == size_t(1) << BitsPerPixel(Dib.Format),
+                  where + "palette of the wrong size");
 }
 
 } // namespace

@@ -26,7 +26,8 @@ public:
     uint8_t Byte() { return FPos < FSize ? FData[FPos++] : 0; }
     template <class T> T Raw() {
         uint8_t bytes[sizeof(T)];
-        for (uint8_t& b : bytes) b = Byte();
+        for (uint8_t& b : bytes)
+            b = Byte();
         T value;
         std::memcpy(&value, bytes, sizeof value);
         return value;
@@ -65,14 +66,23 @@ TDibImage MakePicture(TReader& In) {
     for (uint8_t& b : dib.Bits) {
         const uint32_t r = next();
         switch (style % 4) {
-        case 0: b = uint8_t(r); break;
-        case 1: b = uint8_t(100 + r % 4); break;
-        case 2: b = uint8_t((r & 1) ? 255 : r % 3); break;
-        default: b = In.Byte(); break;
+        case 0:
+            b = uint8_t(r);
+            break;
+        case 1:
+            b = uint8_t(100 + r % 4);
+            break;
+        case 2:
+            b = uint8_t((r & 1) ? 255 : r % 3);
+            break;
+        default:
+            b = In.Byte();
+            break;
         }
     }
     if (IsIndexed(dib.Format))
-        for (int i = 0; i < 1 << BitsPerPixel(dib.Format); ++i) dib.Palette.push_back(0xFF000000u | (next() >> 8));
+        for (int i = 0; i < 1 << BitsPerPixel(dib.Format); ++i)
+            dib.Palette.push_back(0xFF000000u | (next() >> 8));
     return dib;
 }
 
@@ -110,8 +120,8 @@ private:
     TDibImage FModel;
     double FGains[3][256]; // by byte offset: blue, green, red
     int FAnswer = IDOK;
-    int FAsked = 0;         // convert boxes the control showed
-    int FExpectedAsks = 0;  // convert boxes the model expects
+    int FAsked = 0;        // convert boxes the control showed
+    int FExpectedAsks = 0; // convert boxes the model expects
     std::string FLog;
 };
 
@@ -126,7 +136,8 @@ bool TOperationsRun::ModelFrame() {
 std::vector<uint8_t*> TOperationsRun::AreaRows() {
     std::vector<uint8_t*> rows;
     const int h = std::min(FControl.Height(), FModel.Height);
-    for (int y = 0; y < h; ++y) rows.push_back(FModel.Row(y));
+    for (int y = 0; y < h; ++y)
+        rows.push_back(FModel.Row(y));
     return rows;
 }
 
@@ -137,9 +148,10 @@ void TOperationsRun::Compare(const std::string& Step) {
               "format or size differs from the model after" + FLog);
     const auto diff = std::mismatch(got.Bits.begin(), got.Bits.end(), FModel.Bits.begin(), FModel.Bits.end());
     FuzzCheck(diff.first == got.Bits.end() && diff.second == FModel.Bits.end(),
-              "byte " + std::to_string(diff.first - got.Bits.begin()) + " differs from the model after" + FLog);
-    FuzzCheck(FAsked == FExpectedAsks, "the convert box was shown " + std::to_string(FAsked) + " times, expected " +
-                                           std::to_string(FExpectedAsks) + "," + FLog);
+              "byte " + std::to_string(diff.first - got.Bits.begin()) + " differs from the model after" +
+                  FLog);
+    FuzzCheck(FAsked == FExpectedAsks, "the convert box was shown " + std::to_string(FAsked) +
+                                           " times, expected " + std::to_string(FExpectedAsks) + "," + FLog);
 }
 
 void TOperationsRun::Filter(bool Sharpen) {
@@ -156,14 +168,16 @@ void TOperationsRun::Filter(bool Sharpen) {
         } catch (const EArgumentError&) {
             refused = true;
         }
-        FuzzCheck(refused && FAsked == asked, "a negative radius was not refused before asking," + FLog + " " + step);
+        FuzzCheck(refused && FAsked == asked,
+                  "a negative radius was not refused before asking," + FLog + " " + step);
         return Compare(step);
     }
     Sharpen ? FControl.Sharpen(amount, radius) : FControl.Blur(amount, radius);
     if (ModelFrame()) {
         std::vector<uint8_t*> rows = AreaRows();
         const int w = std::min(FControl.Width(), FModel.Width);
-        if (w > 0 && !rows.empty()) KvModel::ModelFilterArea(rows.data(), w, int(rows.size()), amount, radius, kind);
+        if (w > 0 && !rows.empty())
+            KvModel::ModelFilterArea(rows.data(), w, int(rows.size()), amount, radius, kind);
     }
     Compare(step);
 }
@@ -172,21 +186,29 @@ void TOperationsRun::SetEnvelop() {
     const int channel = FIn.Byte() % 3;
     const uint8_t index = FIn.Byte();
     const uint8_t kind = FIn.Byte();
-    const double percent = kind < 0xC0 ? double(FIn.Raw<uint16_t>() % 12000) / 100.0 - 10.0 : FIn.Raw<double>();
+    const double percent =
+        kind < 0xC0 ? double(FIn.Raw<uint16_t>() % 12000) / 100.0 - 10.0 : FIn.Raw<double>();
     const std::string step = "SetEnvelop(" + std::to_string(channel) + "," + std::to_string(index) + "," +
                              std::to_string(percent) + ")";
     bool refused = false;
     try {
         switch (channel) {
-        case 2: FControl.SetRedEnvelop(index, percent); break;
-        case 1: FControl.SetGreenEnvelop(index, percent); break;
-        default: FControl.SetBlueEnvelop(index, percent); break;
+        case 2:
+            FControl.SetRedEnvelop(index, percent);
+            break;
+        case 1:
+            FControl.SetGreenEnvelop(index, percent);
+            break;
+        default:
+            FControl.SetBlueEnvelop(index, percent);
+            break;
         }
     } catch (const EInvalidOperation&) {
         refused = true;
     }
     FuzzCheck(refused == std::isnan(percent), "a gain of " + std::to_string(percent) + " was " +
-                                                  (refused ? "refused" : "accepted") + "," + FLog + " " + step);
+                                                  (refused ? "refused" : "accepted") + "," + FLog + " " +
+                                                  step);
     if (!refused) {
         const double gain = KvKernels::EnvelopeGainFromPercent(percent);
         FuzzCheck(gain >= 0.0 && gain <= 1.0, "gain outside 0..1 for " + std::to_string(percent));
@@ -210,7 +232,8 @@ void TOperationsRun::Pixel() {
         const TRGBColor old = FControl.GetRGBPixel(x, y);
         FuzzCheck(inside, "pixel read outside the bitmap," + FLog + " " + step);
         const uint8_t* p = FModel.Row(y) + 3 * size_t(x);
-        FuzzCheck(old == TRGBColor{p[0], p[1], p[2]}, "GetRGBPixel differs from the bitmap," + FLog + " " + step);
+        FuzzCheck(old == TRGBColor{p[0], p[1], p[2]},
+                  "GetRGBPixel differs from the bitmap," + FLog + " " + step);
         FControl.SetRGBPixel(x, y, colour);
         uint8_t* q = FModel.Row(y) + 3 * size_t(x);
         q[0] = colour.Blue, q[1] = colour.Green, q[2] = colour.Red;
@@ -225,7 +248,8 @@ void TOperationsRun::Run() {
         ++FAsked;
         return FAnswer;
     });
-    for (auto& table : FGains) std::fill(std::begin(table), std::end(table), 1.0);
+    for (auto& table : FGains)
+        std::fill(std::begin(table), std::end(table), 1.0);
     FModel = MakePicture(FIn);
     FControl.Picture()->GetBitmap()->Assign(FModel);
     FModel = FControl.Picture()->GetBitmap()->Dib(); // as the bitmap keeps it (palette padded)
@@ -263,22 +287,32 @@ void TOperationsRun::Run() {
             if (frame()) ModelGreyScale(rows.data(), areaWidth(), int(rows.size()));
             Compare("GreyScale");
             break;
-        case 3: Filter(false); break;
-        case 4: Filter(true); break;
-        case 5: SetEnvelop(); break;
+        case 3:
+            Filter(false);
+            break;
+        case 4:
+            Filter(true);
+            break;
+        case 5:
+            SetEnvelop();
+            break;
         case 6:
         case 7:
         case 8: {
             const int channel = op - 6; // blue, green, red
-            channel == 2 ? FControl.ApplyRedEnvelop()
-                         : channel == 1 ? FControl.ApplyGreenEnvelop() : FControl.ApplyBlueEnvelop();
-            if (frame()) ModelApplyEnvelop(rows.data(), areaWidth(), int(rows.size()), channel, FGains[channel]);
+            channel == 2   ? FControl.ApplyRedEnvelop()
+            : channel == 1 ? FControl.ApplyGreenEnvelop()
+                           : FControl.ApplyBlueEnvelop();
+            if (frame())
+                ModelApplyEnvelop(rows.data(), areaWidth(), int(rows.size()), channel, FGains[channel]);
             Compare("ApplyEnvelop(" + std::to_string(channel) + ")");
             break;
         }
         case 9:
             FControl.ApplyEnvelops();
-            if (frame()) ModelApplyEnvelops(rows.data(), areaWidth(), int(rows.size()), FGains[2], FGains[1], FGains[0]);
+            if (frame())
+                ModelApplyEnvelops(rows.data(), areaWidth(), int(rows.size()), FGains[2], FGains[1],
+                                   FGains[0]);
             Compare("ApplyEnvelops");
             break;
         case 10: {
@@ -287,7 +321,9 @@ void TOperationsRun::Run() {
             Compare("resize(" + std::to_string(w) + "," + std::to_string(h) + ")");
             break;
         }
-        default: Pixel(); break;
+        default:
+            Pixel();
+            break;
         }
     }
 }

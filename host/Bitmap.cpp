@@ -13,7 +13,8 @@ namespace {
 // Palette entries of a Qt colour table, padded with black to the format's 2^bpp entries.
 std::vector<uint32_t> PaletteFromColorTable(const QList<QRgb>& Table, TPixelFormat Format) {
     std::vector<uint32_t> palette(size_t(1) << BitsPerPixel(Format), 0xFF000000u);
-    for (size_t i = 0; i < palette.size() && i < size_t(Table.size()); ++i) palette[i] = Table[qsizetype(i)];
+    for (size_t i = 0; i < palette.size() && i < size_t(Table.size()); ++i)
+        palette[i] = Table[qsizetype(i)];
     return palette;
 }
 
@@ -59,7 +60,8 @@ void TBitmap::SetSize(int Width, int Height) {
         resized.Palette = PaletteFromColorTable({}, resized.Format);
     resized.Bits.assign(resized.Stride() * size_t(Height), 0);
     const size_t keepBytes = std::min(resized.Stride(), FDib.Stride());
-    for (int y = 0; y < std::min(Height, FDib.Height); ++y) std::memcpy(resized.Row(y), FDib.Row(y), keepBytes);
+    for (int y = 0; y < std::min(Height, FDib.Height); ++y)
+        std::memcpy(resized.Row(y), FDib.Row(y), keepBytes);
     FDib = std::move(resized);
     Changed();
 }
@@ -90,7 +92,8 @@ void TBitmap::SetPalette(const std::vector<uint32_t>& Palette) {
 void TBitmap::Assign(TDibImage Dib) {
     if (Dib.Bits.size() < Dib.Stride() * size_t(std::max(Dib.Height, 0)))
         throw EArgumentError("bitmap data is smaller than its size and format require");
-    if (IsIndexed(Dib.Format)) Dib.Palette = PaletteFromColorTable(ColorTableFromPalette(Dib.Palette), Dib.Format);
+    if (IsIndexed(Dib.Format))
+        Dib.Palette = PaletteFromColorTable(ColorTableFromPalette(Dib.Palette), Dib.Format);
     FDib = std::move(Dib);
     Changed();
 }
@@ -102,14 +105,25 @@ QImage TBitmap::ToQImage() const {
     const qsizetype stride = qsizetype(d.Stride());
     QImage image;
     switch (d.Format) {
-    case pf1bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Mono); break;
-    case pf8bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Indexed8); break;
-    case pf15bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB555); break;
-    case pf16bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB16); break;
-    case pf24bit: image = QImage(bits, d.Width, d.Height, stride, QImage::Format_BGR888); break;
+    case pf1bit:
+        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Mono);
+        break;
+    case pf8bit:
+        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Indexed8);
+        break;
+    case pf15bit:
+        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB555);
+        break;
+    case pf16bit:
+        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB16);
+        break;
+    case pf24bit:
+        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_BGR888);
+        break;
     case pfDevice:
     case pf32bit:
-        image = QImage(bits, d.Width, d.Height, stride, d.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        image = QImage(bits, d.Width, d.Height, stride,
+                       d.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         break;
     case pf4bit: {
         // Qt has no 4-bit layout: unpack the nibbles into an 8-bit copy.
@@ -117,11 +131,13 @@ QImage TBitmap::ToQImage() const {
         for (int y = 0; y < d.Height; ++y) {
             const uint8_t* src = d.Row(y);
             uchar* dst = image.scanLine(y);
-            for (int x = 0; x < d.Width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+            for (int x = 0; x < d.Width; ++x)
+                dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
         }
         break;
     }
-    default: return QImage();
+    default:
+        return QImage();
     }
     if (IsIndexed(d.Format)) image.setColorTable(ColorTableFromPalette(d.Palette));
     return image;
@@ -137,7 +153,11 @@ void TBitmap::FromQImage(const QImage& Image) {
     const bool mono = format == QImage::Format_Mono || format == QImage::Format_MonoLSB;
     const bool eightBit = format == QImage::Format_Indexed8 || format == QImage::Format_Grayscale8 ||
                           format == QImage::Format_Grayscale16;
-    CheckBitmapSize(Image.width(), Image.height(), mono ? 1 : eightBit ? 8 : Image.hasAlphaChannel() ? 32 : 24,
+    CheckBitmapSize(Image.width(), Image.height(),
+                    mono                      ? 1
+                    : eightBit                ? 8
+                    : Image.hasAlphaChannel() ? 32
+                                              : 24,
                     "picture");
     TDibImage dib;
     switch (format) {
@@ -157,7 +177,8 @@ void TBitmap::FromQImage(const QImage& Image) {
         const QImage grey = Image.convertToFormat(QImage::Format_Grayscale8);
         dib = DibFromRows(grey, pf8bit);
         dib.Palette.resize(256);
-        for (uint32_t i = 0; i < 256; ++i) dib.Palette[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+        for (uint32_t i = 0; i < 256; ++i)
+            dib.Palette[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
         break;
     }
     default:

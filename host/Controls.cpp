@@ -25,10 +25,17 @@ TShiftState ShiftFrom(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons)
 
 bool ButtonFrom(Qt::MouseButton Qt, TMouseButton& Button) {
     switch (Qt) {
-    case Qt::LeftButton: Button = mbLeft; return true;
-    case Qt::RightButton: Button = mbRight; return true;
-    case Qt::MiddleButton: Button = mbMiddle; return true;
-    default: return false;
+    case Qt::LeftButton:
+        Button = mbLeft;
+        return true;
+    case Qt::RightButton:
+        Button = mbRight;
+        return true;
+    case Qt::MiddleButton:
+        Button = mbMiddle;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -45,7 +52,8 @@ TObject* DragSource(const QMimeData* Data) {
 
 TControl::TControl(TComponent* AOwner) : QWidget(qobject_cast<QWidget*>(AOwner)), FOwner(AOwner) {
     // Owners that are not widgets still own: the control goes when they go.
-    if (AOwner && !AOwner->isWidgetType()) connect(AOwner, &QObject::destroyed, this, [this] { delete this; });
+    if (AOwner && !AOwner->isWidgetType())
+        connect(AOwner, &QObject::destroyed, this, [this] { delete this; });
     setAcceptDrops(true);
     if (parentWidget()) parentWidget()->installEventFilter(this);
 }
@@ -68,12 +76,23 @@ void TControl::ApplyAlign() {
     if (!parent || FAlign == alNone) return;
     const QRect area = parent->contentsRect();
     switch (FAlign) {
-    case alTop: SetBounds(area.left(), area.top(), area.width(), Height()); break;
-    case alBottom: SetBounds(area.left(), area.bottom() + 1 - Height(), area.width(), Height()); break;
-    case alLeft: SetBounds(area.left(), area.top(), Width(), area.height()); break;
-    case alRight: SetBounds(area.right() + 1 - Width(), area.top(), Width(), area.height()); break;
-    case alClient: SetBounds(area.left(), area.top(), area.width(), area.height()); break;
-    case alNone: break;
+    case alTop:
+        SetBounds(area.left(), area.top(), area.width(), Height());
+        break;
+    case alBottom:
+        SetBounds(area.left(), area.bottom() + 1 - Height(), area.width(), Height());
+        break;
+    case alLeft:
+        SetBounds(area.left(), area.top(), Width(), area.height());
+        break;
+    case alRight:
+        SetBounds(area.right() + 1 - Width(), area.top(), Width(), area.height());
+        break;
+    case alClient:
+        SetBounds(area.left(), area.top(), area.width(), area.height());
+        break;
+    case alNone:
+        break;
     }
 }
 
@@ -83,7 +102,8 @@ bool TControl::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TControl::changeEvent(QEvent* Event) {
-    if (Event->type() == QEvent::ParentAboutToChange && parentWidget()) parentWidget()->removeEventFilter(this);
+    if (Event->type() == QEvent::ParentAboutToChange && parentWidget())
+        parentWidget()->removeEventFilter(this);
     if (Event->type() == QEvent::ParentChange) {
         if (parentWidget()) parentWidget()->installEventFilter(this);
         ApplyAlign();
@@ -114,7 +134,9 @@ void TControl::SetParentShowHint(bool Value) {
     UpdateToolTip();
 }
 
-void TControl::UpdateToolTip() { setToolTip(ShowHint() ? FHint : QString()); }
+void TControl::UpdateToolTip() {
+    setToolTip(ShowHint() ? FHint : QString());
+}
 
 void TControl::BeginDrag() {
     if (FDragging) return;
@@ -138,7 +160,8 @@ void TControl::mousePressEvent(QMouseEvent* Event) {
     FPressPos = Event->position().toPoint();
     TMouseButton button;
     if (OnMouseDown && ButtonFrom(Event->button(), button))
-        OnMouseDown(this, button, ShiftFrom(Event->modifiers(), Event->buttons()), FPressPos.x(), FPressPos.y());
+        OnMouseDown(this, button, ShiftFrom(Event->modifiers(), Event->buttons()), FPressPos.x(),
+                    FPressPos.y());
     QWidget::mousePressEvent(Event);
 }
 
@@ -182,15 +205,23 @@ void TControl::AnswerDragOver(QDropEvent* Event, TDragState State) {
     bool accept = false;
     const QPoint at = Event->position().toPoint();
     if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), State, accept);
-    if (accept) Event->acceptProposedAction();
-    else Event->ignore();
+    if (accept)
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
 }
 
-void TControl::dragEnterEvent(QDragEnterEvent* Event) { AnswerDragOver(Event, dsDragEnter); }
+void TControl::dragEnterEvent(QDragEnterEvent* Event) {
+    AnswerDragOver(Event, dsDragEnter);
+}
 
-void TControl::dragMoveEvent(QDragMoveEvent* Event) { AnswerDragOver(Event, dsDragMove); }
+void TControl::dragMoveEvent(QDragMoveEvent* Event) {
+    AnswerDragOver(Event, dsDragMove);
+}
 
-void TControl::dragLeaveEvent(QDragLeaveEvent* Event) { QWidget::dragLeaveEvent(Event); }
+void TControl::dragLeaveEvent(QDragLeaveEvent* Event) {
+    QWidget::dragLeaveEvent(Event);
+}
 
 void TControl::dropEvent(QDropEvent* Event) {
     TObject* source = DragSource(Event->mimeData());

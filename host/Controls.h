@@ -7,8 +7,6 @@
 
 #include <functional>
 
-
-
 // The framework's object base is Qt's own: owning is Qt's parent ownership.
 using TComponent = QObject;
 using TObject = QObject;
@@ -16,12 +14,21 @@ using TObject = QObject;
 using HWND = WId;
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
-enum TShiftStateFlag { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum TShiftStateFlag {
+    ssShift = 1,
+    ssAlt = 2,
+    ssCtrl = 4,
+    ssLeft = 8,
+    ssRight = 16,
+    ssMiddle = 32,
+    ssDouble = 64
+};
 using TShiftState = int; // a set of TShiftStateFlag bits
 enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
-using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseEvent =
+    std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
 using TDragDropEvent = std::function<void(TObject* Sender, TObject* Source, int X, int Y)>;
 using TDragOverEvent =

@@ -54,9 +54,13 @@ void TImage::SetTransparent(bool Value) {
     update();
 }
 
-QPixmap TImage::PicturePixmap() const { return QPixmap::fromImage(FPicture->GetBitmap()->ToQImage()); }
+QPixmap TImage::PicturePixmap() const {
+    return QPixmap::fromImage(FPicture->GetBitmap()->ToQImage());
+}
 
-void TImage::setPicture(const QPixmap& Pixmap) { FPicture->GetBitmap()->FromQImage(Pixmap.toImage()); }
+void TImage::setPicture(const QPixmap& Pixmap) {
+    FPicture->GetBitmap()->FromQImage(Pixmap.toImage());
+}
 
 QRect TImage::DestRect() const {
     const TBitmap* bitmap = FPicture->GetBitmap();
@@ -104,7 +108,8 @@ void TImage::paintEvent(QPaintEvent*) {
         }
     }
     const QRect dest = DestRect();
-    if (dest.size() == image.size()) painter.drawImage(dest.topLeft(), image);
+    if (dest.size() == image.size())
+        painter.drawImage(dest.topLeft(), image);
     else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
         painter.drawImage(dest, image);

@@ -6,8 +6,8 @@
 
 #include <QPixmap>
 
-using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, int PercentDone, bool RedrawNow,
-                                          const QRect& R, const QString& Message)>;
+using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, int PercentDone,
+                                          bool RedrawNow, const QRect& R, const QString& Message)>;
 
 // Shows its picture's bitmap, painted straight from the bitmap's memory: at its natural size in the
 // top-left corner, or centred, stretched or scaled proportionally; optionally transparent (the colour

@@ -9,13 +9,18 @@ namespace {
 std::atomic<size_t> maxBitmapBytes{size_t(1) << 30};
 }
 
-size_t GetMaxBitmapBytes() { return maxBitmapBytes.load(); }
+size_t GetMaxBitmapBytes() {
+    return maxBitmapBytes.load();
+}
 
-void SetMaxBitmapBytes(size_t Bytes) { maxBitmapBytes.store(Bytes); }
+void SetMaxBitmapBytes(size_t Bytes) {
+    maxBitmapBytes.store(Bytes);
+}
 
 void CheckBitmapSize(int64_t Width, int64_t Height, int Bpp, const std::string& What) {
     if (Width < 0 || Height < 0)
-        throw EArgumentError(What + ": negative size " + std::to_string(Width) + " x " + std::to_string(Height));
+        throw EArgumentError(What + ": negative size " + std::to_string(Width) + " x " +
+                             std::to_string(Height));
     if (Width > INT32_MAX || Height > INT32_MAX || uint64_t(Width) * uint64_t(Height) > MaxBitmapPixels)
         throw EOutOfResources(What + ": " + std::to_string(Width) + " x " + std::to_string(Height) +
                               " pixels is more than the limit of 2^28 pixels");
@@ -23,5 +28,6 @@ void CheckBitmapSize(int64_t Width, int64_t Height, int Bpp, const std::string& 
     if (bytes > GetMaxBitmapBytes())
         throw EOutOfResources(What + ": " + std::to_string(Width) + " x " + std::to_string(Height) + " at " +
                               std::to_string(Bpp) + " bits per pixel needs " + std::to_string(bytes) +
-                              " bytes, more than the limit of " + std::to_string(GetMaxBitmapBytes()) + " bytes");
+                              " bytes, more than the limit of " + std::to_string(GetMaxBitmapBytes()) +
+                              " bytes");
 }

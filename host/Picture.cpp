@@ -17,9 +17,13 @@
 
 namespace {
 
-std::string Quoted(const QString& Name) { return "\"" + Name.toStdString() + "\""; }
+std::string Quoted(const QString& Name) {
+    return "\"" + Name.toStdString() + "\"";
+}
 
-bool LooksLikeBmp(const QByteArray& Data) { return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M'; }
+bool LooksLikeBmp(const QByteArray& Data) {
+    return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M';
+}
 
 // Bits per pixel of the image Qt's reader will allocate: its announced format, else 32 (the widest it
 // uses for 8-bit channels).
@@ -32,7 +36,8 @@ int DecodedBitsPerPixel(const QImageReader& Reader) {
 // The framework's byte limit as Qt's allocation limit: whole MiB rounded up, at least 1 (0 would
 // switch Qt's check off).
 int QtAllocationLimitMiB() {
-    const size_t mib = GetMaxBitmapBytes() / (size_t(1) << 20) + (GetMaxBitmapBytes() % (size_t(1) << 20) != 0);
+    const size_t mib =
+        GetMaxBitmapBytes() / (size_t(1) << 20) + (GetMaxBitmapBytes() % (size_t(1) << 20) != 0);
     return int(std::clamp<size_t>(mib, 1, size_t(std::numeric_limits<int>::max())));
 }
 
@@ -49,20 +54,24 @@ TPicture::~TPicture() = default;
 
 void TPicture::LoadFromFile(const QString& FileName) {
     QFileInfo info(FileName);
-    if (!info.exists()) throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": the file does not exist");
+    if (!info.exists())
+        throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": the file does not exist");
     if (info.isDir()) throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": it is a folder");
     // Devices and pipes could block the open or never end (/dev/zero): only regular files are read.
     if (!info.isFile())
         throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": it is not a regular file");
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
-        throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": " + file.errorString().toStdString());
+        throw EInvalidGraphic("cannot open picture " + Quoted(FileName) + ": " +
+                              file.errorString().toStdString());
     if (file.size() > qint64(GetMaxBitmapBytes()) + (qint64(1) << 20))
-        throw EOutOfResources("cannot open picture " + Quoted(FileName) + ": the file is larger than the limit of " +
+        throw EOutOfResources("cannot open picture " + Quoted(FileName) +
+                              ": the file is larger than the limit of " +
                               std::to_string(GetMaxBitmapBytes()) + " bytes");
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw EInvalidGraphic("cannot read picture " + Quoted(FileName) + ": " + file.errorString().toStdString());
+        throw EInvalidGraphic("cannot read picture " + Quoted(FileName) + ": " +
+                              file.errorString().toStdString());
     if (OnProgress) OnProgress(psStarting, 0, "reading " + FileName);
     LoadFromData(data, FileName);
     if (OnProgress) OnProgress(psEnding, 100, "read " + FileName);
@@ -108,8 +117,8 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
         QImage image;
         if (!reader.read(&image) || image.isNull())
             throw EInvalidGraphic(what + reader.errorString().toLower().toStdString());
-        const std::string missing = MissingEnd(format,
-                                               reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
+        const std::string missing =
+            MissingEnd(format, reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
         if (!missing.empty()) throw EInvalidGraphic(what + missing);
         try {
             loaded.FromQImage(image);
@@ -137,7 +146,8 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     QImageWriter writer(&buffer, ext.toLatin1());
     QImage image = FBitmap->ToQImage();
     // Formats without palettes or 16-bit pixels get the true-colour picture.
-    if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel()) image = image.convertToFormat(QImage::Format_RGB888);
+    if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
+        image = image.convertToFormat(QImage::Format_RGB888);
     if (!writer.write(image)) throw EInvalidGraphic(what + writer.errorString().toStdString());
     return data;
 }
@@ -146,21 +156,26 @@ void TPicture::SaveToFile(const QString& FileName) const {
     const QByteArray data = SaveToData(QFileInfo(FileName).suffix(), FileName);
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-        throw EInvalidGraphic("cannot write picture " + Quoted(FileName) + ": " + file.errorString().toStdString());
+        throw EInvalidGraphic("cannot write picture " + Quoted(FileName) + ": " +
+                              file.errorString().toStdString());
 }
 
-void TPicture::Assign(const TBitmap& Source) { FBitmap->Assign(Source); }
+void TPicture::Assign(const TBitmap& Source) {
+    FBitmap->Assign(Source);
+}
 
 QStringList TPicture::ReadableExtensions() {
     QStringList list{"bmp"};
     for (const QByteArray& format : QImageReader::supportedImageFormats())
-        if (!list.contains(QString::fromLatin1(format).toLower())) list << QString::fromLatin1(format).toLower();
+        if (!list.contains(QString::fromLatin1(format).toLower()))
+            list << QString::fromLatin1(format).toLower();
     return list;
 }
 
 QStringList TPicture::WritableExtensions() {
     QStringList list{"bmp"};
     for (const QByteArray& format : QImageWriter::supportedImageFormats())
-        if (!list.contains(QString::fromLatin1(format).toLower())) list << QString::fromLatin1(format).toLower();
+        if (!list.contains(QString::fromLatin1(format).toLower()))
+            list << QString::fromLatin1(format).toLower();
     return list;
 }

@@ -14,11 +14,13 @@ bool JpegReachesEnd(const uint8_t* P, size_t N) {
     if (N < 4 || P[0] != 0xFF || P[1] != 0xD8) return false;
     size_t i = 2;
     for (;;) {
-        while (i < N && P[i] != 0xFF) ++i;
-        while (i < N && P[i] == 0xFF) ++i;
+        while (i < N && P[i] != 0xFF)
+            ++i;
+        while (i < N && P[i] == 0xFF)
+            ++i;
         if (i >= N) return false;
         const uint8_t marker = P[i++];
-        if (marker == 0xD9) return true;                                       // end of image
+        if (marker == 0xD9) return true;                                                      // end of image
         if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue; // no length
         if (N - i < 2) return false;
         const size_t length = size_t(P[i]) << 8 | P[i + 1];
@@ -83,11 +85,14 @@ bool XbmHasClosingBrace(const uint8_t* P, size_t N) {
 
 std::string MissingEnd(const std::string& Format, const uint8_t* Data, size_t Size) {
     if (Format == "jpeg" || Format == "jpg") {
-        if (!JpegReachesEnd(Data, Size)) return "the JPEG data ends before its end-of-image marker (file truncated?)";
+        if (!JpegReachesEnd(Data, Size))
+            return "the JPEG data ends before its end-of-image marker (file truncated?)";
     } else if (Format == "gif") {
-        if (!GifFirstImageComplete(Data, Size)) return "the GIF data ends inside its first image (file truncated?)";
+        if (!GifFirstImageComplete(Data, Size))
+            return "the GIF data ends inside its first image (file truncated?)";
     } else if (Format == "xbm") {
-        if (!XbmHasClosingBrace(Data, Size)) return "the XBM data ends before its closing brace (file truncated?)";
+        if (!XbmHasClosingBrace(Data, Size))
+            return "the XBM data ends before its closing brace (file truncated?)";
     }
     return {};
 }

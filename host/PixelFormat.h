@@ -23,23 +23,34 @@ enum TPixelFormat : int {
 // Bits per pixel of a format's layout (pfCustom has none and gives 0).
 constexpr int BitsPerPixel(TPixelFormat Format) {
     switch (Format) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
+    case pf1bit:
+        return 1;
+    case pf4bit:
+        return 4;
+    case pf8bit:
+        return 8;
     case pf15bit:
-    case pf16bit: return 16;
-    case pf24bit: return 24;
+    case pf16bit:
+        return 16;
+    case pf24bit:
+        return 24;
     case pfDevice:
-    case pf32bit: return 32;
-    default: return 0;
+    case pf32bit:
+        return 32;
+    default:
+        return 0;
     }
 }
 
 // True for the formats whose pixels are palette indices.
-constexpr bool IsIndexed(TPixelFormat Format) { return Format == pf1bit || Format == pf4bit || Format == pf8bit; }
+constexpr bool IsIndexed(TPixelFormat Format) {
+    return Format == pf1bit || Format == pf4bit || Format == pf8bit;
+}
 
 // Bytes of one row: Width pixels at Bpp bits, padded to a multiple of 4 bytes.
-constexpr size_t BytesPerScanline(int Width, int Bpp) { return ((size_t(Width) * size_t(Bpp) + 31) / 32) * 4; }
+constexpr size_t BytesPerScanline(int Width, int Bpp) {
+    return ((size_t(Width) * size_t(Bpp) + 31) / 32) * 4;
+}
 
 // A picture in the framework's memory layout: Height rows of BytesPerScanline(Width, bpp) bytes,
 // the top row first. Palette entries are 0xAARRGGBB (alpha 255 unless the file says otherwise).

@@ -204,7 +204,8 @@ TBmpSpec Spec(int32_t Width, int32_t Height, uint16_t Bpp = 8, uint32_t Compress
 }
 
 void Put(TBytes& Out, uint32_t V, int Bytes) {
-    for (int i = 0; i < Bytes; ++i) Out.push_back(i < 4 ? uint8_t(V >> (8 * i)) : 0);
+    for (int i = 0; i < Bytes; ++i)
+        Out.push_back(i < 4 ? uint8_t(V >> (8 * i)) : 0);
 }
 
 TBytes MakeBmp(const TBmpSpec& S) {

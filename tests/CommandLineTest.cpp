@@ -5,7 +5,9 @@
 
 namespace {
 
-TCommandLine Parse(std::vector<std::string> Args) { return ParseCommandLine(Args); }
+TCommandLine Parse(std::vector<std::string> Args) {
+    return ParseCommandLine(Args);
+}
 
 std::string ErrorOf(std::vector<std::string> Args) {
     try {
@@ -19,10 +21,10 @@ std::string ErrorOf(std::vector<std::string> Args) {
 } // namespace
 
 TEST(CommandLine, OperationsKeepTheirOrderAndArguments) {
-    const TCommandLine line = Parse({"in.bmp", "--greyscale", "-o", "out.png", "--brightness", "-37", "--blur",
-                                     "50,2", "--sharpen", "-128,0", "--red-envelop", "0=7,255=29.5",
-                                     "--apply-red-envelop", "--apply-envelops", "--invert", "--size", "20x10",
-                                     "--yes", "--time"});
+    const TCommandLine line =
+        Parse({"in.bmp", "--greyscale", "-o", "out.png", "--brightness", "-37", "--blur", "50,2", "--sharpen",
+               "-128,0", "--red-envelop", "0=7,255=29.5", "--apply-red-envelop", "--apply-envelops",
+               "--invert", "--size", "20x10", "--yes", "--time"});
     EXPECT_EQ(line.Input, "in.bmp");
     EXPECT_EQ(line.Output, "out.png");
     ASSERT_EQ(line.Operations.size(), 8u);
@@ -64,28 +66,36 @@ TEST(CommandLine, BadArgumentsSayWhatIsWrong) {
         {{"in.bmp", "-o", "out.bmp", "--brightness", "99999999999"},
          "--brightness: 99999999999 is out of range (-2147483648 to 2147483647)"},
         {{"in.bmp", "-o", "out.bmp", "--blur", "128,1"}, "--blur amount: 128 is out of range (-128 to 127)"},
-        {{"in.bmp", "-o", "out.bmp", "--sharpen", "5,-1"}, "--sharpen radius: -1 is out of range (0 to 2147483647)"},
-        {{"in.bmp", "-o", "out.bmp", "--blur", "5"}, "--blur: expected AMOUNT,RADIUS (for example 50,2), got \"5\""},
+        {{"in.bmp", "-o", "out.bmp", "--sharpen", "5,-1"},
+         "--sharpen radius: -1 is out of range (0 to 2147483647)"},
+        {{"in.bmp", "-o", "out.bmp", "--blur", "5"},
+         "--blur: expected AMOUNT,RADIUS (for example 50,2), got \"5\""},
         {{"in.bmp", "-o", "out.bmp", "--blur", "5,2,1"},
          "--blur: expected AMOUNT,RADIUS (for example 50,2), got \"5,2,1\""},
         {{"in.bmp", "-o", "out.bmp", "--red-envelop", "256=5"},
          "--red-envelop index: 256 is out of range (0 to 255)"},
-        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=nan"}, "--red-envelop percent: \"nan\" is not a number"},
-        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=+-5"}, "--red-envelop percent: \"+-5\" is not a number"},
-        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3"}, "--red-envelop: expected INDEX=PERCENT, got \"3\""},
-        {{"in.bmp", "-o", "out.bmp", "--size", "10"}, "--size: expected WIDTHxHEIGHT (for example 640x480), got \"10\""},
+        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=nan"},
+         "--red-envelop percent: \"nan\" is not a number"},
+        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3=+-5"},
+         "--red-envelop percent: \"+-5\" is not a number"},
+        {{"in.bmp", "-o", "out.bmp", "--red-envelop", "3"},
+         "--red-envelop: expected INDEX=PERCENT, got \"3\""},
+        {{"in.bmp", "-o", "out.bmp", "--size", "10"},
+         "--size: expected WIDTHxHEIGHT (for example 640x480), got \"10\""},
         {{"in.bmp", "-o", "out.bmp", "--yes", "--no"}, "--yes and --no exclude each other"},
         {{"in.bmp", "-o", "out.bmp", "--envelop-file", "purple=x"},
          "--envelop-file: unknown channel \"purple\" (use red, green or blue)"},
         {{"in.bmp", "-o", "out.bmp", "--envelop-file", "red=/no/such/file"},
          "--envelop-file: cannot read \"/no/such/file\""},
     };
-    for (const Row& row : rows) EXPECT_EQ(ErrorOf(row.args), row.message);
+    for (const Row& row : rows)
+        EXPECT_EQ(ErrorOf(row.args), row.message);
 }
 
 TEST(CommandLine, EnvelopeFilesHoldExactly256Percents) {
     std::string text;
-    for (int i = 0; i < 256; ++i) text += std::to_string(i % 101) + (i % 16 == 15 ? "\n" : " ");
+    for (int i = 0; i < 256; ++i)
+        text += std::to_string(i % 101) + (i % 16 == 15 ? "\n" : " ");
     const auto entries = ParseEnvelopFile(text, "gains.txt");
     ASSERT_EQ(entries.size(), 256u);
     EXPECT_EQ(entries[200], (std::pair<int, double>{200, 99.0}));

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 int Replay(const std::string& Target, void (*Body)(const uint8_t*, size_t)) {
     int count = 0;
     for (const fs::path& folder : {fs::path(PICTURA_TEST_DATA) / "fuzz-regressions" / Target,
-                                  fs::path(PICTURA_FUZZ_CORPUS) / Target}) {
+                                   fs::path(PICTURA_FUZZ_CORPUS) / Target}) {
         if (!fs::is_directory(folder)) continue;
         for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
             if (!entry.is_regular_file()) continue;
@@ -36,8 +36,14 @@ int Replay(const std::string& Target, void (*Body)(const uint8_t*, size_t)) {
 
 } // namespace
 
-TEST(FuzzRegression, LoadPicture) { EXPECT_GT(Replay("load-picture", FuzzLoadPicture), 0); }
+TEST(FuzzRegression, LoadPicture) {
+    EXPECT_GT(Replay("load-picture", FuzzLoadPicture), 0);
+}
 
-TEST(FuzzRegression, Operations) { EXPECT_GT(Replay("operations", FuzzOperations), 0); }
+TEST(FuzzRegression, Operations) {
+    EXPECT_GT(Replay("operations", FuzzOperations), 0);
+}
 
-TEST(FuzzRegression, CommandLine) { EXPECT_GT(Replay("command-line", FuzzCommandLine), 0); }
+TEST(FuzzRegression, CommandLine) {
+    EXPECT_GT(Replay("command-line", FuzzCommandLine), 0);
+}

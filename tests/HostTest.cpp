@@ -44,7 +44,8 @@ TDibImage Stripes8(int W, int H) {
     dib.Palette.resize(256, 0xFF000000u);
     dib.Bits.assign(dib.Stride() * size_t(H), 0);
     for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) dib.Row(y)[x] = uint8_t(x % 4);
+        for (int x = 0; x < W; ++x)
+            dib.Row(y)[x] = uint8_t(x % 4);
     return dib;
 }
 
@@ -69,9 +70,9 @@ TEST(Bitmap, ScanLinesArePaddedRowsTopToBottom) {
         int width;
         size_t bytesPerLine;
     };
-    for (const Row& row : {Row{pf1bit, 33, 8}, Row{pf4bit, 9, 8}, Row{pf8bit, 5, 8}, Row{pf15bit, 3, 8},
-                           Row{pf16bit, 2, 4}, Row{pf24bit, 5, 16}, Row{pf24bit, 4, 12}, Row{pf32bit, 3, 12},
-                           Row{pfDevice, 3, 12}}) {
+    for (const Row& row :
+         {Row{pf1bit, 33, 8}, Row{pf4bit, 9, 8}, Row{pf8bit, 5, 8}, Row{pf15bit, 3, 8}, Row{pf16bit, 2, 4},
+          Row{pf24bit, 5, 16}, Row{pf24bit, 4, 12}, Row{pf32bit, 3, 12}, Row{pfDevice, 3, 12}}) {
         TDibImage dib;
         dib.Width = row.width;
         dib.Height = 3;
@@ -79,7 +80,8 @@ TEST(Bitmap, ScanLinesArePaddedRowsTopToBottom) {
         dib.Bits.assign(dib.Stride() * 3, 0);
         TBitmap bitmap;
         bitmap.Assign(dib);
-        EXPECT_EQ(bitmap.BytesPerLine(), row.bytesPerLine) << "format " << row.format << " width " << row.width;
+        EXPECT_EQ(bitmap.BytesPerLine(), row.bytesPerLine)
+            << "format " << row.format << " width " << row.width;
         EXPECT_EQ(bitmap.GetScanline(1) - bitmap.GetScanline(0), ptrdiff_t(row.bytesPerLine));
         EXPECT_EQ(bitmap.GetScanline(2) - bitmap.GetScanline(1), ptrdiff_t(row.bytesPerLine));
     }
@@ -141,7 +143,8 @@ TEST_F(PictureFiles, RoundTripsKeepPixelsAndDepth) {
         ASSERT_EQ(loaded.Width(), 13);
         ASSERT_EQ(loaded.Height(), 7);
         for (int y = 0; y < 7; ++y)
-            EXPECT_EQ(0, memcmp(loaded.GetBitmap()->GetScanline(y), source.GetScanline(y), 13 * 3)) << ext << " row " << y;
+            EXPECT_EQ(0, memcmp(loaded.GetBitmap()->GetScanline(y), source.GetScanline(y), 13 * 3))
+                << ext << " row " << y;
     }
 }
 
@@ -212,7 +215,8 @@ TEST(Image, PaintsLoadedFilesFaithfully) {
     form.Show();
     for (const char* name : {"stripes8.bmp", "gradient24.png"}) {
         image.Picture()->LoadFromFile(dir.filePath(name));
-        const QImage expected = image.Picture()->GetBitmap()->ToQImage().convertToFormat(QImage::Format_RGB32);
+        const QImage expected =
+            image.Picture()->GetBitmap()->ToQImage().convertToFormat(QImage::Format_RGB32);
         const QImage painted = image.grab().toImage().convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(painted.size(), QSize(8, 6)) << name;
         EXPECT_EQ(painted, expected) << name;
@@ -265,7 +269,8 @@ TEST(MessageBox, RealBoxAnswersMapToFrameworkIds) {
     TRealMessageBoxes real;
     TForm form;
     form.Show();
-    for (auto [button, expected] : {std::pair{QMessageBox::Ok, IDOK}, std::pair{QMessageBox::Cancel, IDCANCEL}}) {
+    for (auto [button, expected] :
+         {std::pair{QMessageBox::Ok, IDOK}, std::pair{QMessageBox::Cancel, IDCANCEL}}) {
         TSeenBox seen;
         AnswerNextBox(button, &seen);
         EXPECT_EQ(MessageBoxA(form.GetHandle(), "Some text", "Caption", MB_OKCANCEL), expected);
@@ -300,7 +305,9 @@ TEST(Control, MouseEventsReachTheEventProperties) {
     image.OnMouseUp = [&](TObject*, TMouseButton button, TShiftState, int x, int y) {
         seen << QString("up %1 %2,%3").arg(button).arg(x).arg(y);
     };
-    image.OnMouseMove = [&](TObject*, TShiftState shift, int x, int y) { seen << QString("move %1 %2,%3").arg(shift).arg(x).arg(y); };
+    image.OnMouseMove = [&](TObject*, TShiftState shift, int x, int y) {
+        seen << QString("move %1 %2,%3").arg(shift).arg(x).arg(y);
+    };
     image.OnClick = [&](TObject*) { seen << "click"; };
     image.OnDblClick = [&](TObject*) { seen << "double"; };
     auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons,
@@ -314,8 +321,8 @@ TEST(Control, MouseEventsReachTheEventProperties) {
     send(QEvent::MouseButtonPress, {1, 1}, Qt::RightButton, Qt::RightButton);
     send(QEvent::MouseButtonRelease, {1, 1}, Qt::RightButton, Qt::NoButton);
     send(QEvent::MouseButtonDblClick, {1, 1}, Qt::LeftButton, Qt::LeftButton);
-    EXPECT_EQ(seen, (QStringList{"down 0 9 5,6", "move 8 7,8", "up 0 7,8", "click", "down 1 16 1,1", "up 1 1,1",
-                                 "double", "down 0 8 1,1"}));
+    EXPECT_EQ(seen, (QStringList{"down 0 9 5,6", "move 8 7,8", "up 0 7,8", "click", "down 1 16 1,1",
+                                 "up 1 1,1", "double", "down 0 8 1,1"}));
 }
 
 TEST(Control, AlignedControlsFollowTheirParent) {

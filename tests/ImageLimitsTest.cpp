@@ -18,7 +18,8 @@ namespace {
 
 QByteArray Bytes(std::initializer_list<int> Values) {
     QByteArray bytes;
-    for (const int v : Values) bytes.append(char(v));
+    for (const int v : Values)
+        bytes.append(char(v));
     return bytes;
 }
 
@@ -26,7 +27,8 @@ uint32_t Crc32(const QByteArray& Bytes) {
     uint32_t crc = 0xFFFFFFFFu;
     for (const char c : Bytes) {
         crc ^= uint8_t(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
     }
     return ~crc;
 }
@@ -52,7 +54,8 @@ QByteArray PngHeader(uint32_t Width, uint32_t Height, char Depth, char ColourTyp
 QByteArray BmpHeader(int32_t Width, int32_t Height) {
     QByteArray bytes(54, '\0');
     auto put32 = [&bytes](int At, uint32_t V) {
-        for (int i = 0; i < 4; ++i) bytes[At + i] = char(V >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[At + i] = char(V >> (8 * i));
     };
     bytes[0] = 'B', bytes[1] = 'M';
     put32(2, 54), put32(10, 54), put32(14, 40), put32(18, uint32_t(Width)), put32(22, uint32_t(Height));
@@ -134,7 +137,8 @@ TEST_F(ImageLimits, HeadersClaimingHugePicturesAreRefusedBeforeDecoding) {
         {"gif-60000x60000.gif", GifClaiming(60000, 60000), "limit of 2^28 pixels"},
         {"jpeg-65000x65000.jpg", JpegClaiming(65000, 65000), "limit of 2^28 pixels"},
     };
-    for (const TClaim& claim : claims) ExpectRefused(claim.Data, claim.Name, claim.Reason);
+    for (const TClaim& claim : claims)
+        ExpectRefused(claim.Data, claim.Name, claim.Reason);
 }
 
 TEST_F(ImageLimits, TheByteLimitIsASettingThatEveryFormatObeys) {

@@ -18,7 +18,8 @@ struct TModelPicture {
 
     std::vector<uint8_t*> Rows(int Height) {
         std::vector<uint8_t*> rows;
-        for (int y = 0; y < Height; ++y) rows.push_back(Dib.Row(y));
+        for (int y = 0; y < Height; ++y)
+            rows.push_back(Dib.Row(y));
         return rows;
     }
 };
@@ -33,7 +34,9 @@ TDibImage RandomPicture(std::mt19937& Random, int W, int H) {
     for (size_t i = 0; i < dib.Bits.size(); ++i) {
         // Noise, a few levels only (ties and equal means), or saturated extremes.
         const uint32_t r = Random();
-        dib.Bits[i] = style == 0 ? uint8_t(r) : style == 1 ? uint8_t(100 + r % 4) : uint8_t((r & 1) ? 255 : r % 3);
+        dib.Bits[i] = style == 0   ? uint8_t(r)
+                      : style == 1 ? uint8_t(100 + r % 4)
+                                   : uint8_t((r & 1) ? 255 : r % 3);
     }
     return dib;
 }
@@ -61,8 +64,8 @@ TEST(KvPicturaDifferential, RandomOperationSequencesMatchTheModels) {
             const int8_t amount = int8_t(random());
             const int32_t radius = int32_t(random() % 45);
             const int32_t value = int32_t(random() % 260) - 130;
-            log += " op" + std::to_string(op) + "(" + std::to_string(amount) + "," + std::to_string(radius) + "," +
-                   std::to_string(value) + ")";
+            log += " op" + std::to_string(op) + "(" + std::to_string(amount) + "," + std::to_string(radius) +
+                   "," + std::to_string(value) + ")";
             switch (op) {
             case 0:
                 control.Invert();
@@ -82,7 +85,8 @@ TEST(KvPicturaDifferential, RandomOperationSequencesMatchTheModels) {
                 break;
             case 4:
                 control.Sharpen(amount, radius);
-                KvModel::ModelFilterArea(rows.data(), aw, ah, amount, radius, KvKernels::TFilterKind::Sharpen);
+                KvModel::ModelFilterArea(rows.data(), aw, ah, amount, radius,
+                                         KvKernels::TFilterKind::Sharpen);
                 break;
             case 5: {
                 // Random gains, set through the control and mirrored in the model's tables.

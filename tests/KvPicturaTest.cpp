@@ -1,7 +1,7 @@
 // The image control: pixel access, the convert-work-repaint frame, clipping and the worked numbers of
 // the point operations and envelopes.
-#include "Forms.h"
 #include "KvPictura.h"
+#include "Forms.h"
 #include "ModalDriver.h"
 #include "PaintCounter.h"
 #include "SysUtils.h"
@@ -22,7 +22,8 @@ void LoadGrey(TKvPictura& Control, const std::vector<std::vector<int>>& Rows) {
     dib.Bits.assign(dib.Stride() * size_t(dib.Height), 0);
     for (int y = 0; y < dib.Height; ++y)
         for (int x = 0; x < dib.Width; ++x)
-            for (int c = 0; c < 3; ++c) dib.Row(y)[3 * x + c] = uint8_t(Rows[size_t(y)][size_t(x)]);
+            for (int c = 0; c < 3; ++c)
+                dib.Row(y)[3 * x + c] = uint8_t(Rows[size_t(y)][size_t(x)]);
     Control.SetAutoSize(true);
     Control.Picture()->GetBitmap()->Assign(dib);
 }
@@ -33,7 +34,8 @@ std::vector<std::vector<int>> Channel(TKvPictura& Control, int Channel) {
     TBitmap* bitmap = Control.Picture()->GetBitmap();
     for (int y = 0; y < bitmap->Height(); ++y) {
         rows.emplace_back();
-        for (int x = 0; x < bitmap->Width(); ++x) rows.back().push_back(bitmap->GetScanline(y)[3 * x + Channel]);
+        for (int x = 0; x < bitmap->Width(); ++x)
+            rows.back().push_back(bitmap->GetScanline(y)[3 * x + Channel]);
     }
     return rows;
 }
@@ -48,7 +50,8 @@ void LoadPalette(TKvPictura& Control) {
     dib.Format = pf8bit;
     dib.Palette = {0xFF102030u, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};
     dib.Bits.assign(dib.Stride() * 2, 0);
-    for (int x = 0; x < 4; ++x) dib.Row(0)[x] = dib.Row(1)[x] = uint8_t(x);
+    for (int x = 0; x < 4; ++x)
+        dib.Row(0)[x] = dib.Row(1)[x] = uint8_t(x);
     Control.SetAutoSize(true);
     Control.Picture()->GetBitmap()->Assign(dib);
 }
@@ -56,10 +59,11 @@ void LoadPalette(TKvPictura& Control) {
 // Counts message boxes and answers them with a fixed answer.
 struct TCountingAnswerer {
     explicit TCountingAnswerer(int Answer) {
-        previous = SetMessageBoxAnswerer([this, Answer](HWND, const std::string&, const std::string&, unsigned) {
-            ++Boxes;
-            return Answer;
-        });
+        previous =
+            SetMessageBoxAnswerer([this, Answer](HWND, const std::string&, const std::string&, unsigned) {
+                ++Boxes;
+                return Answer;
+            });
     }
     ~TCountingAnswerer() { SetMessageBoxAnswerer(previous); }
     int Boxes = 0;
@@ -100,7 +104,8 @@ TEST(KvPictura, PixelAccessRoundTripsAndChecksItsRange) {
     EXPECT_EQ(control.Picture()->GetBitmap()->GetScanline(1)[8], 255); // red is byte +2
     control.SetRGBPixel(0, 0, TRGBColor{10, 20, 30});
     EXPECT_EQ(control.GetRGBPixel(0, 0), (TRGBColor{10, 20, 30}));
-    for (auto [x, y] : {std::pair{-1, 0}, std::pair{3, 0}, std::pair{0, -1}, std::pair{0, 2}, std::pair{INT32_MAX, 0}}) {
+    for (auto [x, y] :
+         {std::pair{-1, 0}, std::pair{3, 0}, std::pair{0, -1}, std::pair{0, 2}, std::pair{INT32_MAX, 0}}) {
         EXPECT_THROW(control.GetRGBPixel(x, y), ERangeError) << x << "," << y;
         EXPECT_THROW(control.SetRGBPixel(x, y, TRGBColor{1, 2, 3}), ERangeError) << x << "," << y;
     }
@@ -231,7 +236,8 @@ TEST(PointOperations, BrightnessRoundsInExtendedPrecisionTiesToEven) {
         TKvPictura control;
         LoadGrey(control, row.in);
         control.Brightness(row.value);
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(Channel(control, c), row.out) << "value " << row.value;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(Channel(control, c), row.out) << "value " << row.value;
     }
 }
 
@@ -243,7 +249,8 @@ TEST(PointOperations, GreyScaleWorkedValues) {
     control.SetRGBPixel(2, 0, TRGBColor{255, 0, 0});
     control.SetRGBPixel(3, 0, TRGBColor{255, 255, 255});
     control.GreyScale();
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(Channel(control, c), (Grid{{54, 182, 18, 255, 77, 200}}));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(Channel(control, c), (Grid{{54, 182, 18, 255, 77, 200}}));
 }
 
 TEST(Envelopes, SettersClampAndKeepEntriesFreeOfNaN) {
@@ -264,7 +271,8 @@ TEST(Envelopes, SettersClampAndKeepEntriesFreeOfNaN) {
 TEST(Envelopes, ApplyWorkedValuesOnTheirOwnChannel) {
     TKvPictura control;
     LoadGrey(control, {{200, 255, 3, 1, 199}});
-    for (int index : {200, 255, 3, 1}) control.SetRedEnvelop(uint8_t(index), 50);
+    for (int index : {200, 255, 3, 1})
+        control.SetRedEnvelop(uint8_t(index), 50);
     control.ApplyRedEnvelop();
     EXPECT_EQ(Channel(control, 2), (Grid{{100, 128, 2, 0, 199}}));
     EXPECT_EQ(Channel(control, 1), (Grid{{200, 255, 3, 1, 199}}));

@@ -36,7 +36,8 @@ inline void AnswerNextBox(QMessageBox::StandardButton Button, TSeenBox* Seen) {
             Seen->Text = box->text();
             Seen->Parent = box->parentWidget();
             Seen->HasIcon = box->icon() != QMessageBox::NoIcon;
-            for (QAbstractButton* b : box->buttons()) Seen->Buttons << b->text().remove('&');
+            for (QAbstractButton* b : box->buttons())
+                Seen->Buttons << b->text().remove('&');
         }
         box->button(Button)->click();
         // The running copy belongs to the timer; dropping the stored one breaks the self-reference.

@@ -241,14 +241,14 @@ TEST(PicturaPck, ExportsThePublicSurfaceOfTheControl) {
     void* handle = dlopen(PICTURA_PACKAGE_FILE, RTLD_NOW | RTLD_NOLOAD);
     if (!handle) handle = dlopen(PICTURA_PACKAGE_FILE, RTLD_NOW);
     ASSERT_NE(handle, nullptr) << dlerror();
-    for (const char* symbol : {"_Z10FitinRangei", "_ZN9KvPictura8RegisterEv", "_ZN10TKvPicturaC1EP7QObject",
-                               "_ZN10TKvPictura11GetRGBPixelEii", "_ZN10TKvPictura11SetRGBPixelEii9TRGBColor",
-                               "_ZN10TKvPictura13Set24BitColorEv", "_ZN10TKvPictura4BlurEai",
-                               "_ZN10TKvPictura7SharpenEai", "_ZN10TKvPictura6InvertEv",
-                               "_ZN10TKvPictura10BrightnessEi", "_ZN10TKvPictura9GreyScaleEv",
-                               "_ZN10TKvPictura13SetRedEnvelopEhd", "_ZNK10TKvPictura13GetRedEnvelopEh",
-                               "_ZN10TKvPictura15ApplyRedEnvelopEv", "_ZN10TKvPictura13ApplyEnvelopsEv",
-                               "Initialize", "Finalize", "GetPackageInfoTable"})
+    for (const char* symbol :
+         {"_Z10FitinRangei", "_ZN9KvPictura8RegisterEv", "_ZN10TKvPicturaC1EP7QObject",
+          "_ZN10TKvPictura11GetRGBPixelEii", "_ZN10TKvPictura11SetRGBPixelEii9TRGBColor",
+          "_ZN10TKvPictura13Set24BitColorEv", "_ZN10TKvPictura4BlurEai", "_ZN10TKvPictura7SharpenEai",
+          "_ZN10TKvPictura6InvertEv", "_ZN10TKvPictura10BrightnessEi", "_ZN10TKvPictura9GreyScaleEv",
+          "_ZN10TKvPictura13SetRedEnvelopEhd", "_ZNK10TKvPictura13GetRedEnvelopEh",
+          "_ZN10TKvPictura15ApplyRedEnvelopEv", "_ZN10TKvPictura13ApplyEnvelopsEv", "Initialize", "Finalize",
+          "GetPackageInfoTable"})
         EXPECT_NE(dlsym(handle, symbol), nullptr) << symbol;
     dlclose(handle);
 }

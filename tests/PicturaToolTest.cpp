@@ -27,7 +27,8 @@ TRun RunTool(const QStringList& Args, const QByteArray& Input = {}) {
     process.closeWriteChannel();
     process.waitForFinished(60000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 QByteArray Digest(const QString& Path) {
@@ -47,9 +48,9 @@ protected:
 } // namespace
 
 TEST_F(PicturaTool, ChainGivesTheControlsOwnResult) {
-    const TRun run = RunTool({photo, "-o", Path("out.bmp"), "--greyscale", "--brightness", "20", "--invert",
-                              "--blur", "60,3", "--sharpen", "40,1", "--red-envelop", "10=50,200=7",
-                              "--apply-envelops"});
+    const TRun run =
+        RunTool({photo, "-o", Path("out.bmp"), "--greyscale", "--brightness", "20", "--invert", "--blur",
+                 "60,3", "--sharpen", "40,1", "--red-envelop", "10=50,200=7", "--apply-envelops"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     TKvPictura expected;
     expected.SetAutoSize(true);
@@ -116,7 +117,8 @@ TEST_F(PicturaTool, FailuresWriteNothingAndKeepTheInput) {
         EXPECT_FALSE(QFile::exists(Path("out.xyz")));
     }
     EXPECT_EQ(Digest(Path("in.png")), before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "a temporary file was left behind";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+        << "a temporary file was left behind";
 }
 
 TEST_F(PicturaTool, PrintsEnvelopesAsTheGettersReadThem) {
@@ -163,7 +165,8 @@ TEST_F(PicturaTool, HostileFilesAndValuesFailWithOneLineAndWriteNothing) {
     QDir(dir.path()).mkdir("folder.png");
     QFile::link(Path("in.png"), Path("link.png"));
     ASSERT_EQ(::mkfifo(Path("fifo.png").toLocal8Bit().constData(), 0600), 0);
-    const QStringList prepared = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList prepared =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
     const QByteArray input = Digest(Path("in.png"));
     const QString out = Path("out.png");
 
@@ -182,7 +185,8 @@ TEST_F(PicturaTool, HostileFilesAndValuesFailWithOneLineAndWriteNothing) {
         {"named pipe as input", {Path("fifo.png"), "-o", out, "--invert"}},
         {"folder as output", {Path("in.png"), "-o", Path("folder.png"), "--invert"}},
         {"output is the input through a link", {Path("in.png"), "-o", Path("link.png"), "--invert"}},
-        {"output is the input spelled otherwise", {Path("in.png"), "-o", Path("folder.png/../in.png"), "--invert"}},
+        {"output is the input spelled otherwise",
+         {Path("in.png"), "-o", Path("folder.png/../in.png"), "--invert"}},
         {"brightness beyond 32 bits", {Path("in.png"), "-o", out, "--brightness", "99999999999"}},
         {"negative size", {Path("in.png"), "-o", out, "--size", "-1x5", "--invert"}},
         {"size without height", {Path("in.png"), "-o", out, "--size", "5x", "--invert"}},
@@ -193,7 +197,8 @@ TEST_F(PicturaTool, HostileFilesAndValuesFailWithOneLineAndWriteNothing) {
         {"envelope index 256", {Path("in.png"), "-o", out, "--red-envelop", "256=5"}},
         {"envelope percent NaN", {Path("in.png"), "-o", out, "--red-envelop", "1=nan"}},
         {"envelope file is a device", {Path("in.png"), "-o", out, "--envelop-file", "red=/dev/zero"}},
-        {"envelope file is a folder", {Path("in.png"), "-o", out, "--envelop-file", "red=" + Path("folder.png")}},
+        {"envelope file is a folder",
+         {Path("in.png"), "-o", out, "--envelop-file", "red=" + Path("folder.png")}},
         {"envelope file is a pipe", {Path("in.png"), "-o", out, "--envelop-file", "red=" + Path("fifo.png")}},
     };
     for (const TCase& c : cases) {
@@ -205,7 +210,8 @@ TEST_F(PicturaTool, HostileFilesAndValuesFailWithOneLineAndWriteNothing) {
             EXPECT_EQ(run.Err.count('\n'), 1) << c.What << ": " << run.Err.toStdString();
             EXPECT_TRUE(run.Err.startsWith("pictura: ")) << c.What << ": " << run.Err.toStdString();
             EXPECT_FALSE(QFile::exists(out)) << c.What;
-            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), prepared)
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                      prepared)
                 << c.What << ": a file was left behind";
             QFile keep(Path("keep.png"));
             keep.open(QIODevice::ReadOnly);

@@ -56,7 +56,8 @@ TLoad Load(const fs::path& Path) {
 std::vector<fs::path> Files(const fs::path& Folder) {
     std::vector<fs::path> files;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(Folder))
-        if (entry.is_regular_file() && (entry.path().extension() == ".bmp" || entry.path().extension() == ".png"))
+        if (entry.is_regular_file() &&
+            (entry.path().extension() == ".bmp" || entry.path().extension() == ".png"))
             files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
@@ -64,7 +65,8 @@ std::vector<fs::path> Files(const fs::path& Folder) {
 
 void ExpectCleanError(const TLoad& Result, const fs::path& Path) {
     ASSERT_TRUE(Result.Error) << Path << " was accepted";
-    EXPECT_NE(Result.Error->find(Path.string()), std::string::npos) << "the message does not name the file: " << *Result.Error;
+    EXPECT_NE(Result.Error->find(Path.string()), std::string::npos)
+        << "the message does not name the file: " << *Result.Error;
 }
 
 // Pictures that the suites store in several encodings (interlaced, split data, other chunk sets,
@@ -117,7 +119,8 @@ TEST(PictureCorpus, QuestionableAndBadBmpFilesLoadOrFailCleanly) {
             else
                 EXPECT_EQ(result.Pixels.size(), 3 * size_t(result.Width) * size_t(result.Height)) << path;
         }
-    for (const fs::path& path : Files(Data / "bmp/x")) ExpectCleanError(Load(path), path);
+    for (const fs::path& path : Files(Data / "bmp/x"))
+        ExpectCleanError(Load(path), path);
 }
 
 TEST(PictureCorpus, ValidPngFilesLoadAtTheirSize) {
@@ -167,7 +170,8 @@ TEST(PictureCorpus, EncodingsOfOnePictureGiveTheSamePixels) {
         if (twin.size() < 4 || twin[3] != 'i') continue;
         twin[3] = 'n';
         if (!fs::exists(path.parent_path() / twin)) continue;
-        EXPECT_TRUE(Load(path).Pixels == Load(path.parent_path() / twin).Pixels) << path.filename() << " vs " << twin;
+        EXPECT_TRUE(Load(path).Pixels == Load(path.parent_path() / twin).Pixels)
+            << path.filename() << " vs " << twin;
     }
 }
 
@@ -184,7 +188,8 @@ TEST(PictureFiles, EveryFormatCutShortIsRefused) {
         TPicture whole;
         ASSERT_NO_THROW(whole.LoadFromData(data, "whole")) << format;
         // Cut inside the pixel data (a file that only lost a trailer after complete pixels may load).
-        for (const qsizetype size : {data.size() / 4, data.size() / 2, data.size() * 3 / 4, data.size() * 9 / 10}) {
+        for (const qsizetype size :
+             {data.size() / 4, data.size() / 2, data.size() * 3 / 4, data.size() * 9 / 10}) {
             TPicture cut;
             EXPECT_THROW(cut.LoadFromData(data.left(size), "cut"), EInvalidGraphic)
                 << format << " cut to " << size << " of " << data.size() << " bytes";
@@ -209,7 +214,8 @@ TEST(PictureFiles, RowPaddingAndUnusedBitsAreZero) {
             if (usedBits % 8) {
                 EXPECT_EQ(row[usedBits / 8] & (0xFF >> (usedBits % 8)), 0) << name << " row " << y;
             }
-            for (size_t i = (usedBits + 7) / 8; i < dib.Stride(); ++i) EXPECT_EQ(row[i], 0) << name << " row " << y;
+            for (size_t i = (usedBits + 7) / 8; i < dib.Stride(); ++i)
+                EXPECT_EQ(row[i], 0) << name << " row " << y;
         }
     }
 }

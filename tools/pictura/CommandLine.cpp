@@ -10,7 +10,9 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& Message) { throw TUsageError(Message); }
+[[noreturn]] void Fail(const std::string& Message) {
+    throw TUsageError(Message);
+}
 
 int64_t ParseInteger(const std::string& Text, const std::string& What, int64_t Min, int64_t Max) {
     int64_t value = 0;
@@ -19,7 +21,8 @@ int64_t ParseInteger(const std::string& Text, const std::string& What, int64_t M
     if (Text.empty() || ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range))
         Fail(What + ": \"" + Text + "\" is not a whole number");
     if (ec == std::errc::result_out_of_range || value < Min || value > Max)
-        Fail(What + ": " + Text + " is out of range (" + std::to_string(Min) + " to " + std::to_string(Max) + ")");
+        Fail(What + ": " + Text + " is out of range (" + std::to_string(Min) + " to " + std::to_string(Max) +
+             ")");
     return value;
 }
 
@@ -35,7 +38,8 @@ double ParsePercent(const std::string& Text, const std::string& What) {
         Fail(What + ": \"" + Text + "\" is not a number");
     if (std::isnan(value)) Fail(What + ": \"" + Text + "\" is not a number");
     // Values too large or too small for a double still clamp like their infinities.
-    if (ec == std::errc::result_out_of_range) value = Text.find('-') == 0 ? -HUGE_VAL : (std::fabs(value) < 1 ? 0 : HUGE_VAL);
+    if (ec == std::errc::result_out_of_range)
+        value = Text.find('-') == 0 ? -HUGE_VAL : (std::fabs(value) < 1 ? 0 : HUGE_VAL);
     return value;
 }
 
@@ -59,7 +63,8 @@ int ChannelByName(const std::string& Name, const std::string& What) {
 
 TOperation FilterOperation(TOperationKind Kind, const std::string& Option, const std::string& Value) {
     const std::vector<std::string> parts = Split(Value, ',');
-    if (parts.size() != 2) Fail(Option + ": expected AMOUNT,RADIUS (for example 50,2), got \"" + Value + "\"");
+    if (parts.size() != 2)
+        Fail(Option + ": expected AMOUNT,RADIUS (for example 50,2), got \"" + Value + "\"");
     TOperation op{Kind, Option};
     op.Value = int(ParseInteger(parts[0], Option + " amount", -128, 127));
     op.Radius = int(ParseInteger(parts[1], Option + " radius", 0, std::numeric_limits<int32_t>::max()));
@@ -91,14 +96,16 @@ std::string ReadFile(const std::string& Path, const std::string& What) {
     }
     const std::uintmax_t size = std::filesystem::file_size(Path, error);
     if (!error && size > MaxEnvelopFileBytes)
-        Fail(What + ": \"" + Path + "\" is too large for an envelope file (" + std::to_string(size) + " bytes)");
+        Fail(What + ": \"" + Path + "\" is too large for an envelope file (" + std::to_string(size) +
+             " bytes)");
     std::ifstream file(Path, std::ios::binary);
     if (!file) Fail(What + ": cannot read \"" + Path + "\"");
     std::string text(MaxEnvelopFileBytes + 1, '\0');
     file.read(text.data(), std::streamsize(text.size()));
     if (file.bad()) Fail(What + ": cannot read \"" + Path + "\"");
     text.resize(size_t(file.gcount()));
-    if (text.size() > MaxEnvelopFileBytes) Fail(What + ": \"" + Path + "\" is too large for an envelope file");
+    if (text.size() > MaxEnvelopFileBytes)
+        Fail(What + ": \"" + Path + "\" is too large for an envelope file");
     return text;
 }
 
@@ -112,7 +119,8 @@ std::vector<std::pair<int, double>> ParseEnvelopFile(const std::string& Text, co
         std::istringstream words(line);
         std::string word;
         while (words >> word) {
-            if (entries.size() == 256) Fail(Source + ", line " + std::to_string(lineNumber) + ": more than 256 values");
+            if (entries.size() == 256)
+                Fail(Source + ", line " + std::to_string(lineNumber) + ": more than 256 values");
             const std::string where = Source + ", line " + std::to_string(lineNumber);
             entries.emplace_back(int(entries.size()), ParsePercent(word, where));
         }
@@ -138,12 +146,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
         } else if (arg == "--size") {
             const std::string& size = value();
             const size_t x = size.find('x');
-            if (x == std::string::npos) Fail("--size: expected WIDTHxHEIGHT (for example 640x480), got \"" + size + "\"");
-            line.Size = {int(ParseInteger(size.substr(0, x), "--size width", 0, std::numeric_limits<int32_t>::max())),
-                         int(ParseInteger(size.substr(x + 1), "--size height", 0, std::numeric_limits<int32_t>::max()))};
+            if (x == std::string::npos)
+                Fail("--size: expected WIDTHxHEIGHT (for example 640x480), got \"" + size + "\"");
+            line.Size = {
+                int(ParseInteger(size.substr(0, x), "--size width", 0, std::numeric_limits<int32_t>::max())),
+                int(ParseInteger(size.substr(x + 1), "--size height", 0,
+                                 std::numeric_limits<int32_t>::max()))};
         } else if (arg == "--yes" || arg == "--no") {
             const TConvertAnswer answer = arg == "--yes" ? TConvertAnswer::Yes : TConvertAnswer::No;
-            if (line.Convert != TConvertAnswer::Ask && line.Convert != answer) Fail("--yes and --no exclude each other");
+            if (line.Convert != TConvertAnswer::Ask && line.Convert != answer)
+                Fail("--yes and --no exclude each other");
             line.Convert = answer;
         } else if (arg == "--time") {
             line.Time = true;
@@ -178,7 +190,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             const std::string path = spec.substr(eq + 1);
             op.Entries = ParseEnvelopFile(ReadFile(path, arg), "\"" + path + "\"");
             line.Operations.push_back(op);
-        } else if (arg == "--apply-red-envelop" || arg == "--apply-green-envelop" || arg == "--apply-blue-envelop") {
+        } else if (arg == "--apply-red-envelop" || arg == "--apply-green-envelop" ||
+                   arg == "--apply-blue-envelop") {
             TOperation op{TOperationKind::ApplyEnvelop, arg};
             op.Channel = ChannelByName(arg.substr(8, arg.find('-', 8) - 8), arg);
             line.Operations.push_back(op);

@@ -20,8 +20,8 @@ enum class TOperationKind {
     GreyScale,
     Blur,
     Sharpen,
-    SetEnvelop,    // Channel, Entries
-    ApplyEnvelop,  // Channel
+    SetEnvelop,   // Channel, Entries
+    ApplyEnvelop, // Channel
     ApplyEnvelops,
 };
 
@@ -30,10 +30,10 @@ struct TOperation {
     TOperation(TOperationKind AKind, std::string AName) : Kind(AKind), Name(std::move(AName)) {}
 
     TOperationKind Kind;
-    std::string Name;            // the option as written, for messages and timings
-    int Value = 0;               // Brightness value, filter amount
-    int Radius = 0;              // filter radius
-    int Channel = 0;             // envelope channel
+    std::string Name;                            // the option as written, for messages and timings
+    int Value = 0;                               // Brightness value, filter amount
+    int Radius = 0;                              // filter radius
+    int Channel = 0;                             // envelope channel
     std::vector<std::pair<int, double>> Entries; // envelope index and percent
 };
 

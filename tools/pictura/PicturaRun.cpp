@@ -23,13 +23,15 @@ int AnswerConvert(TConvertAnswer Answer, const std::string& Text, const std::str
     if (Answer == TConvertAnswer::Yes) return IDOK;
     if (Answer == TConvertAnswer::No) return IDCANCEL;
     if (!isatty(STDIN_FILENO))
-        throw Exception("the picture is not 24-bit and must be converted first: pass --yes to convert it or --no "
-                        "to decline (no terminal to ask on)");
+        throw Exception(
+            "the picture is not 24-bit and must be converted first: pass --yes to convert it or --no "
+            "to decline (no terminal to ask on)");
     std::cerr << Caption << ": " << Text << "\nOK or Cancel? [o/c] " << std::flush;
     std::string reply;
     if (!std::getline(std::cin, reply)) return IDCANCEL;
-    return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" || reply == "yes") ? IDOK
-                                                                                                           : IDCANCEL;
+    return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" || reply == "yes")
+               ? IDOK
+               : IDCANCEL;
 }
 
 std::string Shortest(double Value) {
@@ -42,8 +44,8 @@ void PrintEnvelops(const TKvPictura& Picture, std::ostream& Out) {
     std::string text;
     for (int i = 0; i < 256; ++i) {
         const uint8_t index = uint8_t(i);
-        text += Shortest(Picture.GetRedEnvelop(index)) + " " + Shortest(Picture.GetGreenEnvelop(index)) + " " +
-                Shortest(Picture.GetBlueEnvelop(index)) + "\n";
+        text += Shortest(Picture.GetRedEnvelop(index)) + " " + Shortest(Picture.GetGreenEnvelop(index)) +
+                " " + Shortest(Picture.GetBlueEnvelop(index)) + "\n";
     }
     Out << text;
 }
@@ -59,8 +61,8 @@ bool SameFile(const std::string& A, const std::string& B) {
 int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostream& Err) {
     TKvPictura picture;
     const TConvertAnswer answer = CommandLine.Convert;
-    const TMessageBoxAnswerer previous = SetMessageBoxAnswerer(
-        [answer](HWND, const std::string& Text, const std::string& Caption, unsigned) {
+    const TMessageBoxAnswerer previous =
+        SetMessageBoxAnswerer([answer](HWND, const std::string& Text, const std::string& Caption, unsigned) {
             return AnswerConvert(answer, Text, Caption);
         });
     int status = 0;
@@ -92,10 +94,12 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
             ApplyOperation(picture, op);
             if (op.Kind != TOperationKind::SetEnvelop &&
                 picture.Picture()->GetBitmap()->GetPixelFormat() != pf24bit)
-                throw Exception(op.Name + ": declined converting the picture to 24 bits; nothing was written");
+                throw Exception(op.Name +
+                                ": declined converting the picture to 24 bits; nothing was written");
             if (CommandLine.Time) {
                 const double ms =
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                        .count();
                 Err << "pictura: " << op.Name << " " << ms << " ms\n";
             }
         }

@@ -13,7 +13,9 @@ TStderrCapture::TStderrCapture() {
     }
 }
 
-TStderrCapture::~TStderrCapture() { Finish(); }
+TStderrCapture::~TStderrCapture() {
+    Finish();
+}
 
 std::string TStderrCapture::Finish() {
     std::string text;
@@ -26,7 +28,8 @@ std::string TStderrCapture::Finish() {
         char buffer[512];
         size_t n;
         // A few lines are all a decoder says; more is cut rather than read without end.
-        while (text.size() < 4096 && (n = std::fread(buffer, 1, sizeof buffer, FFile)) > 0) text.append(buffer, n);
+        while (text.size() < 4096 && (n = std::fread(buffer, 1, sizeof buffer, FFile)) > 0)
+            text.append(buffer, n);
     }
     if (FFile) std::fclose(FFile);
     FFile = nullptr;
@@ -38,6 +41,7 @@ std::string TStderrCapture::Finish() {
             line += c;
         }
     }
-    while (!line.empty() && (line.back() == ' ' || line.back() == ';')) line.pop_back();
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';'))
+        line.pop_back();
     return line;
 }

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's own notes about the offscreen session are not the user's business; real failures are.
     qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext&, const QString& Message) {
-        if (Type == QtCriticalMsg || Type == QtFatalMsg) std::cerr << "pictura: " << Message.toStdString() << "\n";
+        if (Type == QtCriticalMsg || Type == QtFatalMsg)
+            std::cerr << "pictura: " << Message.toStdString() << "\n";
     });
     QApplication application(argc, argv);
     return RunCommandLine(commandLine, std::cout, std::cerr);
