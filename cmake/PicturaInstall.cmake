@@ -11,13 +11,12 @@ install(TARGETS vcl40 PicturaPck EXPORT PicturaTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
 install(EXPORT PicturaTargets NAMESPACE Pictura:: DESTINATION ${PICTURA_INSTALL_CMAKEDIR} COMPONENT Development)
 
-# Public headers: the whole framework layer, the control's unit and the package's registration.
-file(GLOB hostHeaders ${PROJECT_SOURCE_DIR}/host/*.h)
-install(FILES ${hostHeaders} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/host COMPONENT Development)
-install(FILES ${PROJECT_SOURCE_DIR}/component/KvPictura.h ${PROJECT_SOURCE_DIR}/component/FitinRange.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/component COMPONENT Development)
-install(FILES ${PROJECT_SOURCE_DIR}/package/KvPicturaRegister.h ${PROJECT_SOURCE_DIR}/package/PicturaPckResources.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura/package COMPONENT Development)
+# Public headers, all in one folder and included as <pictura/X.h>: the framework layer, the control's unit
+# and the package's registration.
+foreach(part host component package)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${part}/include/pictura DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+            COMPONENT Development FILES_MATCHING PATTERN "*.h")
+endforeach()
 
 # The tools find the libraries relative to themselves.
 foreach(tool pictura pictura-palette pictura-view)

@@ -4,7 +4,7 @@
 // A whole percent therefore does not always read back as itself (7 reads 7.000000000000001).
 #include "KvEnvelopeMath.h"
 
-#include "SysUtils.h"
+#include <pictura/SysUtils.h>
 
 #include <cmath>
 

@@ -31,9 +31,9 @@
 // back row by row. Working memory is a few strips of Height entries: O(Height), never a copy of the area.
 #include "KvFilters.h"
 
-#include "FitinRange.h"
-#include "Round.h"
-#include "SysUtils.h"
+#include <pictura/FitinRange.h>
+#include <pictura/Round.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <array>

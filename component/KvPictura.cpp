@@ -1,10 +1,10 @@
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
-#include "Dialogs.h"
 #include "KvEnvelopeMath.h"
 #include "KvFilters.h"
 #include "KvPointOps.h"
-#include "SysUtils.h"
+#include <pictura/Dialogs.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <string>

@@ -6,8 +6,8 @@
 #include "KvPointOps.h"
 
 #include "KvPointOpsKernels.h"
-#include "Round.h"
-#include "SysUtils.h"
+#include <pictura/Round.h>
+#include <pictura/SysUtils.h>
 
 #include <atomic>
 #include <cstring>

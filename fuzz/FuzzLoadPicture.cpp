@@ -2,10 +2,10 @@
 #include "FuzzBodies.h"
 
 #include "BmpCodec.h"
-#include "ImageLimits.h"
-#include "Picture.h"
 #include "PixelConversion.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/Picture.h>
+#include <pictura/SysUtils.h>
 
 #include <QByteArray>
 

@@ -1,14 +1,14 @@
 // Fuzz body: the control's operations against the straightforward models of the tests.
 #include "FuzzBodies.h"
 
-#include "Dialogs.h"
 #include "FiltersModel.h"
 #include "KvEnvelopeMath.h"
-#include "KvPictura.h"
 #include "KvPointOps.h"
 #include "PixelConversion.h"
 #include "PointOpsModel.h"
-#include "SysUtils.h"
+#include <pictura/Dialogs.h>
+#include <pictura/KvPictura.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "Bitmap.h"
+#include <pictura/Bitmap.h>
 
-#include "ImageLimits.h"
 #include "PixelConversion.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <cstring>

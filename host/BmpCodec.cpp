@@ -4,8 +4,8 @@
 // the file in full. A file cut short anywhere is an error, never a partly black picture.
 #include "BmpCodec.h"
 
-#include "ImageLimits.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <bit>

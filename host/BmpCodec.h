@@ -1,7 +1,7 @@
 // Reading and writing the framework's own bitmap file format (BMP) to and from TDibImage.
 #pragma once
 
-#include "PixelFormat.h"
+#include <pictura/PixelFormat.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Controls.h"
+#include <pictura/Controls.h>
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include <pictura/Dialogs.h>
 
 #include <QApplication>
 #include <QMessageBox>

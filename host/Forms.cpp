@@ -1,4 +1,4 @@
-#include "Forms.h"
+#include <pictura/Forms.h>
 
 TForm::TForm(TComponent* AOwner) : TWinControl(nullptr) {
     setWindowFlag(Qt::Window);

@@ -1,4 +1,4 @@
-#include "Image.h"
+#include <pictura/Image.h>
 
 #include <QPainter>
 

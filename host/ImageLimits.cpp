@@ -1,7 +1,7 @@
-#include "ImageLimits.h"
+#include <pictura/ImageLimits.h>
 
-#include "PixelFormat.h"
-#include "SysUtils.h"
+#include <pictura/PixelFormat.h>
+#include <pictura/SysUtils.h>
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "Packages.h"
+#include <pictura/Packages.h>
 
-#include "Registry.h"
+#include <pictura/Registry.h>
 
 #include <dlfcn.h>
 #include <link.h>

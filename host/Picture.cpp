@@ -1,9 +1,9 @@
-#include "Picture.h"
+#include <pictura/Picture.h>
 
 #include "BmpCodec.h"
-#include "ImageLimits.h"
 #include "PictureCompleteness.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/SysUtils.h>
 
 #include <QBuffer>
 #include <QFile>

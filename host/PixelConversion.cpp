@@ -13,8 +13,8 @@
 // entries (padded with opaque black).
 #include "PixelConversion.h"
 
-#include "ImageLimits.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <array>

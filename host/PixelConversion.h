@@ -7,7 +7,7 @@
 // nearest colour (no dithering). Converting to pf24bit drops alpha (no blending).
 #pragma once
 
-#include "PixelFormat.h"
+#include <pictura/PixelFormat.h>
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include <pictura/Registry.h>
 
 #include <dlfcn.h>
 

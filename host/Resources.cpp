@@ -1,4 +1,4 @@
-#include "Resources.h"
+#include <pictura/Resources.h>
 
 #include "BmpCodec.h"
 

@@ -1,7 +1,7 @@
-#include "KvPicturaRegister.h"
+#include <pictura/KvPicturaRegister.h>
 
-#include "KvPictura.h"
-#include "PicturaPckResources.h"
+#include <pictura/KvPictura.h>
+#include <pictura/PicturaPckResources.h>
 
 namespace KvPictura {
 

@@ -1,8 +1,8 @@
 // The package's main unit: the package's description, its units' table and the three functions of
 // the package protocol, exported with C linkage.
-#include "KvPicturaRegister.h"
-#include "Packages.h"
-#include "PicturaPckResources.h"
+#include <pictura/KvPicturaRegister.h>
+#include <pictura/Packages.h>
+#include <pictura/PicturaPckResources.h>
 
 #include <iterator>
 

@@ -1,7 +1,7 @@
 #include "BmpCodec.h"
-#include "ImageLimits.h"
 #include "PixelConversion.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The Qt Designer plugin, loaded as Designer loads it: what it offers and what its widgets are.
-#include "Packages.h"
 #include "WorkingControl.h"
+#include <pictura/Packages.h>
 
 #include <QtUiPlugin/QDesignerCustomWidgetCollectionInterface>
 
@@ -35,7 +35,7 @@ TEST(DesignerPlugin, OffersTKvPicturaOnKelvoraWithItsPaletteImage) {
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->name(), "TKvPictura");
     EXPECT_EQ(widget->group(), "Kelvora");
-    EXPECT_EQ(widget->includeFile(), "KvPictura.h");
+    EXPECT_EQ(widget->includeFile(), "pictura/KvPictura.h");
     EXPECT_FALSE(widget->isContainer());
     const QIcon icon = widget->icon();
     EXPECT_EQ(icon.availableSizes(), QList<QSize>{QSize(24, 24)});

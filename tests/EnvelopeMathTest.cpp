@@ -1,6 +1,6 @@
 #include "KvEnvelopeMath.h"
 #include "KvPointOps.h"
-#include "SysUtils.h"
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

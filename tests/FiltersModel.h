@@ -3,10 +3,10 @@
 // and mixes the pixel, feeding its change back into the sums. Slow on purpose (a band row per pixel).
 #pragma once
 
-#include "FitinRange.h"
 #include "KvFilters.h"
-#include "Round.h"
-#include "SysUtils.h"
+#include <pictura/FitinRange.h>
+#include <pictura/Round.h>
+#include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <cstdint>

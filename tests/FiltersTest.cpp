@@ -1,6 +1,6 @@
 #include "FiltersModel.h"
 #include "KvFilters.h"
-#include "SysUtils.h"
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

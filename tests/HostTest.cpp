@@ -1,11 +1,11 @@
 // The framework layer: bitmaps, pictures and files, the image control, ownership, message boxes.
 #include "BmpCodec.h"
-#include "Dialogs.h"
-#include "Forms.h"
-#include "Image.h"
 #include "ModalDriver.h"
 #include "PaintCounter.h"
-#include "SysUtils.h"
+#include <pictura/Dialogs.h>
+#include <pictura/Forms.h>
+#include <pictura/Image.h>
+#include <pictura/SysUtils.h>
 
 #include <QFile>
 #include <QMouseEvent>

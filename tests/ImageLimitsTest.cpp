@@ -1,9 +1,9 @@
 // The framework's picture limits on real file formats: a file whose header claims more than 2^28
 // pixels, or more bytes than the byte limit allows, is refused with EOutOfResources from the header,
 // before the decoder allocates the picture.
-#include "ImageLimits.h"
-#include "Picture.h"
-#include "SysUtils.h"
+#include <pictura/ImageLimits.h>
+#include <pictura/Picture.h>
+#include <pictura/SysUtils.h>
 
 #include <QBuffer>
 #include <QImage>

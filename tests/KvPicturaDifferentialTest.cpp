@@ -2,8 +2,8 @@
 // than the picture) and sequences of operations with random arguments must give the same bytes.
 #include "FiltersModel.h"
 #include "KvEnvelopeMath.h"
-#include "KvPictura.h"
 #include "PointOpsModel.h"
+#include <pictura/KvPictura.h>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The image control: pixel access, the convert-work-repaint frame, clipping and the worked numbers of
 // the point operations and envelopes.
-#include "KvPictura.h"
-#include "Forms.h"
 #include "ModalDriver.h"
 #include "PaintCounter.h"
-#include "SysUtils.h"
+#include <pictura/Forms.h>
+#include <pictura/KvPictura.h>
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

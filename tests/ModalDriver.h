@@ -2,7 +2,7 @@
 // is up and press one of its buttons.
 #pragma once
 
-#include "Dialogs.h"
+#include <pictura/Dialogs.h>
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The package loader, the palette registry and the PicturaPck package, loaded from its built file.
-#include "Forms.h"
-#include "KvPicturaRegister.h"
-#include "Packages.h"
-#include "Registry.h"
 #include "WorkingControl.h"
+#include <pictura/Forms.h>
+#include <pictura/KvPicturaRegister.h>
+#include <pictura/Packages.h>
+#include <pictura/Registry.h>
 
 #include <gtest/gtest.h>
 

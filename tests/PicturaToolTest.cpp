@@ -1,6 +1,6 @@
 // The pictura tool end to end: the built program on real files, its exit codes, its messages, and
 // that a failure never leaves an output file or touches the input.
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,8 +2,8 @@
 // files load and convert to 24 bit, malformed ones give the framework's error naming the file, and
 // different encodings of one picture give the same 24-bit pixels. Files of every readable format cut
 // short are refused, never decoded into a partly invented picture.
-#include "Picture.h"
-#include "SysUtils.h"
+#include <pictura/Picture.h>
+#include <pictura/SysUtils.h>
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 #include "PixelConversion.h"
-#include "SysUtils.h"
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

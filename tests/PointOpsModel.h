@@ -5,7 +5,7 @@
 // rows of Width 24-bit pixels, row y starting at Rows[y].
 #pragma once
 
-#include "Round.h"
+#include <pictura/Round.h>
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "KvPointOps.h"
 #include "PointOpsModel.h"
-#include "SysUtils.h"
+#include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 

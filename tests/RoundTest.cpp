@@ -1,4 +1,4 @@
-#include "Round.h"
+#include <pictura/Round.h>
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "ViewerDocument.h"
 #include "ViewerWindow.h"
 
-#include "KvPictura.h"
 #include "ModalDriver.h"
+#include <pictura/KvPictura.h>
 
 #include <QCheckBox>
 #include <QFileDialog>

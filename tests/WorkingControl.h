@@ -1,7 +1,7 @@
 // Checks that a control made by a factory (the palette's or Designer's) is a working TKvPictura.
 #pragma once
 
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 #include <gtest/gtest.h>
 

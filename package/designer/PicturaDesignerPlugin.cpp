@@ -1,6 +1,6 @@
 #include "PicturaDesignerPlugin.h"
 
-#include "Packages.h"
+#include <pictura/Packages.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -68,7 +68,8 @@ QString TRegisteredWidget::whatsThis() const {
 }
 
 QString TRegisteredWidget::includeFile() const {
-    return QString::fromLatin1(FClass->UnitName) + QStringLiteral(".h");
+    // Installed headers live in one folder and are included through it.
+    return QStringLiteral("pictura/") + QString::fromLatin1(FClass->UnitName) + QStringLiteral(".h");
 }
 
 QIcon TRegisteredWidget::icon() const {

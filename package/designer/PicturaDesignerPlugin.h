@@ -1,7 +1,7 @@
 // The Qt Designer plugin: every component class registered by the loaded packages, on its palette page.
 #pragma once
 
-#include "Registry.h"
+#include <pictura/Registry.h>
 
 #include <QtUiPlugin/QDesignerCustomWidgetCollectionInterface>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>

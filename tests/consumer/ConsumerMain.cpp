@@ -1,11 +1,11 @@
 // Shows a form made in Designer with a TKvPictura, and a second control made in code. With --check it
 // verifies what the form set up, inverts the picture, checks the pixels and exits instead of showing;
 // --check PLUGIN also loads the installed Designer plugin and checks that it found the installed package.
-#include "Dialogs.h"
-#include "KvPictura.h"
-#include "Packages.h"
-#include "Registry.h"
 #include "ui_PicturaForm.h"
+#include <pictura/Dialogs.h>
+#include <pictura/KvPictura.h>
+#include <pictura/Packages.h>
+#include <pictura/Registry.h>
 
 #include <QApplication>
 #include <QDir>

@@ -40,7 +40,7 @@ if(PKG_CONFIG AND CXX)
     string(STRIP "${output}" flags)
     separate_arguments(flags UNIX_COMMAND "${flags}")
     file(WRITE ${WORK_DIR}/PkgConfigMain.cpp
-         "#include \"KvPictura.h\"\n#include <QApplication>\n"
+         "#include <pictura/KvPictura.h>\n#include <QApplication>\n"
          "int main(int argc, char** argv) { QApplication a(argc, argv); TKvPictura p; return p.Width() < 0; }\n")
     run("compile with pkg-config flags" ${CXX} -std=c++20 ${WORK_DIR}/PkgConfigMain.cpp ${flags}
         -o ${WORK_DIR}/pkgconfig-main)

@@ -1,6 +1,6 @@
 // A library that links the PicturaPck package but is no package itself: it exports none of the
 // package protocol's functions, although a symbol lookup through it finds the package's.
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 extern "C" int NotAPackageUsesTheControl() {
     TKvPictura picture;

@@ -1,7 +1,7 @@
 // A small package for the loader's tests. Compile definitions choose its name (TEST_PACKAGE_NAME), an
 // extra required package (TEST_REQUIRED_PACKAGE), the name of its last unit (TEST_LAST_UNIT) and a
 // unit whose initialisation fails (TEST_FAILING_UNIT, an index). Its units log what runs.
-#include "Packages.h"
+#include <pictura/Packages.h>
 
 #include <iterator>
 #include <stdexcept>

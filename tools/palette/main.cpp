@@ -6,8 +6,8 @@
 //       ...
 //     Kelvora
 //       TKvPictura 24x24 4 bpp
-#include "Packages.h"
-#include "Registry.h"
+#include <pictura/Packages.h>
+#include <pictura/Registry.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

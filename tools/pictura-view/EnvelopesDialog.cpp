@@ -1,6 +1,6 @@
 #include "EnvelopesDialog.h"
 
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #include "OperationSession.h"
 
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 #include <QElapsedTimer>
 

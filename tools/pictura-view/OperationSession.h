@@ -3,7 +3,7 @@
 // recorded as an undo step.
 #pragma once
 
-#include "PixelFormat.h"
+#include <pictura/PixelFormat.h>
 
 #include <QString>
 

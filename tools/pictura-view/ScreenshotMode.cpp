@@ -2,7 +2,7 @@
 
 #include "ViewerWindow.h"
 
-#include "Dialogs.h"
+#include <pictura/Dialogs.h>
 
 #include <QApplication>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 // TSnapshotHistory: undo and redo for whole-picture operations, kept as copies of the picture.
 #pragma once
 
-#include "PixelFormat.h"
+#include <pictura/PixelFormat.h>
 
 #include <QString>
 

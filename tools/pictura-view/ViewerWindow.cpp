@@ -5,9 +5,9 @@
 #include "Operations.h"
 #include "ParameterDialog.h"
 
-#include "Forms.h"
-#include "KvPictura.h"
-#include "SysUtils.h"
+#include <pictura/Forms.h>
+#include <pictura/KvPictura.h>
+#include <pictura/SysUtils.h>
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #include "Operations.h"
 
-#include "KvPictura.h"
+#include <pictura/KvPictura.h>
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include "Operations.h"
 #include "StderrCapture.h"
 
-#include "Dialogs.h"
-#include "KvPictura.h"
-#include "SysUtils.h"
+#include <pictura/Dialogs.h>
+#include <pictura/KvPictura.h>
+#include <pictura/SysUtils.h>
 
 #include <QFileInfo>
 

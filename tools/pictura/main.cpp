@@ -1,7 +1,7 @@
 // pictura: applies the image control's operations to a picture file from the command line.
 #include "CommandLine.h"
-#include "KvPictura.h"
 #include "PicturaRun.h"
+#include <pictura/KvPictura.h>
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
 // Named resources that a module (a package or a program) carries inside its own image, and their lookup.
 #pragma once
 
-#include "Bitmap.h"
-#include "SysUtils.h"
+#include <pictura/Bitmap.h>
+#include <pictura/SysUtils.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // TPicture: holds a picture's bitmap and reads and writes picture files.
 #pragma once
 
-#include "Bitmap.h"
+#include <pictura/Bitmap.h>
 
 #include <QObject>
 #include <QString>

@@ -9,10 +9,10 @@
 // The registry is used from the GUI thread only.
 #pragma once
 
-#include "Bitmap.h"
-#include "Controls.h"
-#include "Resources.h"
-#include "SysUtils.h"
+#include <pictura/Bitmap.h>
+#include <pictura/Controls.h>
+#include <pictura/Resources.h>
+#include <pictura/SysUtils.h>
 
 #include <QMetaObject>
 

@@ -1,8 +1,8 @@
 // TImage: a control that shows a TPicture.
 #pragma once
 
-#include "Controls.h"
-#include "Picture.h"
+#include <pictura/Controls.h>
+#include <pictura/Picture.h>
 
 #include <QPixmap>
 

@@ -1,7 +1,7 @@
 // TBitmap: pixel memory in the device-independent layout, reached row by row through GetScanline.
 #pragma once
 
-#include "PixelFormat.h"
+#include <pictura/PixelFormat.h>
 
 #include <QImage>
 

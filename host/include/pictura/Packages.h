@@ -13,8 +13,8 @@
 // Packages are loaded and unloaded from the GUI thread only.
 #pragma once
 
-#include "Resources.h"
-#include "SysUtils.h"
+#include <pictura/Resources.h>
+#include <pictura/SysUtils.h>
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // TForm: a top-level window that owns and holds controls.
 #pragma once
 
-#include "Controls.h"
+#include <pictura/Controls.h>
 
 class TForm : public TWinControl {
     Q_OBJECT

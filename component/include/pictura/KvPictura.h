@@ -11,8 +11,8 @@
 //     picture->Blur(50, 2);
 #pragma once
 
-#include "FitinRange.h"
-#include "Image.h"
+#include <pictura/FitinRange.h>
+#include <pictura/Image.h>
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // MessageBoxA: the framework's modal message box, answerable by programs without a display.
 #pragma once
 
-#include "Controls.h"
+#include <pictura/Controls.h>
 
 #include <functional>
 #include <string>

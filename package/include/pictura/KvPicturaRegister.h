@@ -1,7 +1,7 @@
 // The KvPictura unit's registration with form designers.
 #pragma once
 
-#include "Registry.h"
+#include <pictura/Registry.h>
 
 namespace KvPictura {
 
