@@ -138,13 +138,17 @@ public:
         FRowSums.assign(columns, 0);
     }
 
-    void Run() {
+    void Run(TProgressCounter* Progress) {
         StartRowSums();
         for (int64_t first = 0; first < FWidth; first += FStripWidth) {
             const int64_t lanes = std::min(FStripWidth, FWidth - first);
             Gather(first, lanes);
             Sweep(first, lanes);
             Scatter(first, lanes);
+            if (Progress) {
+                Progress->Add(uint64_t(lanes) * uint64_t(FHeight));
+                Progress->Poll();
+            }
         }
     }
 
@@ -318,14 +322,14 @@ private:
 
 } // namespace
 
-void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius,
-                TFilterKind Kind) {
+void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind,
+                TProgressCounter* Progress) {
     if (Radius < 0) throw EArgumentError("Filter radius must be 0 or more, got " + std::to_string(Radius));
     // Amount 0 adds a zero step to every value; Radius 0 makes every mean the pixel itself: no change.
     if (Width <= 0 || Height <= 0 || Amount == 0 || Radius == 0) return;
     const auto mix = std::make_unique<TMixTable>(); // 64 KiB: kept off the caller's stack
     BuildMixTable(*mix, Amount, Kind);
-    TColumnSweep(Rows, Width, Height, Radius, *mix).Run();
+    TColumnSweep(Rows, Width, Height, Radius, *mix).Run(Progress);
 }
 
 } // namespace KvKernels

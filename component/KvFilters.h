@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "KvProgress.h"
+
 namespace KvKernels {
 
 // Whether a channel moves towards (Blur) or away from (Sharpen) the mean of its window.
@@ -16,6 +18,8 @@ enum class TFilterKind { Blur, Sharpen };
 
 // Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
 // (2*Radius+1)-square window clipped at the area's edges; throws EArgumentError for a negative Radius.
-void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind);
+// Progress, when given, counts Width x Height units (one a pixel) and is polled on the calling thread.
+void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind,
+                TProgressCounter* Progress = nullptr);
 
 } // namespace KvKernels
