@@ -1,6 +1,7 @@
 #include <pictura/Bitmap.h>
 
 #include "PixelConversion.h"
+#include "PixelRows.h"
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
@@ -39,6 +40,27 @@ TDibImage DibFromRows(const QImage& Image, TPixelFormat Format) {
         if (rowBytes > 0) dib.Row(y)[rowBytes - 1] &= lastByteMask;
     }
     return dib;
+}
+
+// The Qt format whose memory layout is Dib's, or Format_Invalid where Qt has none.
+QImage::Format SameLayoutQtFormat(const TDibImage& Dib) {
+    switch (Dib.Format) {
+    case pf1bit:
+        return QImage::Format_Mono;
+    case pf8bit:
+        return QImage::Format_Indexed8;
+    case pf15bit:
+        return QImage::Format_RGB555;
+    case pf16bit:
+        return QImage::Format_RGB16;
+    case pf24bit:
+        return QImage::Format_BGR888;
+    case pfDevice:
+    case pf32bit:
+        return Dib.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    default:
+        return QImage::Format_Invalid;
+    }
 }
 
 } // namespace
@@ -90,8 +112,7 @@ void TBitmap::SetPalette(const std::vector<uint32_t>& Palette) {
 }
 
 void TBitmap::Assign(TDibImage Dib) {
-    if (Dib.Bits.size() < Dib.Stride() * size_t(std::max(Dib.Height, 0)))
-        throw EArgumentError("bitmap data is smaller than its size and format require");
+    Dib.Validate();
     if (IsIndexed(Dib.Format))
         Dib.Palette = PaletteFromColorTable(ColorTableFromPalette(Dib.Palette), Dib.Format);
     FDib = std::move(Dib);
@@ -101,42 +122,19 @@ void TBitmap::Assign(TDibImage Dib) {
 QImage TBitmap::ToQImage() const {
     const TDibImage& d = FDib;
     if (Empty()) return QImage();
-    const uchar* bits = d.Bits.data();
-    const qsizetype stride = qsizetype(d.Stride());
     QImage image;
-    switch (d.Format) {
-    case pf1bit:
-        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Mono);
-        break;
-    case pf8bit:
-        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_Indexed8);
-        break;
-    case pf15bit:
-        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB555);
-        break;
-    case pf16bit:
-        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_RGB16);
-        break;
-    case pf24bit:
-        image = QImage(bits, d.Width, d.Height, stride, QImage::Format_BGR888);
-        break;
-    case pfDevice:
-    case pf32bit:
-        image = QImage(bits, d.Width, d.Height, stride,
-                       d.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        break;
-    case pf4bit: {
-        // Qt has no 4-bit layout: unpack the nibbles into an 8-bit copy.
+    if (const QImage::Format format = SameLayoutQtFormat(d); format != QImage::Format_Invalid) {
+        image = QImage(d.Bits.data(), d.Width, d.Height, qsizetype(d.Stride()), format);
+    } else if (d.Format == pf4bit) {
+        // Qt has no 4-bit layout: unpack the indices into an 8-bit copy.
         image = QImage(d.Width, d.Height, QImage::Format_Indexed8);
         for (int y = 0; y < d.Height; ++y) {
             const uint8_t* src = d.Row(y);
             uchar* dst = image.scanLine(y);
             for (int x = 0; x < d.Width; ++x)
-                dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+                dst[x] = uchar(IndexAt<4>(src, x));
         }
-        break;
-    }
-    default:
+    } else {
         return QImage();
     }
     if (IsIndexed(d.Format)) image.setColorTable(ColorTableFromPalette(d.Palette));

@@ -4,6 +4,7 @@
 // the file in full. A file cut short anywhere is an error, never a partly black picture.
 #include "BmpCodec.h"
 
+#include "PixelRows.h"
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
@@ -255,11 +256,6 @@ void ClearRowTail(uint8_t* Row, int Width, int Bpp, size_t Stride) {
     std::memset(Row + full, 0, Stride - full);
 }
 
-void SetNibble(uint8_t* Row, int X, uint8_t V) {
-    uint8_t& b = Row[X >> 1];
-    b = (X & 1) ? uint8_t((b & 0xF0) | (V & 0x0F)) : uint8_t((b & 0x0F) | (V << 4));
-}
-
 // Decodes an RLE8 or RLE4 stream into a zeroed bottom-up picture. Runs and absolute blocks that
 // would cross the end of a row or the last row, deltas that leave the picture and a stream that
 // ends before its end-of-bitmap marker are errors.
@@ -286,7 +282,7 @@ void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four) {
             uint8_t* r = row(a);
             if (Four)
                 for (int k = 0; k < a; ++k)
-                    SetNibble(r, x + k, (k & 1) ? (b & 0x0F) : (b >> 4));
+                    SetIndexAt<4>(r, x + k, (k & 1) ? (b & 0x0F) : (b >> 4));
             else
                 std::memset(r + x, b, a);
             x += a;
@@ -309,7 +305,7 @@ void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four) {
             uint8_t* r = row(b);
             if (Four)
                 for (int k = 0; k < b; ++k)
-                    SetNibble(r, x + k, (k & 1) ? (P[i + k / 2] & 0x0F) : (P[i + k / 2] >> 4));
+                    SetIndexAt<4>(r, x + k, IndexAt<4>(P + i, k));
             else
                 std::memcpy(r + x, P + i, b);
             x += b;
@@ -318,21 +314,178 @@ void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four) {
     }
 }
 
-// Pixel decoding of the uncompressed direct-colour depths.
-struct TDirectLayout {
+// The channels of bit-field pixels.
+struct TChannels {
     TChannel Red, Green, Blue, Alpha;
-    bool Standard = false; // 32 bit with red, green, blue in bytes 2, 1, 0
 };
 
-void DecodeMaskedRow(const uint8_t* Src, int Width, int Bpp, const TDirectLayout& L, uint8_t* Dst,
-                     int DstBytes) {
+// Decodes Width bit-field pixels of Bpp bits into blue, green, red (and alpha when DstBytes is 4).
+template <int Bpp, int DstBytes>
+void DecodeMaskedRow(const uint8_t* Src, int Width, const TChannels& C, uint8_t* Dst) {
     for (int x = 0; x < Width; ++x, Dst += DstBytes) {
         const uint32_t v = Bpp == 16 ? Le16(Src + 2 * size_t(x)) : Le32(Src + 4 * size_t(x));
-        Dst[0] = L.Blue.Get(v);
-        Dst[1] = L.Green.Get(v);
-        Dst[2] = L.Red.Get(v);
-        if (DstBytes == 4) Dst[3] = L.Alpha.Bits ? L.Alpha.Get(v) : 255;
+        Dst[0] = C.Blue.Get(v);
+        Dst[1] = C.Green.Get(v);
+        Dst[2] = C.Red.Get(v);
+        if constexpr (DstBytes == 4) Dst[3] = C.Alpha.Bits ? C.Alpha.Get(v) : 255;
     }
+}
+
+// How the rows of an uncompressed file become the picture's rows; chosen once from the header.
+enum class TRowDecoding {
+    Indices,      // 1, 4 and 8 bits: copied, the bits after the last pixel cleared
+    Indices2To4,  // 2-bit indices widened to 4 bits
+    Rgb555,       // copied with the unused top bit cleared
+    Bytes,        // copied as they are: 5-6-5, 24 bit, and 32 bit in the standard byte order
+    OpaqueBgrx32, // 32 bit in the standard byte order without alpha: the fourth byte set to 255
+    Masked16To24, // bit-field pixels widened or narrowed to 8-bit channels
+    Masked16To32,
+    Masked32To32,
+};
+
+// What a BMP file loads as: the pixel format, whether it has alpha, and how its rows decode.
+struct TBmpLayout {
+    TPixelFormat Format = pf32bit;
+    bool HasAlpha = false;
+    TChannels Channels;
+    TRowDecoding Decoding = TRowDecoding::Bytes;
+};
+
+// The bit-field layout of a 16- or 32-bit file: its masks (the defaults for uncompressed files), checked.
+TBmpLayout ChooseMaskedLayout(const TBmpHeader& H) {
+    uint32_t m[4] = {H.Masks[0], H.Masks[1], H.Masks[2], H.Masks[3]};
+    if (H.Compression == biRgb) {
+        m[3] = 0;
+        if (H.Bpp == 16) {
+            m[0] = 0x7C00, m[1] = 0x03E0, m[2] = 0x001F;
+        } else {
+            m[0] = 0xFF0000, m[1] = 0xFF00, m[2] = 0xFF;
+        }
+    }
+    TBmpLayout l;
+    TChannels& c = l.Channels;
+    c.Red = MakeChannel(m[0], "red", H.Bpp);
+    c.Green = MakeChannel(m[1], "green", H.Bpp);
+    c.Blue = MakeChannel(m[2], "blue", H.Bpp);
+    c.Alpha = MakeChannel(m[3], "alpha", H.Bpp);
+    if (!c.Red.Bits || !c.Green.Bits || !c.Blue.Bits)
+        Fail(std::string(!c.Red.Bits ? "red" : !c.Green.Bits ? "green" : "blue") + " mask is empty");
+    if ((m[0] & m[1]) | (m[0] & m[2]) | (m[1] & m[2]) | (m[3] & (m[0] | m[1] | m[2])))
+        Fail("bit-field masks overlap");
+    l.HasAlpha = c.Alpha.Bits > 0;
+    if (H.Bpp == 32) {
+        const bool standard =
+            m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF && (m[3] == 0 || m[3] == 0xFF000000u);
+        l.Decoding = !standard    ? TRowDecoding::Masked32To32
+                     : l.HasAlpha ? TRowDecoding::Bytes
+                                  : TRowDecoding::OpaqueBgrx32;
+    } else if (l.HasAlpha) {
+        l.Decoding = TRowDecoding::Masked16To32;
+    } else if (m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F) {
+        l.Format = pf15bit, l.Decoding = TRowDecoding::Rgb555;
+    } else if (m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F) {
+        l.Format = pf16bit, l.Decoding = TRowDecoding::Bytes;
+    } else {
+        l.Format = pf24bit, l.Decoding = TRowDecoding::Masked16To24;
+    }
+    return l;
+}
+
+// The layout a checked header loads as: indexed depths keep their indices (2 bit widened to 4), 24 bit
+// stays, 16 and 32 bit go by their masks.
+TBmpLayout ChooseLayout(const TBmpHeader& H) {
+    TBmpLayout l;
+    switch (H.Bpp) {
+    case 1:
+        l.Format = pf1bit, l.Decoding = TRowDecoding::Indices;
+        return l;
+    case 2:
+        l.Format = pf4bit, l.Decoding = TRowDecoding::Indices2To4;
+        return l;
+    case 4:
+        l.Format = pf4bit, l.Decoding = TRowDecoding::Indices;
+        return l;
+    case 8:
+        l.Format = pf8bit, l.Decoding = TRowDecoding::Indices;
+        return l;
+    case 24:
+        l.Format = pf24bit, l.Decoding = TRowDecoding::Bytes;
+        return l;
+    default:
+        return ChooseMaskedLayout(H);
+    }
+}
+
+// Decodes the uncompressed rows at Pixels (Available bytes, the file's bottom row first unless the
+// header says top-down) into Img, whose size and format are set. Every row must be in the file before
+// anything is allocated.
+void DecodeRows(const uint8_t* Pixels, size_t Available, const TBmpHeader& H, const TBmpLayout& L,
+                TDibImage& Img) {
+    const int width = Img.Width, height = Img.Height;
+    const size_t srcStride = BytesPerScanline(width, H.Bpp);
+    if (Available / srcStride < size_t(height)) {
+        const size_t present = Available / srcStride;
+        Fail("truncated pixel data: row " + std::to_string(present + 1) + " of " + std::to_string(height) +
+             " missing (" + std::to_string(uint64_t(srcStride) * uint64_t(height) - Available) +
+             " bytes short)");
+    }
+    const size_t stride = Img.Stride();
+    Img.Bits.assign(stride * size_t(height), 0);
+    // Runs DecodeRow(source row, picture row) over every row; the choice of DecodeRow is made once.
+    const auto eachRow = [&](auto&& DecodeRow) {
+        for (int fy = 0; fy < height; ++fy)
+            DecodeRow(Pixels + size_t(fy) * srcStride, Img.Row(H.TopDown ? fy : height - 1 - fy));
+    };
+    const size_t pixelBytes = size_t(width) * size_t(BitsPerPixel(L.Format) / 8);
+    switch (L.Decoding) {
+    case TRowDecoding::Indices:
+        return eachRow([&](const uint8_t* src, uint8_t* dst) {
+            std::memcpy(dst, src, stride);
+            ClearRowTail(dst, width, H.Bpp, stride);
+        });
+    case TRowDecoding::Indices2To4:
+        return eachRow([&](const uint8_t* src, uint8_t* dst) {
+            for (int x = 0; x < width; ++x)
+                SetIndexAt<4>(dst, x, IndexAt<2>(src, x));
+        });
+    case TRowDecoding::Rgb555:
+        return eachRow([&](const uint8_t* src, uint8_t* dst) {
+            for (int x = 0; x < width; ++x) {
+                dst[2 * x] = src[2 * x];
+                dst[2 * x + 1] = src[2 * x + 1] & 0x7F;
+            }
+        });
+    case TRowDecoding::Bytes:
+        return eachRow([&](const uint8_t* src, uint8_t* dst) { std::memcpy(dst, src, pixelBytes); });
+    case TRowDecoding::OpaqueBgrx32:
+        return eachRow([&](const uint8_t* src, uint8_t* dst) {
+            std::memcpy(dst, src, pixelBytes);
+            for (int x = 0; x < width; ++x)
+                dst[4 * x + 3] = 255;
+        });
+    case TRowDecoding::Masked16To24:
+        return eachRow(
+            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<16, 3>(src, width, L.Channels, dst); });
+    case TRowDecoding::Masked16To32:
+        return eachRow(
+            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<16, 4>(src, width, L.Channels, dst); });
+    case TRowDecoding::Masked32To32:
+        return eachRow(
+            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<32, 4>(src, width, L.Channels, dst); });
+    }
+}
+
+// An alpha channel that is zero everywhere was never filled in by the writer: showing the picture fully
+// transparent would lose it, so it loads as opaque.
+void OpaqueIfAlphaUnused(TDibImage& Img) {
+    if (!Img.HasAlpha) return;
+    for (int y = 0; y < Img.Height; ++y)
+        for (int x = 0; x < Img.Width; ++x)
+            if (Img.Row(y)[4 * x + 3] != 0) return;
+    Img.HasAlpha = false;
+    for (int y = 0; y < Img.Height; ++y)
+        for (int x = 0; x < Img.Width; ++x)
+            Img.Row(y)[4 * x + 3] = 255;
 }
 
 void PutLe16(std::vector<uint8_t>& Out, uint32_t V) {
@@ -358,152 +511,27 @@ TDibImage DecodeBmp(const uint8_t* Data, size_t Size) {
     if (Data == nullptr) Size = 0;
     const TBmpHeader h = ReadHeaders(Data, Size);
     ValidateHeader(h);
-
-    // Work out the layout of direct-colour pixels and the format they load as.
-    TDirectLayout layout;
-    TPixelFormat format = pf32bit;
-    bool hasAlpha = false;
-    switch (h.Bpp) {
-    case 1:
-        format = pf1bit;
-        break;
-    case 2:
-    case 4:
-        format = pf4bit;
-        break;
-    case 8:
-        format = pf8bit;
-        break;
-    case 24:
-        format = pf24bit;
-        break;
-    default: {
-        uint32_t m[4] = {h.Masks[0], h.Masks[1], h.Masks[2], h.Masks[3]};
-        if (h.Compression == biRgb) {
-            m[3] = 0;
-            if (h.Bpp == 16) {
-                m[0] = 0x7C00, m[1] = 0x03E0, m[2] = 0x001F;
-            } else {
-                m[0] = 0xFF0000, m[1] = 0xFF00, m[2] = 0xFF;
-            }
-        }
-        layout.Red = MakeChannel(m[0], "red", h.Bpp);
-        layout.Green = MakeChannel(m[1], "green", h.Bpp);
-        layout.Blue = MakeChannel(m[2], "blue", h.Bpp);
-        layout.Alpha = MakeChannel(m[3], "alpha", h.Bpp);
-        if (!layout.Red.Bits || !layout.Green.Bits || !layout.Blue.Bits)
-            Fail(std::string(!layout.Red.Bits     ? "red"
-                             : !layout.Green.Bits ? "green"
-                                                  : "blue") +
-                 " mask is empty");
-        if ((m[0] & m[1]) | (m[0] & m[2]) | (m[1] & m[2]) | (m[3] & (m[0] | m[1] | m[2])))
-            Fail("bit-field masks overlap");
-        hasAlpha = layout.Alpha.Bits > 0;
-        if (h.Bpp == 32) {
-            layout.Standard =
-                m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF && (m[3] == 0 || m[3] == 0xFF000000u);
-        } else if (hasAlpha) {
-            format = pf32bit;
-        } else if (m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F) {
-            format = pf15bit;
-        } else if (m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F) {
-            format = pf16bit;
-        } else {
-            format = pf24bit;
-        }
-    }
-    }
-
-    const int width = int(std::min<int64_t>(h.Width, INT32_MAX));
-    const int height = int(std::min<int64_t>(h.Height, INT32_MAX));
-    CheckBitmapSize(h.Width, h.Height, BitsPerPixel(format), "BMP image");
+    const TBmpLayout layout = ChooseLayout(h);
+    CheckBitmapSize(h.Width, h.Height, BitsPerPixel(layout.Format), "BMP image");
 
     TDibImage img;
-    img.Width = width;
-    img.Height = height;
-    img.Format = format;
-    img.HasAlpha = hasAlpha;
-    if (IsIndexed(format)) img.Palette = ReadPalette(h, Data, Size, BitsPerPixel(format));
+    img.Width = int(std::min<int64_t>(h.Width, INT32_MAX));
+    img.Height = int(std::min<int64_t>(h.Height, INT32_MAX));
+    img.Format = layout.Format;
+    img.HasAlpha = layout.HasAlpha;
+    if (IsIndexed(img.Format)) img.Palette = ReadPalette(h, Data, Size, BitsPerPixel(img.Format));
 
     if (h.OffBits > Size)
         Fail("pixel data offset " + std::to_string(h.OffBits) + " is beyond the end of the file (" +
              std::to_string(Size) + " bytes)");
     const uint8_t* pixels = Data + h.OffBits;
     const size_t available = Size - h.OffBits;
-
     if (h.Compression == biRle8 || h.Compression == biRle4) {
-        img.Bits.assign(img.Stride() * size_t(height), 0);
+        img.Bits.assign(img.Stride() * size_t(img.Height), 0);
         DecodeRle(pixels, available, img, h.Compression == biRle4);
-        return img;
-    }
-
-    // Uncompressed: every row must be in the file before anything is allocated.
-    const size_t srcStride = BytesPerScanline(width, h.Bpp);
-    if (available / srcStride < size_t(height)) {
-        const size_t present = available / srcStride;
-        Fail("truncated pixel data: row " + std::to_string(present + 1) + " of " + std::to_string(height) +
-             " missing (" + std::to_string(uint64_t(srcStride) * uint64_t(height) - available) +
-             " bytes short)");
-    }
-    const size_t stride = img.Stride();
-    img.Bits.assign(stride * size_t(height), 0);
-
-    bool anyAlpha = false;
-    for (int fy = 0; fy < height; ++fy) {
-        const uint8_t* src = pixels + size_t(fy) * srcStride;
-        uint8_t* dst = img.Row(h.TopDown ? fy : height - 1 - fy);
-        switch (format) {
-        case pf1bit:
-        case pf8bit:
-            std::memcpy(dst, src, stride);
-            ClearRowTail(dst, width, h.Bpp, stride);
-            break;
-        case pf4bit:
-            if (h.Bpp == 4) {
-                std::memcpy(dst, src, stride);
-                ClearRowTail(dst, width, 4, stride);
-            } else { // 2-bit indices widened to nibbles
-                for (int x = 0; x < width; ++x)
-                    SetNibble(dst, x, (src[x >> 2] >> (6 - 2 * (x & 3))) & 3);
-            }
-            break;
-        case pf15bit:
-            for (int x = 0; x < width; ++x) {
-                dst[2 * x] = src[2 * x];
-                dst[2 * x + 1] = src[2 * x + 1] & 0x7F; // the unused top bit is kept clear
-            }
-            break;
-        case pf16bit:
-            std::memcpy(dst, src, size_t(width) * 2);
-            break;
-        case pf24bit:
-            if (h.Bpp == 24)
-                std::memcpy(dst, src, size_t(width) * 3);
-            else
-                DecodeMaskedRow(src, width, h.Bpp, layout, dst, 3);
-            break;
-        default: // pf32bit
-            if (layout.Standard) {
-                std::memcpy(dst, src, size_t(width) * 4);
-                if (!hasAlpha)
-                    for (int x = 0; x < width; ++x)
-                        dst[4 * x + 3] = 255;
-            } else {
-                DecodeMaskedRow(src, width, h.Bpp, layout, dst, 4);
-            }
-            if (hasAlpha && !anyAlpha)
-                for (int x = 0; x < width && !anyAlpha; ++x)
-                    anyAlpha = dst[4 * x + 3] != 0;
-            break;
-        }
-    }
-    // An alpha channel that is zero everywhere was never filled in by the writer: showing the
-    // picture fully transparent would lose it, so it loads as opaque.
-    if (hasAlpha && !anyAlpha) {
-        img.HasAlpha = false;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                img.Row(y)[4 * x + 3] = 255;
+    } else {
+        DecodeRows(pixels, available, h, layout, img);
+        OpaqueIfAlphaUnused(img);
     }
     return img;
 }
@@ -515,10 +543,8 @@ std::vector<uint8_t> EncodeBmp(const TDibImage& Image) {
     if (Image.Width <= 0 || Image.Height <= 0)
         throw EInvalidGraphic("BMP: cannot write an empty bitmap (" + std::to_string(Image.Width) + " x " +
                               std::to_string(Image.Height) + ")");
+    Image.Validate();
     const size_t stride = Image.Stride();
-    if (stride > Image.Bits.size() / size_t(Image.Height) ||
-        Image.Bits.size() < stride * size_t(Image.Height))
-        throw EInvalidGraphic("BMP: bitmap memory is smaller than its size and format need");
 
     const int bpp = BitsPerPixel(Image.Format);
     const bool alpha = (Image.Format == pf32bit || Image.Format == pfDevice) && Image.HasAlpha;

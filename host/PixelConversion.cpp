@@ -1,18 +1,16 @@
 // Pixel format conversion.
 //
-// Exactness contract: every pixel goes through a 0xAARRGGBB colour. Reading is exact: palette
-// lookup for indexed formats, 5-bit channels widened as (v<<3)|(v>>2) and 6-bit as (v<<2)|(v>>4)
-// (0 stays 0, the largest value becomes 255), 24/32-bit bytes as they are, alpha 255 unless a
-// 32-bit picture has alpha. Writing: pf24bit/pf32bit store the channels exactly (pf24bit drops
-// alpha without blending; pf32bit keeps it and sets HasAlpha only when some pixel is not opaque);
-// pf15bit/pf16bit keep the high bits of each channel (truncation), so 15/16 -> 24 -> 15/16 is
-// lossless. Indexed targets: widening between indexed formats keeps indices and palette; otherwise
-// a picture with at most 2^bpp distinct RGB colours gets exactly those as its palette (in order of
-// first appearance, top row first), and any other picture maps each pixel to the nearest entry of
-// FixedPalette by squared RGB distance, ties to the lowest index. Output palettes always have 2^bpp
+// Exactness contract: every pixel goes through a 0xAARRGGBB colour, read exactly (PixelRows.h). Writing:
+// pf24bit/pf32bit store the channels exactly (pf24bit drops alpha without blending; pf32bit keeps it and sets
+// HasAlpha only when some pixel is not opaque); pf15bit/pf16bit keep the high bits of each channel
+// (truncation), so 15/16 -> 24 -> 15/16 is lossless. Indexed targets: widening between indexed formats keeps
+// indices and palette; otherwise a picture with at most 2^bpp distinct RGB colours gets exactly those as its
+// palette (in order of first appearance, top row first), and any other picture maps each pixel to the nearest
+// entry of FixedPalette by squared RGB distance, ties to the lowest index. Output palettes always have 2^bpp
 // entries (padded with opaque black).
 #include "PixelConversion.h"
 
+#include "PixelRows.h"
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
@@ -23,31 +21,6 @@
 #include <string>
 
 namespace {
-
-constexpr uint32_t OpaqueBlack = 0xFF000000u;
-
-uint8_t Widen5(uint32_t V) {
-    return uint8_t((V << 3) | (V >> 2));
-}
-uint8_t Widen6(uint32_t V) {
-    return uint8_t((V << 2) | (V >> 4));
-}
-
-uint32_t Argb(uint32_t A, uint32_t R, uint32_t G, uint32_t B) {
-    return (A << 24) | (R << 16) | (G << 8) | B;
-}
-
-void CheckImage(const TDibImage& Image, const char* What) {
-    if (Image.Format < pfDevice || Image.Format >= pfCustom)
-        throw EArgumentError(std::string(What) + ": pixel format " + std::to_string(int(Image.Format)) +
-                             " has no defined layout");
-    if (Image.Width < 0 || Image.Height < 0)
-        throw EArgumentError(std::string(What) + ": negative size " + std::to_string(Image.Width) + " x " +
-                             std::to_string(Image.Height));
-    const size_t stride = Image.Stride();
-    if (Image.Height > 0 && (stride > Image.Bits.size() / size_t(Image.Height)))
-        throw EArgumentError(std::string(What) + ": pixel memory is smaller than the size and format need");
-}
 
 using TPaletteTable = std::array<uint32_t, 256>;
 
@@ -60,47 +33,14 @@ TPaletteTable MakePaletteTable(const TDibImage& Image) {
     return table;
 }
 
+// Row Y of Image as Image.Width colours 0xAARRGGBB.
 void ReadRow(const TDibImage& Image, int Y, const TPaletteTable& Pal, uint32_t* Out) {
     const uint8_t* row = Image.Row(Y);
-    const int w = Image.Width;
-    switch (Image.Format) {
-    case pf1bit:
-        for (int x = 0; x < w; ++x)
-            Out[x] = Pal[(row[x >> 3] >> (7 - (x & 7))) & 1];
-        break;
-    case pf4bit:
-        for (int x = 0; x < w; ++x)
-            Out[x] = Pal[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F];
-        break;
-    case pf8bit:
-        for (int x = 0; x < w; ++x)
-            Out[x] = Pal[row[x]];
-        break;
-    case pf15bit:
-        for (int x = 0; x < w; ++x) {
-            const uint32_t v = row[2 * x] | (uint32_t(row[2 * x + 1]) << 8);
-            Out[x] = Argb(255, Widen5((v >> 10) & 31), Widen5((v >> 5) & 31), Widen5(v & 31));
-        }
-        break;
-    case pf16bit:
-        for (int x = 0; x < w; ++x) {
-            const uint32_t v = row[2 * x] | (uint32_t(row[2 * x + 1]) << 8);
-            Out[x] = Argb(255, Widen5(v >> 11), Widen6((v >> 5) & 63), Widen5(v & 31));
-        }
-        break;
-    case pf24bit:
-        for (int x = 0; x < w; ++x, row += 3)
-            Out[x] = Argb(255, row[2], row[1], row[0]);
-        break;
-    default: // pf32bit, pfDevice
-        if (Image.HasAlpha)
-            for (int x = 0; x < w; ++x, row += 4)
-                Out[x] = Argb(row[3], row[2], row[1], row[0]);
-        else
-            for (int x = 0; x < w; ++x, row += 4)
-                Out[x] = Argb(255, row[2], row[1], row[0]);
-        break;
-    }
+    const auto palette = [&](uint32_t Index) { return Pal[Index]; };
+    WithRowKind(RowKindOf(Image), [&](auto Kind) {
+        for (int x = 0; x < Image.Width; ++x)
+            Out[x] = ArgbAt<decltype(Kind)::value>(row, x, palette);
+    });
 }
 
 // Writes direct-colour pixels; returns true when some pixel was written with alpha below 255.
@@ -108,14 +48,19 @@ bool WriteDirectRow(TPixelFormat Format, const uint32_t* In, int Width, uint8_t*
     bool translucent = false;
     switch (Format) {
     case pf15bit:
-    case pf16bit:
-        for (int x = 0; x < Width; ++x) {
+        for (int x = 0; x < Width; ++x, Row += 2) {
             const uint32_t c = In[x];
-            const uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-            const uint32_t v = Format == pf15bit ? ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)
-                                                 : ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
-            Row[2 * x] = uint8_t(v);
-            Row[2 * x + 1] = uint8_t(v >> 8);
+            const uint32_t v = (((c >> 19) & 31) << 10) | (((c >> 11) & 31) << 5) | ((c >> 3) & 31);
+            Row[0] = uint8_t(v);
+            Row[1] = uint8_t(v >> 8);
+        }
+        break;
+    case pf16bit:
+        for (int x = 0; x < Width; ++x, Row += 2) {
+            const uint32_t c = In[x];
+            const uint32_t v = (((c >> 19) & 31) << 11) | (((c >> 10) & 63) << 5) | ((c >> 3) & 31);
+            Row[0] = uint8_t(v);
+            Row[1] = uint8_t(v >> 8);
         }
         break;
     case pf24bit:
@@ -140,17 +85,36 @@ bool WriteDirectRow(TPixelFormat Format, const uint32_t* In, int Width, uint8_t*
     return translucent;
 }
 
-void PutIndex(TPixelFormat Format, uint8_t* Row, int X, uint32_t Index) {
+// Row Y of an indexed Image as its Width palette indices.
+void ReadIndexRow(const TDibImage& Image, int Y, uint32_t* Out) {
+    const uint8_t* row = Image.Row(Y);
+    const auto read = [&](auto Bpp) {
+        for (int x = 0; x < Image.Width; ++x)
+            Out[x] = IndexAt<decltype(Bpp)::value>(row, x);
+    };
+    switch (Image.Format) {
+    case pf1bit:
+        return read(std::integral_constant<int, 1>{});
+    case pf4bit:
+        return read(std::integral_constant<int, 4>{});
+    default:
+        return read(std::integral_constant<int, 8>{});
+    }
+}
+
+// Writes Width palette indices as a row of the indexed Format.
+void WriteIndexRow(TPixelFormat Format, const uint32_t* Indices, int Width, uint8_t* Row) {
+    const auto write = [&](auto Bpp) {
+        for (int x = 0; x < Width; ++x)
+            SetIndexAt<decltype(Bpp)::value>(Row, x, Indices[x]);
+    };
     switch (Format) {
     case pf1bit:
-        Row[X >> 3] |= uint8_t(Index << (7 - (X & 7)));
-        break;
+        return write(std::integral_constant<int, 1>{});
     case pf4bit:
-        Row[X >> 1] |= uint8_t(Index << ((X & 1) ? 0 : 4));
-        break;
+        return write(std::integral_constant<int, 4>{});
     default:
-        Row[X] = uint8_t(Index);
-        break;
+        return write(std::integral_constant<int, 8>{});
     }
 }
 
@@ -244,30 +208,27 @@ TDibImage NewImage(const TDibImage& Source, TPixelFormat Target) {
 
 TDibImage ToIndexed(const TDibImage& Source, TPixelFormat Target) {
     TDibImage out = NewImage(Source, Target);
-    const int bpp = BitsPerPixel(Target);
-    const size_t capacity = size_t(1) << bpp;
+    const size_t capacity = size_t(1) << BitsPerPixel(Target);
     const int w = Source.Width, h = Source.Height;
     const TPaletteTable pal = MakePaletteTable(Source);
+    std::vector<uint32_t> row(static_cast<size_t>(w)), indices(static_cast<size_t>(w));
+    // Fills indices for each row y with RowIndices(y) and writes them in the target's layout.
+    const auto writeRows = [&](auto&& RowIndices) {
+        for (int y = 0; y < h; ++y) {
+            RowIndices(y);
+            WriteIndexRow(Target, indices.data(), w, out.Row(y));
+        }
+    };
 
-    if (IsIndexed(Source.Format) && BitsPerPixel(Source.Format) <= bpp) {
+    if (IsIndexed(Source.Format) && BitsPerPixel(Source.Format) <= BitsPerPixel(Target)) {
         // Widening: every index stays valid, so keep indices and palette.
         out.Palette.assign(pal.begin(), pal.begin() + ptrdiff_t(size_t(1) << BitsPerPixel(Source.Format)));
         out.Palette.resize(capacity, OpaqueBlack);
-        const int sbpp = BitsPerPixel(Source.Format);
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* src = Source.Row(y);
-            uint8_t* dst = out.Row(y);
-            for (int x = 0; x < w; ++x) {
-                const size_t bit = size_t(x) * size_t(sbpp);
-                const uint32_t index = (src[bit >> 3] >> (8 - sbpp - int(bit & 7))) & ((1u << sbpp) - 1);
-                PutIndex(Target, dst, x, index);
-            }
-        }
+        writeRows([&](int y) { ReadIndexRow(Source, y, indices.data()); });
         return out;
     }
 
     // Collect the distinct colours, giving up as soon as there are more than the format holds.
-    std::vector<uint32_t> row(static_cast<size_t>(w));
     TColourMap map;
     std::vector<uint32_t> colours;
     for (int y = 0; y < h && colours.size() <= capacity; ++y) {
@@ -280,32 +241,35 @@ TDibImage ToIndexed(const TDibImage& Source, TPixelFormat Target) {
             }
         }
     }
-    const bool exact = colours.size() <= capacity;
-    if (exact) {
+    if (colours.size() <= capacity) {
         out.Palette = colours;
         out.Palette.resize(capacity, OpaqueBlack);
-    } else {
-        out.Palette = FixedPalette(Target);
+        writeRows([&](int y) {
+            ReadRow(Source, y, pal, row.data());
+            for (int x = 0; x < w; ++x)
+                indices[size_t(x)] = uint32_t(map.Find(row[size_t(x)] & 0x00FFFFFF));
+        });
+        return out;
     }
+
+    // Too many colours: the nearest entry of the fixed palette, searched once for each run of one colour.
+    out.Palette = FixedPalette(Target);
     uint32_t lastColour = 0, lastIndex = 0;
     bool haveLast = false;
-    for (int y = 0; y < h; ++y) {
-        ReadRow(Source, y, pal, row.data());
-        uint8_t* dst = out.Row(y);
-        for (int x = 0; x < w; ++x) {
-            const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
-            uint32_t index;
-            if (exact) {
-                index = uint32_t(map.Find(c));
-            } else if (haveLast && c == lastColour) {
-                index = lastIndex;
-            } else {
-                index = Target == pf8bit ? NearestIn8BitPalette(c) : NearestByScan(out.Palette, c);
-                lastColour = c, lastIndex = index, haveLast = true;
+    const auto writeNearest = [&](auto&& Nearest) {
+        writeRows([&](int y) {
+            ReadRow(Source, y, pal, row.data());
+            for (int x = 0; x < w; ++x) {
+                const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
+                if (!haveLast || c != lastColour) lastColour = c, lastIndex = Nearest(c), haveLast = true;
+                indices[size_t(x)] = lastIndex;
             }
-            PutIndex(Target, dst, x, index);
-        }
-    }
+        });
+    };
+    if (Target == pf8bit)
+        writeNearest(NearestIn8BitPalette);
+    else
+        writeNearest([&](uint32_t C) { return NearestByScan(out.Palette, C); });
     return out;
 }
 
@@ -336,7 +300,7 @@ std::vector<uint32_t> FixedPalette(TPixelFormat Format) {
 }
 
 void ReadRowArgb(const TDibImage& Image, int Y, uint32_t* Out) {
-    CheckImage(Image, "ReadRowArgb");
+    Image.Validate();
     if (Y < 0 || Y >= Image.Height)
         throw ERangeError("ReadRowArgb: row " + std::to_string(Y) + " is outside the picture (height " +
                           std::to_string(Image.Height) + ")");
@@ -344,37 +308,16 @@ void ReadRowArgb(const TDibImage& Image, int Y, uint32_t* Out) {
 }
 
 uint32_t PixelArgb(const TDibImage& Image, int X, int Y) {
-    CheckImage(Image, "PixelArgb");
+    Image.Validate();
     if (X < 0 || X >= Image.Width || Y < 0 || Y >= Image.Height)
         throw ERangeError("PixelArgb: pixel (" + std::to_string(X) + ", " + std::to_string(Y) +
                           ") is outside the " + std::to_string(Image.Width) + " x " +
                           std::to_string(Image.Height) + " picture");
-    const uint8_t* row = Image.Row(Y);
-    auto indexed = [&](uint32_t Index) {
+    const auto palette = [&](uint32_t Index) {
         return Index < Image.Palette.size() ? Image.Palette[Index] : OpaqueBlack;
     };
-    switch (Image.Format) {
-    case pf1bit:
-        return indexed((row[X >> 3] >> (7 - (X & 7))) & 1);
-    case pf4bit:
-        return indexed((row[X >> 1] >> ((X & 1) ? 0 : 4)) & 0x0F);
-    case pf8bit:
-        return indexed(row[X]);
-    case pf15bit: {
-        const uint32_t v = row[2 * X] | (uint32_t(row[2 * X + 1]) << 8);
-        return Argb(255, Widen5((v >> 10) & 31), Widen5((v >> 5) & 31), Widen5(v & 31));
-    }
-    case pf16bit: {
-        const uint32_t v = row[2 * X] | (uint32_t(row[2 * X + 1]) << 8);
-        return Argb(255, Widen5(v >> 11), Widen6((v >> 5) & 63), Widen5(v & 31));
-    }
-    case pf24bit:
-        row += 3 * size_t(X);
-        return Argb(255, row[2], row[1], row[0]);
-    default:
-        row += 4 * size_t(X);
-        return Argb(Image.HasAlpha ? row[3] : 255, row[2], row[1], row[0]);
-    }
+    return WithRowKind(RowKindOf(Image),
+                       [&](auto Kind) { return ArgbAt<decltype(Kind)::value>(Image.Row(Y), X, palette); });
 }
 
 TDibImage ConvertPixelFormat(const TDibImage& Source, TPixelFormat Target) {
@@ -382,7 +325,7 @@ TDibImage ConvertPixelFormat(const TDibImage& Source, TPixelFormat Target) {
         throw EArgumentError("ConvertPixelFormat: cannot convert to pixel format " +
                              std::to_string(int(Target)) +
                              (Target == pfCustom ? " (pfCustom has no defined layout)" : ""));
-    CheckImage(Source, "ConvertPixelFormat");
+    Source.Validate();
 
     // Same layout: a copy (pfDevice and pf32bit share theirs).
     const bool same32 =

@@ -119,6 +119,22 @@ TEST(Bitmap, WrapsItsOwnMemoryForPainting) {
     EXPECT_EQ(image.pixel(4, 2), qRgb(6, 10, 28));
 }
 
+// A picture whose rows its memory cannot hold, or without a layout, would hand out scan lines into
+// nothing: it is refused and the bitmap keeps what it had.
+TEST(Bitmap, AssignRefusesPicturesItsRowsCannotReach) {
+    TBitmap bitmap = Gradient24(4, 3);
+    TDibImage shortMemory = Gradient24(4, 3).Dib();
+    shortMemory.Bits.pop_back();
+    TDibImage custom;
+    custom.Width = 2, custom.Height = 2, custom.Format = pfCustom;
+    TDibImage negative = Gradient24(4, 3).Dib();
+    negative.Width = -4;
+    for (const TDibImage& dib : {shortMemory, custom, negative})
+        EXPECT_THROW(bitmap.Assign(dib), EArgumentError);
+    EXPECT_EQ(bitmap.Width(), 4);
+    EXPECT_EQ(bitmap.GetScanline(2)[3 * 1 + 1], 10);
+}
+
 TEST(Bitmap, OversizedBitmapsAreRefusedBeforeAllocating) {
     TBitmap bitmap;
     EXPECT_THROW(bitmap.SetSize(1 << 15, 1 << 14), EOutOfResources);

@@ -1,8 +1,11 @@
 // Pixel formats and the device-independent pixel layout shared by bitmaps and file codecs.
 #pragma once
 
+#include <pictura/SysUtils.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Layouts: 1/4/8 bit palette indices (most significant bits first); 15 bit X1R5G5B5 and
@@ -65,4 +68,16 @@ struct TDibImage {
     size_t Stride() const { return BytesPerScanline(Width, BitsPerPixel(Format)); }
     uint8_t* Row(int Y) { return Bits.data() + size_t(Y) * Stride(); }
     const uint8_t* Row(int Y) const { return Bits.data() + size_t(Y) * Stride(); }
+
+    // Checks that the fields describe a picture that Row can reach: a format with a layout, no
+    // negative size, and pixel memory for every row. EArgumentError saying what is wrong otherwise.
+    void Validate() const {
+        if (Format < pfDevice || Format >= pfCustom)
+            throw EArgumentError("pixel format " + std::to_string(int(Format)) + " has no defined layout");
+        if (Width < 0 || Height < 0)
+            throw EArgumentError("negative picture size " + std::to_string(Width) + " x " +
+                                 std::to_string(Height));
+        if (Height > 0 && Stride() > Bits.size() / size_t(Height))
+            throw EArgumentError("pixel memory is smaller than the picture's size and format need");
+    }
 };
