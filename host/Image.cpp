@@ -88,6 +88,18 @@ QRect TImage::DestRect() const {
     return dest;
 }
 
+QImage TImage::ApplyTransparentColour(const QImage& Image) {
+    if (Image.isNull()) return Image;
+    QImage image = Image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = image.pixel(0, image.height() - 1) | 0xFF000000u;
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if ((line[x] | 0xFF000000u) == key) line[x] = 0;
+    }
+    return image;
+}
+
 QSize TImage::sizeHint() const {
     const TBitmap* bitmap = FPicture->GetBitmap();
     return bitmap->Empty() ? QSize(105, 105) : QSize(bitmap->Width(), bitmap->Height());
@@ -97,16 +109,7 @@ void TImage::paintEvent(QPaintEvent*) {
     QImage image = FPicture->GetBitmap()->ToQImage();
     if (image.isNull()) return;
     QPainter painter(this);
-    if (FTransparent && image.height() > 0) {
-        // The bottom-left pixel's colour is the transparent one.
-        image = image.convertToFormat(QImage::Format_ARGB32);
-        const QRgb key = image.pixel(0, image.height() - 1) | 0xFF000000u;
-        for (int y = 0; y < image.height(); ++y) {
-            QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                if ((line[x] | 0xFF000000u) == key) line[x] = 0;
-        }
-    }
+    if (FTransparent) image = ApplyTransparentColour(image);
     const QRect dest = DestRect();
     if (dest.size() == image.size())
         painter.drawImage(dest.topLeft(), image);

@@ -1,5 +1,6 @@
 #include "PicturaDesignerPlugin.h"
 
+#include <pictura/Image.h>
 #include <pictura/Packages.h>
 
 #include <QDir>
@@ -34,15 +35,8 @@ QStringList PackageFiles() {
 // Palette images are drawn on a background whose colour is that of the bottom-left pixel; it is
 // made transparent so that the icon sits on Designer's own background.
 QPixmap PalettePixmap(const TBitmap& Bitmap) {
-    QImage image = Bitmap.ToQImage().convertToFormat(QImage::Format_ARGB32);
-    if (image.isNull()) return {};
-    const QRgb background = image.pixel(0, image.height() - 1);
-    for (int y = 0; y < image.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (line[x] == background) line[x] = qRgba(0, 0, 0, 0);
-    }
-    return QPixmap::fromImage(image);
+    const QImage image = TImage::ApplyTransparentColour(Bitmap.ToQImage());
+    return image.isNull() ? QPixmap() : QPixmap::fromImage(image);
 }
 
 } // namespace

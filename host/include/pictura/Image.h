@@ -50,6 +50,10 @@ public:
     // Where the picture lands inside the control with the current Center/Stretch/Proportional.
     QRect DestRect() const;
 
+    // Image with every pixel of its bottom-left pixel's colour (alpha aside) made fully transparent: how
+    // a Transparent image, and a palette image on a designer's palette, let the background through.
+    static QImage ApplyTransparentColour(const QImage& Image);
+
     QSize sizeHint() const override;
 
     TProgressEvent OnProgress;
