@@ -42,25 +42,14 @@ TDibImage DibFromRows(const QImage& Image, TPixelFormat Format) {
     return dib;
 }
 
-// The Qt format whose memory layout is Dib's, or Format_Invalid where Qt has none.
+// The Qt format whose memory layout is Dib's, or Format_Invalid where Qt has none (4 bit).
 QImage::Format SameLayoutQtFormat(const TDibImage& Dib) {
-    switch (Dib.Format) {
-    case pf1bit:
-        return QImage::Format_Mono;
-    case pf8bit:
-        return QImage::Format_Indexed8;
-    case pf15bit:
-        return QImage::Format_RGB555;
-    case pf16bit:
-        return QImage::Format_RGB16;
-    case pf24bit:
-        return QImage::Format_BGR888;
-    case pfDevice:
-    case pf32bit:
-        return Dib.HasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-    default:
-        return QImage::Format_Invalid;
-    }
+    if (Dib.Format < pfDevice || Dib.Format >= pfCustom) return QImage::Format_Invalid;
+    if ((Dib.Format == pf32bit || Dib.Format == pfDevice) && Dib.HasAlpha) return QImage::Format_ARGB32;
+    constexpr QImage::Format byFormat[] = {
+        QImage::Format_RGB32,  QImage::Format_Mono,  QImage::Format_Invalid, QImage::Format_Indexed8,
+        QImage::Format_RGB555, QImage::Format_RGB16, QImage::Format_BGR888,  QImage::Format_RGB32};
+    return byFormat[Dib.Format];
 }
 
 } // namespace

@@ -394,26 +394,13 @@ TBmpLayout ChooseMaskedLayout(const TBmpHeader& H) {
 // The layout a checked header loads as: indexed depths keep their indices (2 bit widened to 4), 24 bit
 // stays, 16 and 32 bit go by their masks.
 TBmpLayout ChooseLayout(const TBmpHeader& H) {
+    if (H.Bpp == 16 || H.Bpp == 32) return ChooseMaskedLayout(H);
     TBmpLayout l;
-    switch (H.Bpp) {
-    case 1:
-        l.Format = pf1bit, l.Decoding = TRowDecoding::Indices;
-        return l;
-    case 2:
-        l.Format = pf4bit, l.Decoding = TRowDecoding::Indices2To4;
-        return l;
-    case 4:
-        l.Format = pf4bit, l.Decoding = TRowDecoding::Indices;
-        return l;
-    case 8:
-        l.Format = pf8bit, l.Decoding = TRowDecoding::Indices;
-        return l;
-    case 24:
-        l.Format = pf24bit, l.Decoding = TRowDecoding::Bytes;
-        return l;
-    default:
-        return ChooseMaskedLayout(H);
-    }
+    l.Format = H.Bpp == 1 ? pf1bit : H.Bpp == 8 ? pf8bit : H.Bpp == 24 ? pf24bit : pf4bit;
+    l.Decoding = H.Bpp == 2    ? TRowDecoding::Indices2To4
+                 : H.Bpp == 24 ? TRowDecoding::Bytes
+                               : TRowDecoding::Indices;
+    return l;
 }
 
 // Decodes the uncompressed rows at Pixels (Available bytes, the file's bottom row first unless the
@@ -435,6 +422,9 @@ void DecodeRows(const uint8_t* Pixels, size_t Available, const TBmpHeader& H, co
     const auto eachRow = [&](auto&& DecodeRow) {
         for (int fy = 0; fy < height; ++fy)
             DecodeRow(Pixels + size_t(fy) * srcStride, Img.Row(H.TopDown ? fy : height - 1 - fy));
+    };
+    const auto eachMaskedRow = [&](auto DecodeMasked) {
+        eachRow([&](const uint8_t* src, uint8_t* dst) { DecodeMasked(src, width, L.Channels, dst); });
     };
     const size_t pixelBytes = size_t(width) * size_t(BitsPerPixel(L.Format) / 8);
     switch (L.Decoding) {
@@ -464,14 +454,11 @@ void DecodeRows(const uint8_t* Pixels, size_t Available, const TBmpHeader& H, co
                 dst[4 * x + 3] = 255;
         });
     case TRowDecoding::Masked16To24:
-        return eachRow(
-            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<16, 3>(src, width, L.Channels, dst); });
+        return eachMaskedRow(DecodeMaskedRow<16, 3>);
     case TRowDecoding::Masked16To32:
-        return eachRow(
-            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<16, 4>(src, width, L.Channels, dst); });
+        return eachMaskedRow(DecodeMaskedRow<16, 4>);
     case TRowDecoding::Masked32To32:
-        return eachRow(
-            [&](const uint8_t* src, uint8_t* dst) { DecodeMaskedRow<32, 4>(src, width, L.Channels, dst); });
+        return eachMaskedRow(DecodeMaskedRow<32, 4>);
     }
 }
 

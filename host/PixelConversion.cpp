@@ -43,25 +43,26 @@ void ReadRow(const TDibImage& Image, int Y, const TPaletteTable& Pal, uint32_t* 
     });
 }
 
+// Writes 5-5-5 (GreenBits 5) or 5-6-5 words, keeping the high bits of each channel.
+template <int GreenBits> void WriteWordRow(const uint32_t* In, int Width, uint8_t* Row) {
+    for (int x = 0; x < Width; ++x, Row += 2) {
+        const uint32_t c = In[x];
+        const uint32_t green = (c >> (16 - GreenBits)) & ((1u << GreenBits) - 1);
+        const uint32_t v = (((c >> 19) & 31) << (5 + GreenBits)) | (green << 5) | ((c >> 3) & 31);
+        Row[0] = uint8_t(v);
+        Row[1] = uint8_t(v >> 8);
+    }
+}
+
 // Writes direct-colour pixels; returns true when some pixel was written with alpha below 255.
 bool WriteDirectRow(TPixelFormat Format, const uint32_t* In, int Width, uint8_t* Row) {
     bool translucent = false;
     switch (Format) {
     case pf15bit:
-        for (int x = 0; x < Width; ++x, Row += 2) {
-            const uint32_t c = In[x];
-            const uint32_t v = (((c >> 19) & 31) << 10) | (((c >> 11) & 31) << 5) | ((c >> 3) & 31);
-            Row[0] = uint8_t(v);
-            Row[1] = uint8_t(v >> 8);
-        }
+        WriteWordRow<5>(In, Width, Row);
         break;
     case pf16bit:
-        for (int x = 0; x < Width; ++x, Row += 2) {
-            const uint32_t c = In[x];
-            const uint32_t v = (((c >> 19) & 31) << 11) | (((c >> 10) & 63) << 5) | ((c >> 3) & 31);
-            Row[0] = uint8_t(v);
-            Row[1] = uint8_t(v >> 8);
-        }
+        WriteWordRow<6>(In, Width, Row);
         break;
     case pf24bit:
         for (int x = 0; x < Width; ++x, Row += 3) {
@@ -88,34 +89,18 @@ bool WriteDirectRow(TPixelFormat Format, const uint32_t* In, int Width, uint8_t*
 // Row Y of an indexed Image as its Width palette indices.
 void ReadIndexRow(const TDibImage& Image, int Y, uint32_t* Out) {
     const uint8_t* row = Image.Row(Y);
-    const auto read = [&](auto Bpp) {
+    WithIndexBits(Image.Format, [&](auto Bpp) {
         for (int x = 0; x < Image.Width; ++x)
             Out[x] = IndexAt<decltype(Bpp)::value>(row, x);
-    };
-    switch (Image.Format) {
-    case pf1bit:
-        return read(std::integral_constant<int, 1>{});
-    case pf4bit:
-        return read(std::integral_constant<int, 4>{});
-    default:
-        return read(std::integral_constant<int, 8>{});
-    }
+    });
 }
 
 // Writes Width palette indices as a row of the indexed Format.
 void WriteIndexRow(TPixelFormat Format, const uint32_t* Indices, int Width, uint8_t* Row) {
-    const auto write = [&](auto Bpp) {
+    WithIndexBits(Format, [&](auto Bpp) {
         for (int x = 0; x < Width; ++x)
             SetIndexAt<decltype(Bpp)::value>(Row, x, Indices[x]);
-    };
-    switch (Format) {
-    case pf1bit:
-        return write(std::integral_constant<int, 1>{});
-    case pf4bit:
-        return write(std::integral_constant<int, 4>{});
-    default:
-        return write(std::integral_constant<int, 8>{});
-    }
+    });
 }
 
 // A small open-addressing map from RGB colours to palette indices; holds at most 257 colours.

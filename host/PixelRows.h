@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 constexpr uint32_t OpaqueBlack = 0xFF000000u;
 
@@ -44,45 +45,35 @@ enum class TRowKind { Index1, Index4, Index8, Rgb555, Rgb565, Bgr24, Bgrx32, Bgr
 
 // The kind of Image's rows; Image.Format must have a layout (not pfCustom).
 constexpr TRowKind RowKindOf(const TDibImage& Image) {
-    switch (Image.Format) {
-    case pf1bit:
-        return TRowKind::Index1;
-    case pf4bit:
-        return TRowKind::Index4;
-    case pf8bit:
-        return TRowKind::Index8;
-    case pf15bit:
-        return TRowKind::Rgb555;
-    case pf16bit:
-        return TRowKind::Rgb565;
-    case pf24bit:
-        return TRowKind::Bgr24;
-    default: // pf32bit, pfDevice
-        return Image.HasAlpha ? TRowKind::Bgra32 : TRowKind::Bgrx32;
-    }
+    using K = TRowKind;
+    constexpr TRowKind byFormat[] = {K::Bgrx32, K::Index1, K::Index4, K::Index8,
+                                     K::Rgb555, K::Rgb565, K::Bgr24,  K::Bgrx32};
+    const TRowKind kind = byFormat[Image.Format];
+    return kind == K::Bgrx32 && Image.HasAlpha ? K::Bgra32 : kind;
 }
 
 // Calls Work(std::integral_constant<TRowKind, K>{}) for Kind, so that a pixel loop inside Work is
 // compiled once for each kind and tests no format per pixel.
-template <class TWork> decltype(auto) WithRowKind(TRowKind Kind, TWork&& Work) {
-    using K = TRowKind;
-    switch (Kind) {
-    case K::Index1:
-        return Work(std::integral_constant<K, K::Index1>{});
-    case K::Index4:
-        return Work(std::integral_constant<K, K::Index4>{});
-    case K::Index8:
-        return Work(std::integral_constant<K, K::Index8>{});
-    case K::Rgb555:
-        return Work(std::integral_constant<K, K::Rgb555>{});
-    case K::Rgb565:
-        return Work(std::integral_constant<K, K::Rgb565>{});
-    case K::Bgr24:
-        return Work(std::integral_constant<K, K::Bgr24>{});
-    case K::Bgrx32:
-        return Work(std::integral_constant<K, K::Bgrx32>{});
+template <TRowKind First = TRowKind::Index1, class TWork>
+decltype(auto) WithRowKind(TRowKind Kind, TWork&& Work) {
+    if constexpr (First == TRowKind::Bgra32) {
+        return Work(std::integral_constant<TRowKind, First>{});
+    } else {
+        if (Kind == First) return Work(std::integral_constant<TRowKind, First>{});
+        return WithRowKind<static_cast<TRowKind>(static_cast<int>(First) + 1)>(Kind,
+                                                                               std::forward<TWork>(Work));
+    }
+}
+
+// Calls Work(std::integral_constant<int, Bpp>{}) with the bits per pixel of the indexed Format.
+template <class TWork> void WithIndexBits(TPixelFormat Format, TWork&& Work) {
+    switch (Format) {
+    case pf1bit:
+        return Work(std::integral_constant<int, 1>{});
+    case pf4bit:
+        return Work(std::integral_constant<int, 4>{});
     default:
-        return Work(std::integral_constant<K, K::Bgra32>{});
+        return Work(std::integral_constant<int, 8>{});
     }
 }
 
