@@ -1,5 +1,6 @@
 #include "BmpCodec.h"
 #include "PixelConversion.h"
+#include "TestPictures.h"
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
@@ -393,12 +394,10 @@ TEST(BmpHeaders, Os2CoreHeaderWithShortPalette) {
 
 // A small picture of every format with varied pixels, laid out as the decoder produces them.
 TDibImage Sample(TPixelFormat Format, bool Alpha = false) {
-    TDibImage img;
-    img.Width = 5, img.Height = 3, img.Format = Format, img.HasAlpha = Alpha;
-    img.Bits.assign(img.Stride() * 3, 0);
-    if (IsIndexed(Format))
-        for (uint32_t i = 0; i < (1u << BitsPerPixel(Format)); ++i)
-            img.Palette.push_back(0xFF000000u | (i * 0x010307u));
+    TDibImage img = BlankPicture(Format, 5, 3);
+    img.HasAlpha = Alpha;
+    for (uint32_t i = 0; i < img.Palette.size(); ++i)
+        img.Palette[i] = 0xFF000000u | (i * 0x010307u);
     uint32_t seed = 12345;
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x) {

@@ -2,6 +2,7 @@
 #include "BmpCodec.h"
 #include "ModalDriver.h"
 #include "PaintCounter.h"
+#include "TestPictures.h"
 #include <pictura/Dialogs.h>
 #include <pictura/Forms.h>
 #include <pictura/Image.h>
@@ -17,32 +18,20 @@
 
 namespace {
 
-// A 24-bit bitmap whose pixel (x, y) is (blue x, green y, red x + y).
+// A 24-bit bitmap whose pixel (x, y) is (blue 7x, green 5y, red x + y).
 TBitmap Gradient24(int W, int H) {
     TBitmap bitmap;
-    TDibImage dib;
-    dib.Width = W;
-    dib.Height = H;
-    dib.Format = pf24bit;
-    dib.Bits.assign(dib.Stride() * size_t(H), 0);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            uint8_t* p = dib.Row(y) + 3 * x;
-            p[0] = uint8_t(x * 7), p[1] = uint8_t(y * 5), p[2] = uint8_t(x + y);
-        }
-    bitmap.Assign(dib);
+    bitmap.Assign(Picture24(W, H, [](int x, int y, uint8_t* p) {
+        p[0] = uint8_t(x * 7), p[1] = uint8_t(y * 5), p[2] = uint8_t(x + y);
+    }));
     return bitmap;
 }
 
 // An 8-bit palette bitmap with four colours in vertical stripes.
 TDibImage Stripes8(int W, int H) {
-    TDibImage dib;
-    dib.Width = W;
-    dib.Height = H;
-    dib.Format = pf8bit;
-    dib.Palette = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
-    dib.Palette.resize(256, 0xFF000000u);
-    dib.Bits.assign(dib.Stride() * size_t(H), 0);
+    TDibImage dib = BlankPicture(pf8bit, W, H);
+    const uint32_t colours[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
+    std::copy(std::begin(colours), std::end(colours), dib.Palette.begin());
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
             dib.Row(y)[x] = uint8_t(x % 4);

@@ -3,6 +3,7 @@
 #include "FiltersModel.h"
 #include "KvEnvelopeMath.h"
 #include "PointOpsModel.h"
+#include "TestPictures.h"
 #include <pictura/KvPictura.h>
 
 #include <gtest/gtest.h>
@@ -25,11 +26,7 @@ struct TModelPicture {
 };
 
 TDibImage RandomPicture(std::mt19937& Random, int W, int H) {
-    TDibImage dib;
-    dib.Width = W;
-    dib.Height = H;
-    dib.Format = pf24bit;
-    dib.Bits.resize(dib.Stride() * size_t(H));
+    TDibImage dib = BlankPicture(pf24bit, W, H);
     const int style = int(Random() % 3);
     for (size_t i = 0; i < dib.Bits.size(); ++i) {
         // Noise, a few levels only (ties and equal means), or saturated extremes.

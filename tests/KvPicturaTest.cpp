@@ -2,6 +2,7 @@
 // the point operations and envelopes.
 #include "ModalDriver.h"
 #include "PaintCounter.h"
+#include "TestPictures.h"
 #include <pictura/Forms.h>
 #include <pictura/KvPictura.h>
 #include <pictura/SysUtils.h>
@@ -15,17 +16,11 @@ namespace {
 
 // A 24-bit picture given as rows of grey levels (all three channels equal).
 void LoadGrey(TKvPictura& Control, const std::vector<std::vector<int>>& Rows) {
-    TDibImage dib;
-    dib.Height = int(Rows.size());
-    dib.Width = int(Rows[0].size());
-    dib.Format = pf24bit;
-    dib.Bits.assign(dib.Stride() * size_t(dib.Height), 0);
-    for (int y = 0; y < dib.Height; ++y)
-        for (int x = 0; x < dib.Width; ++x)
-            for (int c = 0; c < 3; ++c)
-                dib.Row(y)[3 * x + c] = uint8_t(Rows[size_t(y)][size_t(x)]);
     Control.SetAutoSize(true);
-    Control.Picture()->GetBitmap()->Assign(dib);
+    Control.Picture()->GetBitmap()->Assign(
+        Picture24(int(Rows[0].size()), int(Rows.size()), [&](int x, int y, uint8_t* p) {
+            p[0] = p[1] = p[2] = uint8_t(Rows[size_t(y)][size_t(x)]);
+        }));
 }
 
 // Channel Channel (0 blue, 1 green, 2 red) of every pixel, row by row.

@@ -1,4 +1,5 @@
 #include "PixelConversion.h"
+#include "TestPictures.h"
 #include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
@@ -14,10 +15,9 @@ using TColours = std::vector<std::vector<uint32_t>>; // 0xRRGGBB per pixel, top 
 // An image from literal row bytes (without padding).
 TDibImage Make(TPixelFormat Format, int Width, const TRows& Rows, std::vector<uint32_t> Palette = {},
                bool Alpha = false) {
-    TDibImage img;
-    img.Width = Width, img.Height = int(Rows.size()), img.Format = Format, img.HasAlpha = Alpha;
+    TDibImage img = BlankPicture(Format, Width, int(Rows.size()));
+    img.HasAlpha = Alpha;
     img.Palette = std::move(Palette);
-    img.Bits.assign(img.Stride() * Rows.size(), 0);
     for (size_t y = 0; y < Rows.size(); ++y)
         std::copy(Rows[y].begin(), Rows[y].end(), img.Row(int(y)));
     return img;
