@@ -43,7 +43,8 @@ public:
     bool Transparent() const { return FTransparent; }
     void SetTransparent(bool Value);
 
-    // The picture as a pixmap, for property editors and forms; setPicture loads one into the bitmap.
+    // The picture as a pixmap, for property editors and forms; setPicture loads one into the bitmap (spelled
+    // as the code uic generates for a form calls the Picture property's setter).
     QPixmap PicturePixmap() const;
     void setPicture(const QPixmap& Pixmap);
 
