@@ -485,6 +485,34 @@ void PutLe32(std::vector<uint8_t>& Out, uint32_t V) {
     PutLe16(Out, V >> 16);
 }
 
+// The info header of a picture written at its own depth: 40 bytes, or 124 with red, green, blue and alpha
+// masks and the sRGB colour space when it has alpha.
+void PutInfoHeader(std::vector<uint8_t>& Out, const TDibImage& Image, bool Alpha, bool Masks16,
+                   uint32_t ImageBytes, uint32_t PaletteEntries) {
+    PutLe32(Out, Alpha ? 124 : 40);
+    PutLe32(Out, uint32_t(Image.Width));
+    PutLe32(Out, uint32_t(Image.Height)); // positive: bottom-up
+    PutLe16(Out, 1);
+    PutLe16(Out, uint32_t(BitsPerPixel(Image.Format)));
+    PutLe32(Out, (Alpha || Masks16) ? biBitfields : biRgb);
+    PutLe32(Out, ImageBytes);
+    PutLe32(Out, 0); // resolution unspecified
+    PutLe32(Out, 0);
+    PutLe32(Out, PaletteEntries);
+    PutLe32(Out, 0);
+    if (!Alpha) return;
+    PutLe32(Out, 0x00FF0000); // red, green, blue and alpha masks
+    PutLe32(Out, 0x0000FF00);
+    PutLe32(Out, 0x000000FF);
+    PutLe32(Out, 0xFF000000);
+    PutLe32(Out, 0x73524742);          // colour space 'sRGB'
+    Out.insert(Out.end(), 36 + 12, 0); // end points and gamma, unused with sRGB
+    PutLe32(Out, 4);                   // rendering intent: pictures
+    PutLe32(Out, 0);                   // no profile
+    PutLe32(Out, 0);
+    PutLe32(Out, 0);
+}
+
 } // namespace
 
 bool IsBmpData(const uint8_t* Data, size_t Size) {
@@ -552,29 +580,7 @@ std::vector<uint8_t> EncodeBmp(const TDibImage& Image) {
     PutLe32(out, 0);
     PutLe32(out, uint32_t(offBits));
 
-    PutLe32(out, headerSize);
-    PutLe32(out, uint32_t(Image.Width));
-    PutLe32(out, uint32_t(Image.Height)); // positive: bottom-up
-    PutLe16(out, 1);
-    PutLe16(out, uint32_t(bpp));
-    PutLe32(out, (alpha || masks16) ? biBitfields : biRgb);
-    PutLe32(out, uint32_t(imageBytes));
-    PutLe32(out, 0); // resolution unspecified
-    PutLe32(out, 0);
-    PutLe32(out, paletteEntries);
-    PutLe32(out, 0);
-    if (alpha) {
-        PutLe32(out, 0x00FF0000); // red, green, blue and alpha masks
-        PutLe32(out, 0x0000FF00);
-        PutLe32(out, 0x000000FF);
-        PutLe32(out, 0xFF000000);
-        PutLe32(out, 0x73524742);          // colour space 'sRGB'
-        out.insert(out.end(), 36 + 12, 0); // end points and gamma, unused with sRGB
-        PutLe32(out, 4);                   // rendering intent: pictures
-        PutLe32(out, 0);                   // no profile
-        PutLe32(out, 0);
-        PutLe32(out, 0);
-    }
+    PutInfoHeader(out, Image, alpha, masks16, uint32_t(imageBytes), paletteEntries);
     if (masks16) {
         PutLe32(out, 0xF800);
         PutLe32(out, 0x07E0);
