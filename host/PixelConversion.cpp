@@ -191,70 +191,74 @@ TDibImage NewImage(const TDibImage& Source, TPixelFormat Target) {
     return out;
 }
 
-TDibImage ToIndexed(const TDibImage& Source, TPixelFormat Target) {
-    TDibImage out = NewImage(Source, Target);
-    const size_t capacity = size_t(1) << BitsPerPixel(Target);
-    const int w = Source.Width, h = Source.Height;
+// The distinct RGB colours of Source, opaque, in order of first appearance (top row first), each entered
+// in Map with its position; the search stops once there are more than Limit.
+std::vector<uint32_t> DistinctColours(const TDibImage& Source, size_t Limit, TColourMap& Map) {
     const TPaletteTable pal = MakePaletteTable(Source);
-    std::vector<uint32_t> row(static_cast<size_t>(w)), indices(static_cast<size_t>(w));
-    // Fills indices for each row y with RowIndices(y) and writes them in the target's layout.
-    const auto writeRows = [&](auto&& RowIndices) {
-        for (int y = 0; y < h; ++y) {
-            RowIndices(y);
-            WriteIndexRow(Target, indices.data(), w, out.Row(y));
-        }
-    };
-
-    if (IsIndexed(Source.Format) && BitsPerPixel(Source.Format) <= BitsPerPixel(Target)) {
-        // Widening: every index stays valid, so keep indices and palette.
-        out.Palette.assign(pal.begin(), pal.begin() + ptrdiff_t(size_t(1) << BitsPerPixel(Source.Format)));
-        out.Palette.resize(capacity, OpaqueBlack);
-        writeRows([&](int y) { ReadIndexRow(Source, y, indices.data()); });
-        return out;
-    }
-
-    // Collect the distinct colours, giving up as soon as there are more than the format holds.
-    TColourMap map;
-    std::vector<uint32_t> colours;
-    for (int y = 0; y < h && colours.size() <= capacity; ++y) {
+    std::vector<uint32_t> row(static_cast<size_t>(Source.Width)), colours;
+    for (int y = 0; y < Source.Height && colours.size() <= Limit; ++y) {
         ReadRow(Source, y, pal, row.data());
-        for (int x = 0; x < w && colours.size() <= capacity; ++x) {
+        for (int x = 0; x < Source.Width && colours.size() <= Limit; ++x) {
             const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
-            if (map.Find(c) < 0) {
-                map.Insert(c, int(colours.size()));
+            if (Map.Find(c) < 0) {
+                Map.Insert(c, int(colours.size()));
                 colours.push_back(c | OpaqueBlack);
             }
         }
     }
+    return colours;
+}
+
+// Writes each pixel of Source into the indexed Out as IndexOf(its RGB colour).
+template <class TIndexOf>
+void WriteIndicesByColour(const TDibImage& Source, TDibImage& Out, TIndexOf&& IndexOf) {
+    const TPaletteTable pal = MakePaletteTable(Source);
+    std::vector<uint32_t> row(static_cast<size_t>(Source.Width)), indices(row.size());
+    for (int y = 0; y < Source.Height; ++y) {
+        ReadRow(Source, y, pal, row.data());
+        for (size_t x = 0; x < row.size(); ++x)
+            indices[x] = IndexOf(row[x] & 0x00FFFFFF);
+        WriteIndexRow(Out.Format, indices.data(), Source.Width, Out.Row(y));
+    }
+}
+
+// Nearest, remembering the last colour's answer: pictures repeat colours along a row, and the search is slow.
+template <class TNearest> auto RememberingLast(TNearest Nearest) {
+    return [Nearest, known = false, colour = uint32_t(0), index = uint32_t(0)](uint32_t C) mutable {
+        if (!known || C != colour) known = true, colour = C, index = Nearest(C);
+        return index;
+    };
+}
+
+TDibImage ToIndexed(const TDibImage& Source, TPixelFormat Target) {
+    TDibImage out = NewImage(Source, Target);
+    const size_t capacity = size_t(1) << BitsPerPixel(Target);
+    if (IsIndexed(Source.Format) && BitsPerPixel(Source.Format) <= BitsPerPixel(Target)) {
+        // Widening: every index stays valid, so keep indices and palette.
+        const TPaletteTable pal = MakePaletteTable(Source);
+        out.Palette.assign(pal.begin(), pal.begin() + ptrdiff_t(size_t(1) << BitsPerPixel(Source.Format)));
+        out.Palette.resize(capacity, OpaqueBlack);
+        std::vector<uint32_t> indices(static_cast<size_t>(Source.Width));
+        for (int y = 0; y < Source.Height; ++y) {
+            ReadIndexRow(Source, y, indices.data());
+            WriteIndexRow(Target, indices.data(), Source.Width, out.Row(y));
+        }
+        return out;
+    }
+    TColourMap map;
+    const std::vector<uint32_t> colours = DistinctColours(Source, capacity, map);
     if (colours.size() <= capacity) {
         out.Palette = colours;
         out.Palette.resize(capacity, OpaqueBlack);
-        writeRows([&](int y) {
-            ReadRow(Source, y, pal, row.data());
-            for (int x = 0; x < w; ++x)
-                indices[size_t(x)] = uint32_t(map.Find(row[size_t(x)] & 0x00FFFFFF));
-        });
-        return out;
+        WriteIndicesByColour(Source, out, [&](uint32_t C) { return uint32_t(map.Find(C)); });
+    } else {
+        out.Palette = FixedPalette(Target);
+        if (Target == pf8bit)
+            WriteIndicesByColour(Source, out, RememberingLast(NearestIn8BitPalette));
+        else
+            WriteIndicesByColour(Source, out,
+                                 RememberingLast([&](uint32_t C) { return NearestByScan(out.Palette, C); }));
     }
-
-    // Too many colours: the nearest entry of the fixed palette, searched once for each run of one colour.
-    out.Palette = FixedPalette(Target);
-    uint32_t lastColour = 0, lastIndex = 0;
-    bool haveLast = false;
-    const auto writeNearest = [&](auto&& Nearest) {
-        writeRows([&](int y) {
-            ReadRow(Source, y, pal, row.data());
-            for (int x = 0; x < w; ++x) {
-                const uint32_t c = row[size_t(x)] & 0x00FFFFFF;
-                if (!haveLast || c != lastColour) lastColour = c, lastIndex = Nearest(c), haveLast = true;
-                indices[size_t(x)] = lastIndex;
-            }
-        });
-    };
-    if (Target == pf8bit)
-        writeNearest(NearestIn8BitPalette);
-    else
-        writeNearest([&](uint32_t C) { return NearestByScan(out.Palette, C); });
     return out;
 }
 
