@@ -52,21 +52,17 @@ constexpr TPackageInfoTable InfoTable = {
 
 } // namespace
 
-extern "C" {
-
 // Initialises the package's units; called by LoadPackage.
-void Initialize() {
+PACKAGE_ENTRY void Initialize() {
     PackageLoad(&InfoTable);
 }
 
 // Finalises the package's units; called by UnloadPackage.
-void Finalize() {
+PACKAGE_ENTRY void Finalize() {
     PackageUnload(&InfoTable);
 }
 
 // The package's description, units and resources.
-const TPackageInfoTable* GetPackageInfoTable() {
+PACKAGE_ENTRY const TPackageInfoTable* GetPackageInfoTable() {
     return &InfoTable;
 }
-
-} // extern "C"
