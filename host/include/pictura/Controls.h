@@ -99,8 +99,17 @@ public:
     QMenu* PopupMenu() const { return FPopupMenu; }
     void SetPopupMenu(QMenu* Value) { FPopupMenu = Value; }
 
-    // Starts dragging this control to another control (what dmAutomatic does on a mouse drag).
+    // Starts dragging this control to another control (what dmAutomatic does on a mouse drag). Targets
+    // learn the source from Qt's drag, never from the drag's data: a drop from another program, or
+    // drag data naming a control, reaches their OnDragOver and OnDragDrop with no source.
     void BeginDrag();
+    // True while BeginDrag runs.
+    bool Dragging() const { return FDragging; }
+
+    // True for a control placed on a form in a designer, which sets it; such a control may draw what
+    // the designer's user needs to see (an image control outlines itself while it is empty).
+    bool Designing() const { return FDesigning; }
+    void SetDesigning(bool Value);
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -141,6 +150,7 @@ private:
     QPoint FPressPos;
     bool FPressed = false;
     bool FDragging = false;
+    bool FDesigning = false;
 };
 
 // A control with a window of its own.
