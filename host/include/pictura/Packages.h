@@ -33,6 +33,8 @@ constexpr const char* HostPackageName = "vcl40";
 constexpr const char* InitializeExportName = "Initialize";
 constexpr const char* FinalizeExportName = "Finalize";
 constexpr const char* GetPackageInfoTableExportName = "GetPackageInfoTable";
+// The start-up unit that every package carries as its own, first in its unit table.
+constexpr const char* StartupUnitName = "SysInit";
 
 using TUnitProc = void (*)();
 
@@ -98,12 +100,6 @@ struct TPackageInfoTable {
     const TPackageDescription* Description;
     const TResourceTable* Resources;
 };
-
-// Defines one of a package's entry points: C linkage, and exported from the package's library even when it
-// is built with hidden visibility, since the loader looks it up by name:
-//
-//     PACKAGE_ENTRY void Initialize() { PackageLoad(&InfoTable); }
-#define PACKAGE_ENTRY extern "C" __attribute__((visibility("default")))
 
 extern "C" {
 // Initialize and Finalize.
