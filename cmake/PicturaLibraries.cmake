@@ -7,7 +7,7 @@ function(pictura_library_code target)
 endfunction()
 
 # pictura_shared_library(Target): an installed shared library. Its file name carries the project version
-# and its SONAME the major version (libvcl40.so.1), which changes whenever the ABI does. Its public
+# and its SONAME the major version (libvcl40.so.1): a release that changes the ABI raises it. Its public
 # headers compile as C++17, so programs need no newer language level than Qt 6 asks for.
 function(pictura_shared_library target)
     set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
