@@ -7,8 +7,10 @@ include(CMakePackageConfigHelpers)
 set(PICTURA_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Pictura")
 file(RELATIVE_PATH binToLib "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
 
+# The versioned files (libvcl40.so.1.0.0 and its SONAME link libvcl40.so.1) are the Runtime part; the
+# link that the linker looks for (libvcl40.so) is Development.
 install(TARGETS vcl40 PicturaPck EXPORT PicturaTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development)
 install(EXPORT PicturaTargets NAMESPACE Pictura:: DESTINATION ${PICTURA_INSTALL_CMAKEDIR} COMPONENT Development)
 
 # Public headers, all in one folder and included as <pictura/X.h>: the framework layer, the control's unit

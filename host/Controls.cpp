@@ -9,7 +9,7 @@
 
 namespace {
 
-// Drags between controls carry the source control's address under this type.
+// Drags between controls carry this type and no data: the source is taken from Qt's drag itself.
 const char* const controlMimeType = "application/x-pictura-control";
 
 TShiftState ShiftFrom(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons) {
@@ -39,13 +39,12 @@ bool ButtonFrom(Qt::MouseButton Qt, TMouseButton& Button) {
     }
 }
 
-TObject* DragSource(const QMimeData* Data) {
-    if (!Data || !Data->hasFormat(controlMimeType)) return nullptr;
-    const QByteArray bytes = Data->data(controlMimeType);
-    quintptr address = 0;
-    if (bytes.size() != sizeof(address)) return nullptr;
-    memcpy(&address, bytes.constData(), sizeof(address));
-    return reinterpret_cast<TObject*>(address);
+// The control being dragged: the object that Qt reports as the drag's source (only drags started in this
+// program have one) when it is a control of the framework in BeginDrag. Nothing in the drag's data is
+// trusted, so a drop from another program, or data forged to name a control, has no source.
+TObject* DragSource(const QDropEvent* Event) {
+    const TControl* control = qobject_cast<const TControl*>(Event->source());
+    return control && control->Dragging() ? Event->source() : nullptr;
 }
 
 } // namespace
@@ -138,13 +137,18 @@ void TControl::UpdateToolTip() {
     setToolTip(ShowHint() ? FHint : QString());
 }
 
+void TControl::SetDesigning(bool Value) {
+    if (FDesigning == Value) return;
+    FDesigning = Value;
+    update();
+}
+
 void TControl::BeginDrag() {
     if (FDragging) return;
     FDragging = true;
     if (OnStartDrag) OnStartDrag(this);
     auto* data = new QMimeData;
-    const quintptr address = reinterpret_cast<quintptr>(static_cast<TObject*>(this));
-    data->setData(controlMimeType, QByteArray(reinterpret_cast<const char*>(&address), sizeof(address)));
+    data->setData(controlMimeType, QByteArray());
     QDrag drag(this);
     drag.setMimeData(data);
     drag.setDragCursor(QCursor(FDragCursor).pixmap(), Qt::MoveAction);
@@ -199,12 +203,12 @@ void TControl::contextMenuEvent(QContextMenuEvent* Event) {
     QWidget::contextMenuEvent(Event);
 }
 
-// Asks OnDragOver whether a control being dragged may be dropped here.
+// Asks OnDragOver whether what is dragged may be dropped here: a control of this program (Source), or
+// anything else, from this or another program (no Source; the handler may look at the drag's data).
 void TControl::AnswerDragOver(QDropEvent* Event, TDragState State) {
-    TObject* source = DragSource(Event->mimeData());
     bool accept = false;
     const QPoint at = Event->position().toPoint();
-    if (source && OnDragOver) OnDragOver(this, source, at.x(), at.y(), State, accept);
+    if (OnDragOver) OnDragOver(this, DragSource(Event), at.x(), at.y(), State, accept);
     if (accept)
         Event->acceptProposedAction();
     else
@@ -223,14 +227,10 @@ void TControl::dragLeaveEvent(QDragLeaveEvent* Event) {
     QWidget::dragLeaveEvent(Event);
 }
 
+// Qt delivers a drop only where OnDragOver accepted the drag.
 void TControl::dropEvent(QDropEvent* Event) {
-    TObject* source = DragSource(Event->mimeData());
-    if (!source) {
-        Event->ignore();
-        return;
-    }
     const QPoint at = Event->position().toPoint();
-    if (OnDragDrop) OnDragDrop(this, source, at.x(), at.y());
+    if (OnDragDrop) OnDragDrop(this, DragSource(Event), at.x(), at.y());
     Event->acceptProposedAction();
 }
 

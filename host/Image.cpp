@@ -107,7 +107,16 @@ QSize TImage::sizeHint() const {
 
 void TImage::paintEvent(QPaintEvent*) {
     QImage image = FPicture->GetBitmap()->ToQImage();
-    if (image.isNull()) return;
+    if (image.isNull()) {
+        // In a designer an empty image control would be invisible: outline it, dashed.
+        if (Designing()) {
+            QPainter painter(this);
+            painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
+        return;
+    }
     QPainter painter(this);
     if (FTransparent) image = ApplyTransparentColour(image);
     const QRect dest = DestRect();

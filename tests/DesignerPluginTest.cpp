@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 // The plugin's collection, loaded once for the whole program as Designer does.
@@ -59,4 +61,27 @@ TEST(DesignerPlugin, CreatesWorkingControls) {
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->parentWidget(), &form);
     ExpectWorkingControl(control);
+}
+
+// An empty control is outlined, dashed, in Designer only: the plugin's control shows dark pixels on its
+// border with gaps between them, the same control made by a program shows none.
+TEST(DesignerPlugin, OutlinesEmptyControlsAtDesignTimeOnly) {
+    QDesignerCustomWidgetInterface* widget = OnlyWidget();
+    ASSERT_NE(widget, nullptr);
+    QWidget form;
+    std::unique_ptr<QWidget> designed(widget->createWidget(&form));
+    ASSERT_NE(designed, nullptr);
+    TKvPictura running(&form);
+    const auto darkOnTopEdge = [](QWidget* Control) {
+        Control->resize(40, 30);
+        const QImage image = Control->grab().toImage();
+        int dark = 0;
+        for (int x = 0; x < image.width(); ++x)
+            dark += qGray(image.pixel(x, 0)) < 64;
+        return dark;
+    };
+    const int designedDark = darkOnTopEdge(designed.get());
+    EXPECT_GT(designedDark, 10);
+    EXPECT_LT(designedDark, 40) << "the outline is dashed";
+    EXPECT_EQ(darkOnTopEdge(&running), 0);
 }

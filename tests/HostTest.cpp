@@ -9,10 +9,12 @@
 #include <pictura/SysUtils.h>
 
 #include <QFile>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -328,6 +330,45 @@ TEST(Control, MouseEventsReachTheEventProperties) {
     send(QEvent::MouseButtonDblClick, {1, 1}, Qt::LeftButton, Qt::LeftButton);
     EXPECT_EQ(seen, (QStringList{"down 0 9 5,6", "move 8 7,8", "up 0 7,8", "click", "down 1 16 1,1",
                                  "up 1 1,1", "double", "down 0 8 1,1"}));
+}
+
+// Drag data is never trusted. Data naming a control by its address (as the framework's drags once
+// carried it), garbage under the same type, and a file from another program all reach the handlers with
+// no source; without an OnDragOver the drag is left to the parent.
+TEST(Control, DropsFromDragDataAloneHaveNoSource) {
+    TForm form;
+    TControl target(&form), other(&form);
+    QStringList seen;
+    target.OnDragOver = [&](TObject* Sender, TObject* Source, int X, int Y, TDragState State, bool& Accept) {
+        EXPECT_EQ(Sender, &target);
+        seen << QString("over %1 %2 %3,%4").arg(Source != nullptr).arg(State).arg(X).arg(Y);
+        Accept = true;
+    };
+    target.OnDragDrop = [&](TObject*, TObject* Source, int X, int Y) {
+        seen << QString("drop %1 %2,%3").arg(Source != nullptr).arg(X).arg(Y);
+    };
+    const quintptr address = reinterpret_cast<quintptr>(static_cast<TObject*>(&other));
+    QMimeData forged, garbage, file;
+    forged.setData("application/x-pictura-control",
+                   QByteArray(reinterpret_cast<const char*>(&address), sizeof(address)));
+    garbage.setData("application/x-pictura-control", QByteArray(sizeof(address), '\xA5'));
+    file.setUrls({QUrl::fromLocalFile("/tmp/photo.png")});
+    for (const QMimeData* data : {&forged, &garbage, &file}) {
+        seen.clear();
+        QDragEnterEvent enter(QPoint(3, 4), Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDragMoveEvent move(QPoint(5, 6), Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&target, &move);
+        QDropEvent drop(QPointF(7, 8), Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&target, &drop);
+        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_EQ(seen, (QStringList{"over 0 0 3,4", "over 0 2 5,6", "drop 0 7,8"}))
+            << data->formats().join(",").toStdString();
+    }
+    QDragEnterEvent unanswered(QPoint(1, 1), Qt::MoveAction, &forged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&other, &unanswered);
+    EXPECT_FALSE(unanswered.isAccepted());
 }
 
 TEST(Control, AlignedControlsFollowTheirParent) {

@@ -79,6 +79,7 @@ QIcon TRegisteredWidget::icon() const {
 QWidget* TRegisteredWidget::createWidget(QWidget* Parent) {
     try {
         TComponent* component = FClass->Create(Parent);
+        if (auto* control = qobject_cast<TControl*>(component)) control->SetDesigning(true);
         if (QWidget* widget = qobject_cast<QWidget*>(component)) return widget;
         delete component;
     } catch (const std::exception& error) {

@@ -59,6 +59,19 @@ int main(int argc, char** argv) {
     Check(second->Width() == 2 && second->GetRGBPixel(1, 0).Red == 255,
           "the control made in code does not work");
     Check(FitinRange(300) == 255, "FitinRange is not usable");
+    // Errors raised inside either library are caught by their classes, as declared by KvPictura.h.
+    try {
+        second->GetRGBPixel(5, 0);
+        Check(false, "a pixel outside the picture raised nothing");
+    } catch (const ERangeError&) {
+    }
+    try {
+        second->Picture()->LoadFromFile(QDir::current().filePath("no-such-picture.bmp"));
+        Check(false, "a missing file raised nothing");
+    } catch (const Exception& error) {
+        Check(std::strstr(error.what(), "no-such-picture.bmp") != nullptr,
+              "the error does not name the file");
+    }
     if (argc > 2) {
         QPluginLoader plugin(argv[2]);
         Check(plugin.instance() != nullptr, "the Designer plugin does not load");

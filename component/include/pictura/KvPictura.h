@@ -13,6 +13,8 @@
 
 #include <pictura/FitinRange.h>
 #include <pictura/Image.h>
+#include <pictura/PicturaPckExport.h>
+#include <pictura/SysUtils.h> // the errors the methods raise, for callers to catch
 
 #include <array>
 #include <cstdint>
@@ -23,7 +25,11 @@ struct TRGBColor {
     uint8_t Green;
     uint8_t Red;
 
-    friend bool operator==(const TRGBColor&, const TRGBColor&) = default;
+    // Spelled out (not defaulted) so that the header compiles as C++17.
+    friend bool operator==(const TRGBColor& A, const TRGBColor& B) {
+        return A.Blue == B.Blue && A.Green == B.Green && A.Red == B.Red;
+    }
+    friend bool operator!=(const TRGBColor& A, const TRGBColor& B) { return !(A == B); }
 };
 static_assert(sizeof(TRGBColor) == 3, "TRGBColor must match a 24-bit pixel exactly");
 
@@ -34,7 +40,7 @@ static_assert(sizeof(TRGBColor) == 3, "TRGBColor must match a 24-bit pixel exact
     "PopupMenu,ShowHint,Stretch,Transparent,Visible,OnClick,OnDblClick,OnDragDrop,OnDragOver,"               \
     "OnEndDrag,OnMouseDown,OnMouseMove,OnMouseUp,OnProgress,OnStartDrag"
 
-class TKvPictura : public TImage {
+class PICTURAPCK_EXPORT TKvPictura : public TImage {
     Q_OBJECT
     Q_CLASSINFO("PublishedProperties", KVPICTURA_PUBLISHED_PROPERTIES)
 public:

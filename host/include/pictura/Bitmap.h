@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pictura/PixelFormat.h>
+#include <pictura/Vcl40Export.h>
 
 #include <QImage>
 
@@ -9,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-class TBitmap {
+class VCL40_EXPORT TBitmap {
 public:
     TBitmap() = default;
 

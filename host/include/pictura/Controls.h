@@ -1,6 +1,8 @@
 // TComponent, TControl and TWinControl: the framework's object, control and windowed-control bases.
 #pragma once
 
+#include <pictura/Vcl40Export.h>
+
 #include <QMenu>
 #include <QPointer>
 #include <QWidget>
@@ -38,7 +40,7 @@ using TStartDragEvent = std::function<void(TObject* Sender)>;
 
 // A visual control: a Qt widget with the framework's accessors, alignment, hints, popup menu,
 // mouse events and control-to-control dragging.
-class TControl : public QWidget {
+class VCL40_EXPORT TControl : public QWidget {
     Q_OBJECT
     Q_PROPERTY(TAlign Align READ Align WRITE SetAlign)
     Q_PROPERTY(Qt::CursorShape DragCursor READ DragCursor WRITE SetDragCursor)
@@ -97,8 +99,17 @@ public:
     QMenu* PopupMenu() const { return FPopupMenu; }
     void SetPopupMenu(QMenu* Value) { FPopupMenu = Value; }
 
-    // Starts dragging this control to another control (what dmAutomatic does on a mouse drag).
+    // Starts dragging this control to another control (what dmAutomatic does on a mouse drag). Targets
+    // learn the source from Qt's drag, never from the drag's data: a drop from another program, or
+    // drag data naming a control, reaches their OnDragOver and OnDragDrop with no source.
     void BeginDrag();
+    // True while BeginDrag runs.
+    bool Dragging() const { return FDragging; }
+
+    // True for a control placed on a form in a designer, which sets it; such a control may draw what
+    // the designer's user needs to see (an image control outlines itself while it is empty).
+    bool Designing() const { return FDesigning; }
+    void SetDesigning(bool Value);
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -139,10 +150,11 @@ private:
     QPoint FPressPos;
     bool FPressed = false;
     bool FDragging = false;
+    bool FDesigning = false;
 };
 
 // A control with a window of its own.
-class TWinControl : public TControl {
+class VCL40_EXPORT TWinControl : public TControl {
     Q_OBJECT
 public:
     explicit TWinControl(TComponent* AOwner = nullptr) : TControl(AOwner) {}
@@ -153,4 +165,4 @@ public:
 
 // The window handle that owns dialogs on behalf of Component: its own handle when it is a windowed
 // control, the handle of the top-level window of any other widget, 0 when it has none.
-HWND OwnerWindowHandle(TComponent* Component);
+VCL40_EXPORT HWND OwnerWindowHandle(TComponent* Component);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pictura/Controls.h>
+#include <pictura/Vcl40Export.h>
 
 #include <functional>
 #include <string>
@@ -24,11 +25,12 @@ using TMessageBoxAnswerer =
 // the answerer decides. Otherwise an interactive display shows a real box owned by OwnerWindow (0: no
 // owner); without one the box cannot be answered, so the answer is the safe one (Cancel, No, or OK for
 // a box with only OK) and standard error says so.
-int MessageBoxA(HWND OwnerWindow, const char* Text, const char* Caption, unsigned Type);
+VCL40_EXPORT int MessageBoxA(HWND OwnerWindow, const char* Text, const char* Caption, unsigned Type);
 
 // Installs the answerer used by MessageBoxA; an empty function restores the default. Returns the
 // previous one.
-TMessageBoxAnswerer SetMessageBoxAnswerer(TMessageBoxAnswerer Answerer);
+VCL40_EXPORT TMessageBoxAnswerer SetMessageBoxAnswerer(TMessageBoxAnswerer Answerer);
 
 // The real modal box (what an interactive display shows), usable as an answerer on any platform.
-int ShowModalMessageBox(HWND OwnerWindow, const std::string& Text, const std::string& Caption, unsigned Type);
+VCL40_EXPORT int ShowModalMessageBox(HWND OwnerWindow, const std::string& Text, const std::string& Caption,
+                                     unsigned Type);

@@ -2,8 +2,9 @@
 #pragma once
 
 #include <pictura/Controls.h>
+#include <pictura/Vcl40Export.h>
 
-class TForm : public TWinControl {
+class VCL40_EXPORT TForm : public TWinControl {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
 public:

@@ -3,6 +3,7 @@
 
 #include <pictura/Controls.h>
 #include <pictura/Picture.h>
+#include <pictura/Vcl40Export.h>
 
 #include <QPixmap>
 
@@ -12,7 +13,7 @@ using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage,
 // Shows its picture's bitmap, painted straight from the bitmap's memory: at its natural size in the
 // top-left corner, or centred, stretched or scaled proportionally; optionally transparent (the colour
 // of the bottom-left pixel shows the parent through); optionally sizing itself to the picture.
-class TImage : public TControl {
+class VCL40_EXPORT TImage : public TControl {
     Q_OBJECT
     Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
     Q_PROPERTY(bool Center READ Center WRITE SetCenter)

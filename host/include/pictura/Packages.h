@@ -15,6 +15,7 @@
 
 #include <pictura/Resources.h>
 #include <pictura/SysUtils.h>
+#include <pictura/Vcl40Export.h>
 
 #include <cstdint>
 #include <string>
@@ -22,7 +23,7 @@
 #include <vector>
 
 // A package that cannot be loaded, initialised, registered or unloaded; the message names it and says why.
-class EPackageError : public Exception {
+class VCL40_EXPORT EPackageError : public Exception {
     using Exception::Exception;
 };
 
@@ -56,11 +57,15 @@ enum TPackageFlag : uint32_t {
 };
 
 // A four-part version number, shown as "1.0.0.0".
-struct TVersionNumber {
+struct VCL40_EXPORT TVersionNumber {
     uint16_t Major, Minor, Release, Build;
 
     std::string ToString() const;
-    friend bool operator==(const TVersionNumber&, const TVersionNumber&) = default;
+    // Spelled out (not defaulted) so that the header compiles as C++17.
+    friend bool operator==(const TVersionNumber& A, const TVersionNumber& B) {
+        return A.Major == B.Major && A.Minor == B.Minor && A.Release == B.Release && A.Build == B.Build;
+    }
+    friend bool operator!=(const TVersionNumber& A, const TVersionNumber& B) { return !(A == B); }
 };
 
 // One descriptive string of a version resource ("CompanyName", "ProductName", ...).
@@ -106,11 +111,11 @@ using TGetPackageInfoTableProc = const TPackageInfoTable* (*)();
 // Runs the initialisation entries of Table's units in table order. If one raises, the units already
 // initialised are finalised in reverse order and the error passes on. EPackageError when Table is
 // already initialised.
-void PackageLoad(const TPackageInfoTable* Table);
+VCL40_EXPORT void PackageLoad(const TPackageInfoTable* Table);
 // Runs the finalisation entries of Table's initialised units in reverse order; every entry runs even
 // if an earlier one raises, and the first error passes on afterwards. Nothing happens for a table
 // that is not initialised.
-void PackageUnload(const TPackageInfoTable* Table);
+VCL40_EXPORT void PackageUnload(const TPackageInfoTable* Table);
 
 // A package's description, read from its table and checked.
 struct TPackageInfo {
@@ -129,10 +134,10 @@ struct TPackageInfo {
 };
 
 // Reads Table's description; EPackageError naming Source when the table is malformed.
-TPackageInfo ReadPackageInfo(const TPackageInfoTable* Table, const std::string& Source);
+VCL40_EXPORT TPackageInfo ReadPackageInfo(const TPackageInfoTable* Table, const std::string& Source);
 
 // A loaded package. LoadPackage creates it and UnloadPackage destroys it.
-class TPackage {
+class VCL40_EXPORT TPackage {
 public:
     TPackage(const TPackage&) = delete;
     TPackage& operator=(const TPackage&) = delete;
@@ -163,25 +168,28 @@ private:
 // checks its exports and description, checks that every package it requires is loaded ("vcl40" always
 // is) and that none of its units is already loaded by another package, then calls its Initialize.
 // Any failure raises EPackageError and leaves nothing loaded, initialised or registered.
-TPackage* LoadPackage(const std::string& FileName);
+VCL40_EXPORT TPackage* LoadPackage(const std::string& FileName);
 // Calls Package's Finalize, removes its classes from the palette and closes it. EPackageError, with
 // nothing changed, when another loaded package requires it or it is not loaded; when a finalisation
 // entry raises, the package is unloaded all the same and the error is reported afterwards.
-void UnloadPackage(TPackage* Package);
+VCL40_EXPORT void UnloadPackage(TPackage* Package);
 // Runs the Register procedures of Package's units in table order, as a designer installing it does.
 // An error raised by one of them is reported as EPackageError naming the package and the unit.
-void RegisterPackage(TPackage* Package);
+VCL40_EXPORT void RegisterPackage(TPackage* Package);
 
 // The loaded packages, in load order.
-std::vector<TPackage*> LoadedPackages();
+VCL40_EXPORT std::vector<TPackage*> LoadedPackages();
 // The loaded package named Name (case-sensitive), or nullptr.
-TPackage* FindPackage(const std::string& Name);
+VCL40_EXPORT TPackage* FindPackage(const std::string& Name);
 
 // A unit initialised by PackageLoad and not yet finalised.
 struct TInitializedUnit {
     std::string Package;
     std::string Unit;
-    friend bool operator==(const TInitializedUnit&, const TInitializedUnit&) = default;
+    friend bool operator==(const TInitializedUnit& A, const TInitializedUnit& B) {
+        return A.Package == B.Package && A.Unit == B.Unit;
+    }
+    friend bool operator!=(const TInitializedUnit& A, const TInitializedUnit& B) { return !(A == B); }
 };
 // The initialised units of all packages, in the order they were initialised.
-std::vector<TInitializedUnit> InitializedUnits();
+VCL40_EXPORT std::vector<TInitializedUnit> InitializedUnits();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pictura/Bitmap.h>
+#include <pictura/Vcl40Export.h>
 
 #include <QObject>
 #include <QString>
@@ -11,7 +12,7 @@
 
 enum TProgressStage { psStarting, psRunning, psEnding };
 
-class TPicture : public QObject {
+class VCL40_EXPORT TPicture : public QObject {
     Q_OBJECT
 public:
     explicit TPicture(QObject* Parent = nullptr);

@@ -14,6 +14,7 @@
 #include <pictura/Controls.h>
 #include <pictura/Resources.h>
 #include <pictura/SysUtils.h>
+#include <pictura/Vcl40Export.h>
 
 #include <QMetaObject>
 
@@ -22,7 +23,7 @@
 #include <vector>
 
 // A registration that the palette cannot accept (an empty page name, a null class, a name clash).
-class EComponentError : public Exception {
+class VCL40_EXPORT EComponentError : public Exception {
     using Exception::Exception;
 };
 
@@ -53,22 +54,24 @@ constexpr TComponentClass ComponentClassOf(const char* UnitName, const TResource
 // Puts Classes on the palette page Page, creating the page on first use; classes keep the order of
 // registration. Registering a class again on the same page changes nothing; registering it on another
 // page, or a different class of the same name, raises EComponentError and registers none of Classes.
-void RegisterComponents(const std::string& Page, std::initializer_list<const TComponentClass*> Classes);
-void RegisterComponents(const std::string& Page, const std::vector<const TComponentClass*>& Classes);
+VCL40_EXPORT void RegisterComponents(const std::string& Page,
+                                     std::initializer_list<const TComponentClass*> Classes);
+VCL40_EXPORT void RegisterComponents(const std::string& Page,
+                                     const std::vector<const TComponentClass*>& Classes);
 
 // The palette pages, in the order in which they were first registered.
-std::vector<std::string> ComponentPages();
+VCL40_EXPORT std::vector<std::string> ComponentPages();
 // The classes on Page, in registration order (none for an unknown page).
-std::vector<const TComponentClass*> ComponentsOnPage(const std::string& Page);
+VCL40_EXPORT std::vector<const TComponentClass*> ComponentsOnPage(const std::string& Page);
 // The page a class is registered on (empty when it is not registered).
-std::string ComponentPage(const TComponentClass* Class);
+VCL40_EXPORT std::string ComponentPage(const TComponentClass* Class);
 // The registered class named ClassName, or nullptr.
-const TComponentClass* FindComponentClass(const std::string& ClassName);
+VCL40_EXPORT const TComponentClass* FindComponentClass(const std::string& ClassName);
 
 // Removes every class whose metaclass lies in the module containing Address, and pages left empty.
 // Called before a package is unloaded, so that the palette never refers to a closed module.
-void UnregisterModuleClasses(const void* Address);
+VCL40_EXPORT void UnregisterModuleClasses(const void* Address);
 
 // The palette image of Class: the bitmap resource named after the class in capitals, from the class's
 // own resources. An empty bitmap when the class carries none; EInvalidGraphic when it is damaged.
-TBitmap PaletteImage(const TComponentClass& Class);
+VCL40_EXPORT TBitmap PaletteImage(const TComponentClass& Class);

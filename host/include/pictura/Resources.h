@@ -3,13 +3,14 @@
 
 #include <pictura/Bitmap.h>
 #include <pictura/SysUtils.h>
+#include <pictura/Vcl40Export.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 // A resource that is asked for by name and is not there.
-class EResNotFound : public Exception {
+class VCL40_EXPORT EResNotFound : public Exception {
     using Exception::Exception;
 };
 
@@ -34,8 +35,9 @@ struct TResourceTable {
 
 // The resource Name of Type in Table, or nullptr. Names and types compare without regard to ASCII
 // case, so "TKvPictura" finds "TKVPICTURA". A null Table holds nothing.
-const TResourceEntry* FindResource(const TResourceTable* Table, std::string_view Type, std::string_view Name);
+VCL40_EXPORT const TResourceEntry* FindResource(const TResourceTable* Table, std::string_view Type,
+                                                std::string_view Name);
 
 // The bitmap resource Name of Table, decoded at its own depth. Raises EResNotFound when it is
 // missing and EInvalidGraphic when its data is not a readable BMP file.
-TBitmap LoadBitmapResource(const TResourceTable* Table, std::string_view Name);
+VCL40_EXPORT TBitmap LoadBitmapResource(const TResourceTable* Table, std::string_view Name);
