@@ -7,7 +7,8 @@
 
 namespace {
 std::atomic<size_t> maxBitmapBytes{size_t(1) << 30};
-}
+std::atomic<uint64_t> reservedBytes{0};
+} // namespace
 
 size_t GetMaxBitmapBytes() {
     return maxBitmapBytes.load();
@@ -30,4 +31,20 @@ void CheckBitmapSize(int64_t Width, int64_t Height, int Bpp, const std::string& 
                               std::to_string(Bpp) + " bits per pixel needs " + std::to_string(bytes) +
                               " bytes, more than the limit of " + std::to_string(GetMaxBitmapBytes()) +
                               " bytes");
+}
+
+TPictureMemory::TPictureMemory(uint64_t Bytes, const std::string& What) : FBytes(Bytes) {
+    uint64_t used = reservedBytes.load();
+    for (;;) {
+        if (Bytes > GetMaxBitmapBytes() || used > GetMaxBitmapBytes() - Bytes)
+            throw EOutOfResources(
+                What + " needs " + std::to_string(Bytes) + " bytes of memory, more than the limit of " +
+                std::to_string(GetMaxBitmapBytes()) + " bytes" +
+                (used ? " less the " + std::to_string(used) + " bytes other pictures use" : ""));
+        if (reservedBytes.compare_exchange_weak(used, used + Bytes)) break;
+    }
+}
+
+TPictureMemory::~TPictureMemory() {
+    reservedBytes.fetch_sub(FBytes);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class TBitmap {
@@ -40,6 +41,8 @@ public:
     const TDibImage& Dib() const { return FDib; }
     void Assign(TDibImage Dib);
     void Assign(const TBitmap& Source) { Assign(Source.FDib); }
+    // Moves the picture out, leaving the bitmap empty (without calling OnChange).
+    TDibImage TakeDib() { return std::exchange(FDib, TDibImage{}); }
 
     // A QImage over the bitmap's own memory where Qt has the layout (no copy), else a converted copy.
     // The result is valid until the bitmap's size or format changes.
