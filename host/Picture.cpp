@@ -110,8 +110,10 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
             if (Data.size() < 30) return;
             const uint32_t headerSize = LittleEndian(Data, 14, 4);
             const bool core = headerSize == 12;
-            const int64_t width = core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
-            const int64_t height = core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
+            const int64_t width =
+                core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
+            const int64_t height =
+                core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
             const int bpp = int(LittleEndian(Data, core ? 24 : 28, 2));
             if (width <= 0 || bpp == 0) return; // refused, or compressed by another format: the decoder says
             CheckBitmapSize(width, height < 0 ? -height : height, bpp, "the picture");
@@ -182,11 +184,15 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
             uint64_t bytes = 0;
             if (Data.size() >= 30) {
                 const bool core = LittleEndian(Data, 14, 4) == 12;
-                width = core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
-                height = core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
+                width =
+                    core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
+                height =
+                    core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
                 height = height < 0 ? -height : height;
+                const int bpp = int(LittleEndian(Data, core ? 24 : 28, 2));
+                const int decodedBpp = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : bpp <= 24 ? 24 : 32;
                 if (width > 0 && width <= INT32_MAX)
-                    bytes = uint64_t(BytesPerScanline(int(width), 32)) * uint64_t(height);
+                    bytes = uint64_t(BytesPerScanline(int(width), decodedBpp)) * uint64_t(height);
             }
             const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), what + "the picture");
             try {
@@ -260,6 +266,13 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     const std::string what = "cannot write picture " + Quoted(Name) + ": ";
     const QString ext = Extension.toLower();
     if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
+    // The bitmap and the encoder's copy of it (at most 32 bits per pixel) exist together.
+    const uint64_t pictureBytes = FBitmap->Dib().Bits.size();
+    const TPictureMemory memory(
+        pictureBytes + (ext == "bmp"
+                            ? pictureBytes
+                            : uint64_t(BytesPerScanline(FBitmap->Width(), 32)) * uint64_t(FBitmap->Height())),
+        what + "encoding the picture of " + SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
     if (ext == "bmp") {
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
