@@ -35,6 +35,15 @@ uint32_t LittleEndian(const QByteArray& Data, int At, int Bytes) {
     return value;
 }
 
+// The size of the image Qt's reader will decode: for GIF the logical screen, which Qt allocates whole
+// although its reader reports only the first frame's size.
+QSize DecodedSize(const QByteArray& Data, QImageReader& Reader) {
+    const QSize size = Reader.size();
+    if (Data.size() < 10 || !Data.startsWith("GIF")) return size;
+    const QSize screen(int(LittleEndian(Data, 6, 2)), int(LittleEndian(Data, 8, 2)));
+    return size.isValid() ? size.expandedTo(screen) : screen;
+}
+
 // Bits per pixel of the image Qt's reader will allocate: its announced format, else 32 (the widest it
 // uses for 8-bit channels).
 int DecodedBitsPerPixel(const QImageReader& Reader) {
@@ -124,7 +133,7 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer);
         if (Data.startsWith("#define")) reader.setFormat("xbm");
-        const QSize size = reader.size();
+        const QSize size = DecodedSize(Data, reader);
         if (size.isValid())
             CheckBitmapSize(size.width(), size.height(), DecodedBitsPerPixel(reader), "the picture");
     } catch (const EOutOfResources& e) {
@@ -176,6 +185,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     if (Data.isEmpty()) throw EInvalidGraphic(what + "the file is empty");
     TDecoderMessages decoderMessages;
     int64_t width = 0, height = 0;
+    uint64_t needed = 0;
     try {
         TBitmap loaded;
         CheckDeclaredSize(Data, what);
@@ -194,6 +204,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
                 if (width > 0 && width <= INT32_MAX)
                     bytes = uint64_t(BytesPerScanline(int(width), decodedBpp)) * uint64_t(height);
             }
+            needed = bytes;
             const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), what + "the picture");
             try {
                 loaded.Assign(
@@ -220,7 +231,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
                 reader.setFormat("xbm");
             else if (!reader.canRead())
                 throw EInvalidGraphic(what + "not a picture format that can be read");
-            const QSize size = reader.size();
+            const QSize size = DecodedSize(Data, reader);
             width = size.width();
             height = size.height();
             // The decoder's buffers, the decoded image and the bitmap it becomes exist together.
@@ -232,6 +243,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
                             uint64_t(size.height());
                 if (reader.format() == "jpeg") bytes += JpegCoefficientBytes(Data);
             }
+            needed = bytes;
             const TPictureMemory memory(bytes,
                                         what + "the picture of " + SizeText(width, height) + " pixels");
             const std::string format = reader.format().toLower().toStdString(); // unknown once read

@@ -245,12 +245,21 @@ std::string PnmProblem(const uint8_t* P, size_t N) {
         return true;
     };
     uint64_t width = 0, height = 0, maxval = 1;
-    if (!number(width) || !number(height)) return {};
-    if (kind == '1' || kind == '4') return {};
-    if (!number(maxval) || maxval == 0 || maxval > 65535) return {}; // Qt's reader says why
+    if (!number(width) || !number(height) || width == 0 || height == 0) return {}; // Qt's reader says why
+    const std::string name = kind == '1' || kind == '4' ? "PBM" : kind == '2' || kind == '5' ? "PGM" : "PPM";
+    auto cutShort = [&](uint64_t Row) {
+        return "the " + name + " data ends in row " + std::to_string(Row) + " of " + std::to_string(height) +
+               " (file truncated?)";
+    };
+    if (kind == '4') {
+        const uint64_t rowBytes = (width + 7) / 8;
+        const uint64_t have = N - std::min(i + 1, N);
+        return have / rowBytes < height ? cutShort(have / rowBytes) : std::string();
+    }
+    if (kind == '1') return {};
+    if (!number(maxval) || maxval == 0 || maxval > 65535) return {};
     const uint64_t perRow = width * (kind == '3' || kind == '6' ? 3 : 1);
     const uint64_t samples = perRow * height;
-    const std::string name = kind == '2' || kind == '5' ? "PGM" : "PPM";
     auto tooLarge = [&](uint64_t Index, uint64_t Value) {
         return "the " + name + " sample " + std::to_string(Value) + " in row " +
                std::to_string(Index / perRow) + " is larger than the maximum " + std::to_string(maxval);
@@ -259,14 +268,18 @@ std::string PnmProblem(const uint8_t* P, size_t N) {
         ++i; // the single whitespace byte after the maximum
         const uint64_t bytes = maxval < 256 ? 1 : 2;
         for (uint64_t s = 0; s < samples; ++s, i += bytes) {
-            if (N - std::min(i, N) < bytes) return {}; // short data: Qt's reader refuses it
+            if (N - std::min(i, N) < bytes) return cutShort(s / perRow);
             const uint64_t value = bytes == 1 ? P[i] : uint64_t(P[i]) << 8 | P[i + 1];
             if (value > maxval) return tooLarge(s, value);
         }
     } else {
         for (uint64_t s = 0; s < samples; ++s) {
             uint64_t value = 0;
-            if (!number(value)) return {};
+            if (!number(value)) {
+                if (i >= N) return cutShort(s / perRow);
+                return "the " + name + " data holds something other than a number in row " +
+                       std::to_string(s / perRow);
+            }
             if (value > maxval) return tooLarge(s, value);
         }
     }

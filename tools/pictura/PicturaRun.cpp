@@ -102,6 +102,11 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
         }
         if (hasPicture) picture.Picture()->SaveToFile(QString::fromStdString(CommandLine.Output));
         if (CommandLine.PrintEnvelops) PrintEnvelops(picture, Out);
+    } catch (const std::bad_alloc&) {
+        const TBitmap* bitmap = picture.Picture()->GetBitmap();
+        Err << "pictura: out of memory working on \"" << CommandLine.Input << "\" (" << bitmap->Width()
+            << " x " << bitmap->Height() << " pixels, " << bitmap->Dib().Bits.size() << " bytes)\n";
+        status = 1;
     } catch (const std::exception& e) {
         Err << "pictura: " << e.what() << "\n";
         status = 1;
