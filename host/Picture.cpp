@@ -269,8 +269,8 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
         }
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(what + "out of memory for the picture of " + SizeText(width, height) +
-                              " pixels");
+        throw EOutOfResources(what + "out of memory: the picture of " + SizeText(width, height) +
+                              " pixels needs " + std::to_string(needed) + " bytes");
     }
 }
 
