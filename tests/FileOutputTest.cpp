@@ -19,6 +19,7 @@
 #include <future>
 #include <thread>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -122,6 +123,23 @@ TEST_F(FileOutput, WriteFailuresCarryTheSystemsReason) {
         EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("out.png"), std::string::npos) << e.what();
     }
+}
+
+TEST_F(FileOutput, AFullDiskSaysSoAndLeavesNothing) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("small"));
+    const std::string small = Native("small");
+    if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    QByteArray big(256 * 1024, 'x');
+    try {
+        WriteFileAtomically(Path("small/out.png"), big);
+        ADD_FAILURE() << "256 KiB written into 16 KiB";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(
+        QDir(Path("small")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    ::umount(small.c_str());
 }
 
 TEST_F(FileOutput, SameFileMeansSameDeviceAndInode) {
