@@ -57,7 +57,10 @@ int BitmapBitsPerPixel(const QImageReader& Reader, int Bpp) {
     if (Bpp <= 8) return Bpp;
     const QImage::Format format = Reader.imageFormat();
     if (format == QImage::Format_Grayscale16) return 8;
-    return format != QImage::Format_Invalid && !QImage::toPixelFormat(format).alphaUsage() ? 24 : 32;
+    return format != QImage::Format_Invalid &&
+                   QImage::toPixelFormat(format).alphaUsage() == QPixelFormat::IgnoresAlpha
+               ? 24
+               : 32;
 }
 
 // The coefficient buffers libjpeg keeps for a progressive or multi-scan JPEG (2 bytes per coefficient,
