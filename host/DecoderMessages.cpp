@@ -38,6 +38,9 @@ TDecoderMessages::~TDecoderMessages() {
 void TDecoderMessages::Add(const std::string& Message) {
     constexpr size_t MaxLength = 400;
     if (FText.size() >= MaxLength) return;
+    // Readers are asked several times (format, size, pixels): a complaint is told once.
+    if (FSeen.count(Message)) return;
+    FSeen.insert(Message);
     if (!FText.empty()) FText += "; ";
     for (const char c : Message) {
         if (FText.size() >= MaxLength) {

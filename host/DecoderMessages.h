@@ -3,6 +3,7 @@
 // instead of the terminal. Other threads' messages and messages outside a collection pass on.
 #pragma once
 
+#include <set>
 #include <string>
 
 class TDecoderMessages {
@@ -20,5 +21,6 @@ public:
 
 private:
     std::string FText;
+    std::set<std::string> FSeen;
     TDecoderMessages* FOuter;
 };

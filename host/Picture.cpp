@@ -131,6 +131,11 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
             CheckBitmapSize(width, height < 0 ? -height : height, bpp, "the picture");
             return;
         }
+        // A header libpng would refuse is refused by the full check, with the reason in the message.
+        if (Data.startsWith("\x89PNG") &&
+            !PngHeaderProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))
+                 .empty())
+            return;
         QBuffer buffer;
         buffer.setData(Data);
         buffer.open(QIODevice::ReadOnly);

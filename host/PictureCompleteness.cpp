@@ -6,6 +6,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
+#include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -202,8 +207,83 @@ uint32_t BigEndian32(const uint8_t* P) {
     return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
 }
 
+// The rows of a PNG image's filtered data: for each Adam7 pass (or the one pass of a plain image) its
+// number of rows and the bytes of each row, filter byte included.
+std::vector<std::pair<uint64_t, uint64_t>> PngRows(uint64_t Width, uint64_t Height, int BitsPerPixel,
+                                                   bool Interlaced) {
+    auto rowBytes = [&](uint64_t Pixels) { return 1 + (Pixels * uint64_t(BitsPerPixel) + 7) / 8; };
+    if (!Interlaced) return {{Height, rowBytes(Width)}};
+    static const int start[7][2] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
+    static const int step[7][2] = {{8, 8}, {8, 8}, {4, 8}, {4, 4}, {2, 4}, {2, 2}, {1, 2}};
+    std::vector<std::pair<uint64_t, uint64_t>> passes;
+    for (int p = 0; p < 7; ++p) {
+        const uint64_t across =
+            Width > uint64_t(start[p][0]) ? (Width - start[p][0] + step[p][0] - 1) / step[p][0] : 0;
+        const uint64_t down =
+            Height > uint64_t(start[p][1]) ? (Height - start[p][1] + step[p][1] - 1) / step[p][1] : 0;
+        if (across && down) passes.push_back({down, rowBytes(across)});
+    }
+    return passes;
+}
+
+// Inflates the image data (the IDAT chunks in order) without keeping it, and checks that it is a whole
+// zlib stream holding every row with a known filter: libpng would stop on anything else with its message
+// on standard error instead of in the error.
+std::string PngImageDataProblem(const std::vector<std::pair<const uint8_t*, size_t>>& Chunks,
+                                const std::vector<std::pair<uint64_t, uint64_t>>& Rows) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return {};
+    uint8_t out[65536];
+    size_t pass = 0;
+    uint64_t rowsLeft = Rows.empty() ? 0 : Rows[0].first, rowOffset = 0;
+    std::string problem;
+    int status = Z_OK;
+    for (size_t c = 0; c < Chunks.size() && status != Z_STREAM_END && problem.empty(); ++c) {
+        stream.next_in = const_cast<Bytef*>(Chunks[c].first);
+        stream.avail_in = uInt(Chunks[c].second);
+        while (stream.avail_in > 0 && status != Z_STREAM_END && problem.empty()) {
+            stream.next_out = out;
+            stream.avail_out = sizeof out;
+            status = inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+                problem = std::string("the PNG image data is damaged (") +
+                          (stream.msg ? stream.msg : "zlib error") + ")";
+                break;
+            }
+            // Walk the rows over what came out: each row starts with its filter type, 0 to 4.
+            for (size_t k = 0, n = sizeof out - stream.avail_out; k < n && pass < Rows.size();) {
+                if (rowOffset == 0 && out[k] > 4) {
+                    problem =
+                        "the PNG image data is damaged (unknown filter type " + std::to_string(out[k]) + ")";
+                    break;
+                }
+                const uint64_t take = std::min<uint64_t>(Rows[pass].second - rowOffset, n - k);
+                k += size_t(take);
+                rowOffset += take;
+                if (rowOffset == Rows[pass].second) {
+                    rowOffset = 0;
+                    if (--rowsLeft == 0 && ++pass < Rows.size()) rowsLeft = Rows[pass].first;
+                }
+            }
+            if (status == Z_BUF_ERROR && stream.avail_out == sizeof out) break; // needs the next chunk
+        }
+    }
+    inflateEnd(&stream);
+    if (problem.empty() && pass < Rows.size())
+        problem = "the PNG image data ends before its last row (file truncated?)";
+    return problem;
+}
+
+int PngChannels(int ColourType) {
+    return ColourType == 2 ? 3 : ColourType == 4 ? 2 : ColourType == 6 ? 4 : 1;
+}
+
 std::string PngProblem(const uint8_t* P, size_t N) {
     size_t i = 8;
+    uint64_t width = 0, height = 0;
+    int bitsPerPixel = 0, colourType = 0;
+    bool interlaced = false, palette = false;
+    std::vector<std::pair<const uint8_t*, size_t>> imageData;
     for (;;) {
         if (N - i < 8) return "the PNG data ends before its end chunk (file truncated?)";
         const uint32_t length = BigEndian32(P + i);
@@ -212,12 +292,29 @@ std::string PngProblem(const uint8_t* P, size_t N) {
         if (length > 0x7FFFFFFFu) return "the PNG chunk " + named + " has an impossible length";
         if (N - i - 8 < uint64_t(length) + 4)
             return "the PNG data ends inside its chunk " + named + " (file truncated?)";
+        const uint8_t* data = P + i + 8;
         const bool critical = (P[i + 4] & 0x20) == 0;
-        if (critical && Crc32(P + i + 4, size_t(length) + 4) != BigEndian32(P + i + 8 + length))
+        if (critical && Crc32(P + i + 4, size_t(length) + 4) != BigEndian32(data + length))
             return "the PNG chunk " + named + " is damaged (its checksum does not match)";
+        if (i == 8) {
+            const std::string problem = PngHeaderProblem(P, N);
+            if (!problem.empty()) return problem;
+            width = BigEndian32(data);
+            height = BigEndian32(data + 4);
+            colourType = data[9];
+            bitsPerPixel = PngChannels(colourType) * data[8];
+            interlaced = data[12] == 1;
+        } else if (type == "PLTE") {
+            palette = true;
+        } else if (type == "IDAT") {
+            if (colourType == 3 && !palette) return "the PNG image data comes before its palette";
+            imageData.push_back({data, size_t(length)});
+        }
         i += 12 + size_t(length);
-        if (type == "IEND") return {};
+        if (type == "IEND") break;
     }
+    if (imageData.empty()) return "the PNG file holds no image data";
+    return PngImageDataProblem(imageData, PngRows(width, height, bitsPerPixel, interlaced));
 }
 
 // PBM/PGM/PPM: the header's numbers, then the samples; no sample may exceed the declared maximum
@@ -301,6 +398,26 @@ std::string DecoderQuote(const std::string& Text) {
         }
     }
     return quoted;
+}
+
+std::string PngHeaderProblem(const uint8_t* P, size_t N) {
+    if (N < 33 || std::memcmp(P + 12, "IHDR", 4) != 0 || BigEndian32(P + 8) != 13)
+        return "the PNG data does not start with its header chunk";
+    const uint8_t* data = P + 16;
+    const uint64_t width = BigEndian32(data), height = BigEndian32(data + 4);
+    const int depth = data[8], colourType = data[9];
+    static const std::map<int, std::set<int>> depths = {
+        {0, {1, 2, 4, 8, 16}}, {2, {8, 16}}, {3, {1, 2, 4, 8}}, {4, {8, 16}}, {6, {8, 16}}};
+    const auto allowed = depths.find(colourType);
+    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu)
+        return "the PNG header gives an impossible size " + std::to_string(width) + " x " +
+               std::to_string(height);
+    if (allowed == depths.end() || !allowed->second.count(depth))
+        return "the PNG header gives an impossible colour type " + std::to_string(colourType) + " at " +
+               std::to_string(depth) + " bits";
+    if (data[10] != 0 || data[11] != 0 || data[12] > 1)
+        return "the PNG header names an unknown compression, filter or interlace method";
+    return {};
 }
 
 std::string PictureDataProblem(const uint8_t* Data, size_t Size) {

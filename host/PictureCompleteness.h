@@ -12,5 +12,9 @@
 // structure (or its format is not one of those checked here).
 std::string PictureDataProblem(const uint8_t* Data, size_t Size);
 
+// Why Data, which starts with a PNG signature, has a header chunk libpng would refuse, or an empty
+// string. Needs only the first 33 bytes.
+std::string PngHeaderProblem(const uint8_t* Data, size_t Size);
+
 // Text quoted from a file, with control and non-ASCII bytes, quotes and backslashes as \xNN.
 std::string DecoderQuote(const std::string& Text);

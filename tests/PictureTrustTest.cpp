@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <unistd.h>
+#include <zlib.h>
+
 namespace {
 
 QImage Gradient(int Width, int Height) {
@@ -132,4 +137,35 @@ TEST(PictureTrust, RefusalsNameTheRealReason) {
           std::pair{bigXbm, "big.xbm"}})
         ExpectRefused(data, name, "4000 x 4000");
     SetMaxBitmapBytes(previous);
+}
+
+TEST(PictureTrust, DecodersSayNothingOnTheTerminalAndTheirReasonReachesTheMessage) {
+    // A PNG whose image data is not a zlib stream, though every checksum matches.
+    QByteArray png = Encode(Gradient(8, 8), "png");
+    const qsizetype idat = png.indexOf("IDAT");
+    const uint32_t length = uint32_t(uint8_t(png[idat - 4])) << 24 | uint8_t(png[idat - 3]) << 16 |
+                            uint8_t(png[idat - 2]) << 8 | uint8_t(png[idat - 1]);
+    for (uint32_t k = 2; k < length; ++k)
+        png[idat + 4 + k] = char(0x55);
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.constData() + idat), uInt(length + 4));
+    for (int k = 0; k < 4; ++k)
+        png[idat + 4 + length + k] = char(crc >> (24 - 8 * k));
+    const QByteArray jpeg = Encode(Gradient(64, 64), "jpeg");
+
+    std::fflush(stderr);
+    FILE* capture = std::tmpfile();
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(::fileno(capture), STDERR_FILENO);
+    const std::string pngMessage = Refusal(png, "zlib.png");
+    const std::string jpegMessage = Refusal(jpeg.left(jpeg.size() - 40) + "\xff\xd9", "cut.jpg");
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    std::rewind(capture);
+    char said[256] = {};
+    const size_t n = std::fread(said, 1, sizeof said - 1, capture);
+    std::fclose(capture);
+    EXPECT_EQ(n, 0u) << said;
+    EXPECT_NE(pngMessage.find("the PNG image data is damaged"), std::string::npos) << pngMessage;
+    EXPECT_NE(jpegMessage.find("Corrupt JPEG data"), std::string::npos) << jpegMessage;
 }
