@@ -118,8 +118,8 @@ uint64_t JpegCoefficientBytes(const QByteArray& Data) {
 // first bytes only; a header that cannot be read here is left to the decoder.
 void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
     try {
-        if (LooksLikeBmp(Data)) {
-            if (Data.size() < 30) return;
+        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))) {
+            if (!LooksLikeBmp(Data) || Data.size() < 30) return; // other signatures are refused by name
             const uint32_t headerSize = LittleEndian(Data, 14, 4);
             const bool core = headerSize == 12;
             const int64_t width =
@@ -197,10 +197,10 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     try {
         TBitmap loaded;
         CheckDeclaredSize(Data, what);
-        if (LooksLikeBmp(Data)) {
+        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))) {
             // The decoder allocates the bitmap at the file's own depth.
             uint64_t bytes = 0;
-            if (Data.size() >= 30) {
+            if (LooksLikeBmp(Data) && Data.size() >= 30) {
                 const bool core = LittleEndian(Data, 14, 4) == 12;
                 width =
                     core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
@@ -305,7 +305,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
     QImage image = FBitmap->ToQImage();
-    // Formats without palettes or 16-bit pixels get the true-colour picture.
+    // JPEG has no alpha channel: a picture with one is written opaque.
     if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
         image = image.convertToFormat(QImage::Format_RGB888);
     if (!writer.write(image)) throw EInvalidGraphic(what + writer.errorString().toStdString());
