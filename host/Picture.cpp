@@ -250,6 +250,14 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
                         uint64_t(BytesPerScanline(size.width(), BitmapBitsPerPixel(reader, decodedBpp))) *
                             uint64_t(size.height());
                 if (reader.format() == "jpeg") bytes += JpegCoefficientBytes(Data);
+                // Formats the bitmap does not take as they are pass through one more converted copy.
+                const QImage::Format decoded = reader.imageFormat();
+                if (decoded != QImage::Format_Mono && decoded != QImage::Format_Indexed8 &&
+                    decoded != QImage::Format_Grayscale8 && decoded != QImage::Format_ARGB32 &&
+                    decoded != QImage::Format_RGB32)
+                    bytes +=
+                        uint64_t(BytesPerScanline(size.width(), BitmapBitsPerPixel(reader, decodedBpp))) *
+                        uint64_t(size.height());
             }
             needed = bytes;
             const TPictureMemory memory(bytes,
@@ -269,6 +277,8 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
             if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(what + said);
             width = image.width();
             height = image.height();
+            // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
+            if (image.format() == QImage::Format_RGB32) image.convertTo(QImage::Format_BGR888);
             try {
                 loaded.FromQImage(image);
             } catch (const EOutOfResources& e) {
