@@ -300,7 +300,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     const uint64_t pictureBytes = FBitmap->Dib().Bits.size();
     const TPictureMemory memory(
         pictureBytes + (ext == "bmp"
-                            ? pictureBytes
+                            ? 2 * pictureBytes // the encoded file, then its copy in the result
                             : uint64_t(BytesPerScanline(FBitmap->Width(), 32)) * uint64_t(FBitmap->Height())),
         what + "encoding the picture of " + SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
     if (ext == "bmp") {
@@ -318,13 +318,30 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     // JPEG has no alpha channel: a picture with one is written opaque.
     if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
         image = image.convertToFormat(QImage::Format_RGB888);
-    if (!writer.write(image)) throw EInvalidGraphic(what + writer.errorString().toStdString());
+    if (!writer.write(image)) {
+        const std::string reason = writer.errorString().toStdString();
+        throw EInvalidGraphic(what + (reason.empty() || reason == "Unknown error"
+                                          ? "the " + ext.toStdString() + " encoder refused the picture"
+                                          : reason));
+    }
     return data;
 }
 
 void TPicture::SaveToFile(const QString& FileName) const {
     CheckOutputFile(FileName);
-    WriteFileAtomically(FileName, SaveToData(QFileInfo(FileName).suffix(), FileName));
+    const QString ext = QFileInfo(FileName).suffix().toLower();
+    if (ext == "bmp" && !FBitmap->Empty()) {
+        // The framework's own format goes to the file without a second copy in memory.
+        const TPictureMemory memory(2 * uint64_t(FBitmap->Dib().Bits.size()),
+                                    "cannot write picture " + Quoted(FileName) +
+                                        ": encoding the picture of " +
+                                        SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
+        const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
+        WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                              qsizetype(bytes.size())));
+        return;
+    }
+    WriteFileAtomically(FileName, SaveToData(ext, FileName));
 }
 
 void TPicture::Assign(TDibImage Source) {
