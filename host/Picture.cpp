@@ -310,6 +310,12 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     if (!WritableExtensions().contains(ext))
         throw EInvalidGraphic(what + "unknown picture format \"" + ext.toStdString() + "\" (use one of " +
                               WritableExtensions().join(", ").toStdString() + ")");
+    // libpng's limit, which it would report on standard error with an "Unknown error" for us.
+    constexpr int MaxPngSide = 1000000;
+    if (ext == "png" && (FBitmap->Width() > MaxPngSide || FBitmap->Height() > MaxPngSide))
+        throw EInvalidGraphic(what + "a PNG picture can be at most " + std::to_string(MaxPngSide) +
+                              " pixels wide and high, this one is " +
+                              SizeText(FBitmap->Width(), FBitmap->Height()));
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
