@@ -151,6 +151,15 @@ TEST_F(FileOutput, SameFileMeansSameDeviceAndInode) {
     EXPECT_TRUE(IsSameFile(Path("a.png"), Path("soft.png")));
     EXPECT_TRUE(IsSameFile(Path("a.png"), dir.path() + "//a.png"));
     EXPECT_FALSE(IsSameFile(Path("a.png"), Path("b.png")));
+    // A bind mount shows the folder again under another path, where root can make one.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("again"));
+    if (::geteuid() == 0 && ::mount(dir.path().toLocal8Bit().constData(), Native("again").c_str(), nullptr,
+                                    MS_BIND, nullptr) == 0) {
+        EXPECT_TRUE(IsSameFile(Path("a.png"), Path("again/a.png")));
+        ::umount(Native("again").c_str());
+    } else {
+        std::cout << "no bind mount here (needs root): hard and symbolic links only\n";
+    }
     EXPECT_FALSE(IsSameFile(Path("a.png"), Path("missing.png")));
 
     // The tool refuses an output that is its input under another name, and leaves the input alone.
