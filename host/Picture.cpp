@@ -131,11 +131,23 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
             CheckBitmapSize(width, height < 0 ? -height : height, bpp, "the picture");
             return;
         }
-        // A header libpng would refuse is refused by the full check, with the reason in the message.
-        if (Data.startsWith("\x89PNG") &&
-            !PngHeaderProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))
-                 .empty())
+        // PNG: from the header chunk, without libpng (which tells its complaints on standard error);
+        // a header it would refuse is refused by the full check, with the reason in the message.
+        if (Data.startsWith("\x89PNG\r\n\x1a\n")) {
+            if (!PngHeaderProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))
+                     .empty())
+                return;
+            const auto* ihdr = reinterpret_cast<const uint8_t*>(Data.constData()) + 16;
+            const int64_t width = int64_t(ihdr[0]) << 24 | ihdr[1] << 16 | ihdr[2] << 8 | ihdr[3];
+            const int64_t height = int64_t(ihdr[4]) << 24 | ihdr[5] << 16 | ihdr[6] << 8 | ihdr[7];
+            const int depth = ihdr[8], colourType = ihdr[9];
+            // Qt decodes 16-bit samples to 16-bit pixels, grey and palette pictures to 8 bits, others to 32.
+            const int bpp = depth == 16                          ? (colourType == 0 ? 16 : 64)
+                            : colourType == 0 || colourType == 3 ? 8
+                                                                 : 32;
+            CheckBitmapSize(width, height, bpp, "the picture");
             return;
+        }
         QBuffer buffer;
         buffer.setData(Data);
         buffer.open(QIODevice::ReadOnly);

@@ -293,9 +293,12 @@ std::string PngProblem(const uint8_t* P, size_t N) {
         if (N - i - 8 < uint64_t(length) + 4)
             return "the PNG data ends inside its chunk " + named + " (file truncated?)";
         const uint8_t* data = P + i + 8;
+        for (int k = 4; k < 8; ++k)
+            if (!std::isalpha(P[i + k])) return "the PNG chunk " + named + " has an invalid type";
         const bool critical = (P[i + 4] & 0x20) == 0;
         if (critical && Crc32(P + i + 4, size_t(length) + 4) != BigEndian32(data + length))
             return "the PNG chunk " + named + " is damaged (its checksum does not match)";
+        const std::string misplaced = "the PNG chunk " + named + " is out of place";
         if (i == 8) {
             const std::string problem = PngHeaderProblem(P, N);
             if (!problem.empty()) return problem;
@@ -304,11 +307,20 @@ std::string PngProblem(const uint8_t* P, size_t N) {
             colourType = data[9];
             bitsPerPixel = PngChannels(colourType) * data[8];
             interlaced = data[12] == 1;
+        } else if (type == "IHDR") {
+            return misplaced;
         } else if (type == "PLTE") {
+            if (palette || !imageData.empty()) return misplaced;
+            if (length % 3 != 0 || length == 0 || (colourType == 3 && length / 3 > (1u << (bitsPerPixel))))
+                return "the PNG palette has an impossible length of " + std::to_string(length) + " bytes";
             palette = true;
         } else if (type == "IDAT") {
             if (colourType == 3 && !palette) return "the PNG image data comes before its palette";
+            if (!imageData.empty() && imageData.back().first + imageData.back().second + 4 != P + i)
+                return "the PNG image data is split by other chunks";
             imageData.push_back({data, size_t(length)});
+        } else if (type == "IEND" && imageData.empty()) {
+            return "the PNG file holds no image data";
         }
         i += 12 + size_t(length);
         if (type == "IEND") break;
