@@ -49,7 +49,8 @@ TPictureMemory::TPictureMemory(uint64_t Bytes, const std::string& What) : FBytes
     // Another thread's picture will be done soon: wait for it rather than fail by timing. A thread that
     // already holds memory does not wait (two such threads would wait for each other).
     if (heldByThisThread == 0)
-        reservedReleased.wait(lock, [&] { return reservedBytes == 0 || reservedBytes + Bytes <= GetMaxBitmapBytes(); });
+        reservedReleased.wait(
+            lock, [&] { return reservedBytes == 0 || reservedBytes + Bytes <= GetMaxBitmapBytes(); });
     if (reservedBytes + Bytes > limit)
         throw EOutOfResources(What + " needs " + std::to_string(Bytes) +
                               " bytes of memory, more than the limit of " + std::to_string(limit) +
