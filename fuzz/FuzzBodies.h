@@ -33,6 +33,10 @@ void FuzzOperations(const uint8_t* Data, size_t Size);
 // a TUsageError.
 void FuzzCommandLine(const uint8_t* Data, size_t Size);
 
+// The text of an envelope file through ParseEnvelopFile: 256 values in order, or a TUsageError of one
+// line that names the file.
+void FuzzEnvelopeFile(const uint8_t* Data, size_t Size);
+
 // The picture byte limit the bodies load under: no input can ask for much memory, and large pictures,
 // which only slow the search down, are refused early.
 constexpr size_t FuzzMaxBitmapBytes = size_t(4) << 20;

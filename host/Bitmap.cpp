@@ -79,6 +79,12 @@ void TBitmap::SetSize(int Width, int Height) {
 
 void TBitmap::SetPixelFormat(TPixelFormat Format) {
     if (Format == FDib.Format) return;
+    // The old and the new pixels exist together while converting.
+    const TPictureMemory converting(
+        uint64_t(FDib.Bits.size()) +
+            uint64_t(BytesPerScanline(FDib.Width, std::max(BitsPerPixel(Format), 1))) *
+                uint64_t(std::max(FDib.Height, 0)),
+        "converting the " + std::to_string(FDib.Width) + " x " + std::to_string(FDib.Height) + " bitmap");
     FDib = ConvertPixelFormat(FDib, Format);
     Changed();
 }

@@ -4,7 +4,8 @@
 # <build>/corpus/<target>/. Stops with an error at the first failure; the input that caused it is
 # kept as <build>/artifacts/<target>-crash-... (copy it to tests/data/fuzz-regressions/<target>/).
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: load-picture operations command-line (default all)
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: load-picture operations command-line envelope-file
+#                                             (default all)
 #   FUZZ_SEED=N scripts/fuzz.sh ...            the same mutation sequence on every run
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,7 +13,7 @@ build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-600}"
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(load-picture operations command-line)
+((${#targets[@]})) || targets=(load-picture operations command-line envelope-file)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++ -DPICTURA_FUZZ=ON -DPICTURA_BUILD_TESTS=OFF -DPICTURA_BUILD_BENCH=OFF >/dev/null

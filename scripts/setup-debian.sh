@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12 (as root, or through sudo).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
-          qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
+          qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev zlib1g-dev
           libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format)
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done

@@ -47,3 +47,7 @@ TEST(FuzzRegression, Operations) {
 TEST(FuzzRegression, CommandLine) {
     EXPECT_GT(Replay("command-line", FuzzCommandLine), 0);
 }
+
+TEST(FuzzRegression, EnvelopeFile) {
+    EXPECT_GT(Replay("envelope-file", FuzzEnvelopeFile), 0);
+}

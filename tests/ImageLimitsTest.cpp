@@ -11,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -168,10 +172,35 @@ TEST_F(ImageLimits, ALimitUnderOneMegabyteStillHoldsForQtFormats) {
     TPicture source;
     source.GetBitmap()->FromQImage(image);
     const QByteArray png = source.SaveToData("png", "source");
-    SetMaxBitmapBytes(4 * 40 * 40);
+    // While loading, Qt's 32-bit image and the 24-bit bitmap made from it exist together.
+    SetMaxBitmapBytes(4 * 40 * 40 + 3 * 40 * 40);
     TPicture loaded;
     loaded.LoadFromData(png, "40x40.png");
     EXPECT_EQ(loaded.Width(), 40);
-    SetMaxBitmapBytes(4 * 40 * 40 - 1);
-    ExpectRefused(png, "40x40.png", "limit of 6399 bytes");
+    SetMaxBitmapBytes(4 * 40 * 40 + 3 * 40 * 40 - 1);
+    ExpectRefused(png, "40x40.png", "limit of 11199 bytes");
+}
+
+TEST_F(ImageLimits, PictureMemoryIsSharedByAllThreadsWhoWaitForEachOther) {
+    SetMaxBitmapBytes(1000);
+    std::atomic<bool> firstHolds{false}, firstReleased{false};
+    std::thread first([&] {
+        {
+            const TPictureMemory held(600, "first");
+            firstHolds = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            firstReleased = true;
+        }
+    });
+    while (!firstHolds)
+        std::this_thread::yield();
+    {
+        // Over the limit with the first one: waits for it instead of failing.
+        const TPictureMemory second(600, "second");
+        EXPECT_TRUE(firstReleased);
+        // A thread that holds memory does not wait for itself: refused at once.
+        EXPECT_THROW(TPictureMemory(600, "third"), EOutOfResources);
+    }
+    first.join();
+    EXPECT_THROW(TPictureMemory(1001, "too large"), EOutOfResources);
 }

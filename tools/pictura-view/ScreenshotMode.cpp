@@ -3,10 +3,12 @@
 #include "ViewerWindow.h"
 
 #include <pictura/Dialogs.h>
+#include <pictura/FileOutput.h>
+#include <pictura/SysUtils.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QPixmap>
-#include <QSaveFile>
 
 #include <iostream>
 
@@ -44,10 +46,14 @@ int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
     QApplication::processEvents();
 
     const QPixmap shot = Window.grab();
-    QSaveFile file(Options.Screenshot);
-    if (!file.open(QIODevice::WriteOnly) || !shot.save(&file, "PNG") || !file.commit()) {
-        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
-                  << "\": " << file.errorString().toStdString() << "\n";
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    try {
+        if (!shot.save(&buffer, "PNG")) throw Exception("cannot encode the screenshot");
+        WriteFileAtomically(Options.Screenshot, png);
+    } catch (const std::exception& e) {
+        std::cerr << "pictura-view: " << e.what() << "\n";
         return 1;
     }
     return 0;

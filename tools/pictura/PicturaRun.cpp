@@ -4,6 +4,7 @@
 #include "StderrCapture.h"
 
 #include <pictura/Dialogs.h>
+#include <pictura/FileOutput.h>
 #include <pictura/KvPictura.h>
 #include <pictura/SysUtils.h>
 
@@ -50,12 +51,6 @@ void PrintEnvelops(const TKvPictura& Picture, std::ostream& Out) {
     Out << text;
 }
 
-bool SameFile(const std::string& A, const std::string& B) {
-    const QFileInfo a(QString::fromStdString(A)), b(QString::fromStdString(B));
-    if (a.exists() && b.exists()) return a.canonicalFilePath() == b.canonicalFilePath();
-    return a.absoluteFilePath() == b.absoluteFilePath();
-}
-
 } // namespace
 
 int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostream& Err) {
@@ -69,7 +64,8 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
     try {
         const bool hasPicture = !CommandLine.Input.empty();
         if (hasPicture) {
-            if (SameFile(CommandLine.Input, CommandLine.Output))
+            if (IsSameFile(QString::fromStdString(CommandLine.Input),
+                           QString::fromStdString(CommandLine.Output)))
                 throw Exception("the output \"" + CommandLine.Output +
                                 "\" is the input picture; write the result to another file");
             const QString output = QString::fromStdString(CommandLine.Output);
@@ -78,6 +74,7 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
                 throw Exception("cannot write \"" + CommandLine.Output + "\": unknown picture format \"" +
                                 suffix.toStdString() + "\" (use one of " +
                                 TPicture::WritableExtensions().join(", ").toStdString() + ")");
+            CheckOutputFile(output);
             picture.SetAutoSize(!CommandLine.Size);
             TStderrCapture decoderMessages; // decoders that print their complaints on standard error
             try {
@@ -105,6 +102,11 @@ int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostr
         }
         if (hasPicture) picture.Picture()->SaveToFile(QString::fromStdString(CommandLine.Output));
         if (CommandLine.PrintEnvelops) PrintEnvelops(picture, Out);
+    } catch (const std::bad_alloc&) {
+        const TBitmap* bitmap = picture.Picture()->GetBitmap();
+        Err << "pictura: out of memory working on \"" << CommandLine.Input << "\" (" << bitmap->Width()
+            << " x " << bitmap->Height() << " pixels, " << bitmap->Dib().Bits.size() << " bytes)\n";
+        status = 1;
     } catch (const std::exception& e) {
         Err << "pictura: " << e.what() << "\n";
         status = 1;

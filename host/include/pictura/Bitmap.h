@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class VCL40_EXPORT TBitmap {
@@ -41,6 +42,8 @@ public:
     const TDibImage& Dib() const { return FDib; }
     void Assign(TDibImage Dib);
     void Assign(const TBitmap& Source) { Assign(Source.FDib); }
+    // Moves the picture out, leaving the bitmap empty (without calling OnChange).
+    TDibImage TakeDib() { return std::exchange(FDib, TDibImage{}); }
 
     // A QImage over the bitmap's own memory where Qt has the layout (no copy), else a converted copy.
     // The result is valid until the bitmap's size or format changes.

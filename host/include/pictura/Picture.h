@@ -37,6 +37,7 @@ public:
     QByteArray SaveToData(const QString& Extension, const QString& Name) const;
     // Replaces the picture with a copy of Source.
     void Assign(const TBitmap& Source);
+    void Assign(TDibImage Source);
 
     // Extensions that LoadFromFile and SaveToFile accept, lower case.
     static QStringList ReadableExtensions();
