@@ -1,0 +1,88 @@
+// The lane kernel on AVX2: the eight lanes are the eight 32-bit elements of one register, the mixing table
+// is read by gathers. Everything in the region below is compiled for AVX2 and reached only through
+// Avx2LaneSweep, which the dispatcher calls only where AVX2 runs; the headers that the region uses are
+// included before it, so none of their inline functions is compiled for AVX2 here.
+#include "KvFilterLanes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+#include "KvFilterLaneSweep.h"
+
+namespace KvKernels::Detail {
+namespace {
+
+struct TAvx2Lanes {
+    using TI = __m256i;
+    using TF = __m256;
+
+    static TI Set(int32_t X) { return _mm256_set1_epi32(X); }
+    static TI Load(const int32_t* P) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P)); }
+    static void Store(int32_t* P, TI A) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), A); }
+    static TI LoadU8(const uint8_t* P) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(P)));
+    }
+    // Values 0..255: packing with unsigned saturation keeps them; the packs work per 128-bit half, so
+    // the two halves' four bytes are joined by a permute.
+    static void StoreU8(uint8_t* P, TI A) {
+        const __m256i words = _mm256_packus_epi32(A, A);
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        const __m256i joined = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(P), _mm256_castsi256_si128(joined));
+    }
+    static TI LoadI16(const int16_t* P) {
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P)));
+    }
+    static TI Add(TI A, TI B) { return _mm256_add_epi32(A, B); }
+    static TI Sub(TI A, TI B) { return _mm256_sub_epi32(A, B); }
+    static TI MulLo(TI A, TI B) { return _mm256_mullo_epi32(A, B); }
+    static TI And(TI A, TI B) { return _mm256_and_si256(A, B); }
+    static TI AndNot(TI A, TI B) { return _mm256_andnot_si256(A, B); }
+    static TI Or(TI A, TI B) { return _mm256_or_si256(A, B); }
+    static TI Greater(TI A, TI B) { return _mm256_cmpgt_epi32(A, B); }
+    static TI Equal(TI A, TI B) { return _mm256_cmpeq_epi32(A, B); }
+    static TI Min(TI A, TI B) { return _mm256_min_epi32(A, B); }
+    static TI Max(TI A, TI B) { return _mm256_max_epi32(A, B); }
+    static TI ShiftLeft8(TI A) { return _mm256_slli_epi32(A, 8); }
+    // Lanes one up, lane 0 taking the last lane of Below.
+    static TI ShiftIn(TI A, TI Below) {
+        const __m256i rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+        const __m256i up = _mm256_permutevar8x32_epi32(A, rotate);
+        return _mm256_blend_epi32(up, _mm256_permutevar8x32_epi32(Below, rotate), 1);
+    }
+    // Four bytes are read at each index (the table has three bytes of slack); the first is the entry.
+    static TI Lookup(const uint8_t* Table, TI Index) {
+        return _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(Table), Index, 1),
+                                _mm256_set1_epi32(0xFF));
+    }
+    static TF SetF(float X) { return _mm256_set1_ps(X); }
+    static TF ToFloat(TI A) { return _mm256_cvtepi32_ps(A); }
+    static TF Reciprocal(TI A) { return _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(A)); }
+    static TF MulF(TF A, TF B) { return _mm256_mul_ps(A, B); }
+    static TF MinF(TF A, TF B) { return _mm256_min_ps(A, B); }
+    static TF MaxF(TF A, TF B) { return _mm256_max_ps(A, B); }
+    static TI RoundToInt(TF A) { return _mm256_cvtps_epi32(A); }
+};
+
+} // namespace
+} // namespace KvKernels::Detail
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+// Outside the region: the entry itself uses no AVX2 instruction (a declaration and a definition with
+// different targets would make two versions of one function).
+void KvKernels::Detail::Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t End) {
+    SweepLanes<TAvx2Lanes>(Strip, First, End);
+}
