@@ -48,16 +48,16 @@ inline typename V::TI RoundedMean(typename V::TI Sum, typename V::TI Count, type
 template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
     using TI = typename V::TI;
     constexpr int N = KVectorLanes;
-    TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[3][KVectors];
+    TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[KVectors][3];
     for (int j = 0; j < KVectors; ++j) {
         offset[j] = V::Load(Strip.Offset + N * j);
         band[j] = V::Load(Strip.Band + N * j);
         active[j] = V::Load(Strip.Active + N * j);
         inMask[j] = V::Load(Strip.InMask + N * j);
         for (int c = 0; c < 3; ++c)
-            sum[c][j] = V::Load(Strip.Sums + c * KLaneCount + N * j);
+            sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
     }
-    const TI zero = V::Set(0), one = V::Set(1), height = V::Set(Strip.Height);
+    const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
     const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
     // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
@@ -65,47 +65,50 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
     const int64_t inDelay = Strip.InShift > 0 ? int64_t(Strip.InShift) * Strip.Lag - radius : 0;
     const int lastLane = Strip.Lanes - 1;
     for (int64_t t = First; t < End; ++t) {
-        // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
-        TI handles[KVectors], count[KVectors];
-        typename V::TF inverse[KVectors];
+        const int32_t* leftSums = t < Strip.Height ? Strip.RowSumsIn + 3 * t : nullptr;
+        TI carry[3];
+        for (int c = 0; c < 3; ++c)
+            carry[c] = V::Set(leftSums ? leftSums[c] : 0);
         for (int j = 0; j < KVectors; ++j) {
+            // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
             const TI row = V::Sub(V::Set(int32_t(t)), offset[j]);
-            handles[j] = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
+            const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
             const TI top = V::Max(zero, V::Sub(row, rowRadius));
             const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
-            count[j] = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
-            inverse[j] = V::Reciprocal(count[j]);
-        }
-        const int32_t* leftSums = t < Strip.Height ? Strip.RowSumsIn + 3 * t : nullptr;
-        for (int c = 0; c < 3; ++c) {
-            // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes from
-            // the column left of the strip.
-            const int32_t* previous = Strip.Final + LaneSlot((t - 1) & mask, c);
-            TI carry = V::Set(leftSums ? leftSums[c] : 0);
-            for (int j = 0; j < KVectors; ++j) {
-                const TI finals = V::Load(previous + N * j);
-                TI entering =
-                    V::Add(V::ShiftIn(finals, carry), V::LoadI16(Strip.Edges + LaneSlot(t, c) + N * j));
-                carry = finals;
-                if (inDelay > 0 && t >= inDelay) {
-                    const uint8_t* gone = Strip.Pixels + LaneSlot(t - inDelay, c) + N * j - Strip.InShift;
-                    entering = V::Sub(entering, V::And(V::LoadU8(gone), inMask[j]));
-                }
-                entering = V::And(entering, active[j]);
+            const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
+            const auto inverse = V::Reciprocal(count);
+            uint32_t* pixel = Strip.Pixels + PixelSlot(t) + N * j;
+            const TI pixels = V::Load(pixel);
+            const TI in = V::Load(Strip.In + PixelSlot(t) + N * j);
+            TI out = V::Load(Strip.Out + PixelSlot(t) + N * j);
+            if (inDelay > 0 && t >= inDelay)
+                out =
+                    V::Or(out, V::And(V::Load(Strip.Pixels + PixelSlot(t - inDelay) + N * j - Strip.InShift),
+                                      inMask[j]));
+            TI changes = zero;
+            for (int c = 0; c < 3; ++c) {
+                // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
+                // from the column left of the strip.
+                const TI finals = V::Load(Strip.Final + LaneSlot((t - 1) & mask, c) + N * j);
+                const TI edge =
+                    V::Sub(V::And(V::ShiftRight(in, 8 * c), byte), V::And(V::ShiftRight(out, 8 * c), byte));
+                const TI entering = V::And(V::Add(V::ShiftIn(finals, carry[c]), edge), active[j]);
+                carry[c] = finals;
                 V::Store(Strip.Entering + LaneSlot(t & mask, c) + N * j, entering);
                 const TI leaving = V::Load(Strip.Final + LaneSlot((t - radius - 1) & mask, c) + N * j);
-                const TI windowSum = V::Add(sum[c][j], V::Sub(entering, leaving));
-                uint8_t* pixel = Strip.Pixels + LaneSlot(t, c) + N * j;
-                const TI value = V::LoadU8(pixel);
-                const TI mean = RoundedMean<V>(windowSum, count[j], inverse[j]);
-                const TI stored = V::Lookup(Strip.Mix, V::Or(V::ShiftLeft8(value), mean));
-                const TI change = V::And(V::Sub(stored, value), handles[j]);
-                sum[c][j] = V::Add(windowSum, change);
+                const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
+                const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
+                const TI mean = RoundedMean<V>(windowSum, count, inverse);
+                const TI stored = V::Lookup(Strip.Mix, V::Or(V::ShiftLeft(value, 8), mean));
+                const TI change = V::And(V::Sub(stored, value), handles);
+                sum[j][c] = V::Add(windowSum, change);
                 // The handled row's row sum, final now: it entered RowRadius steps ago.
                 const TI entered = V::Load(Strip.Entering + LaneSlot((t - radius) & mask, c) + N * j);
                 V::Store(Strip.Final + LaneSlot(t & mask, c) + N * j, V::Add(entered, change));
-                V::StoreU8(pixel, V::Add(value, change));
+                // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
+                changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
+            V::Store(pixel, V::Add(pixels, changes));
         }
         const int64_t doneRow = t - Strip.Offset[lastLane];
         if (doneRow >= 0 && doneRow < Strip.Height)
@@ -114,7 +117,7 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
     }
     for (int j = 0; j < KVectors; ++j)
         for (int c = 0; c < 3; ++c)
-            V::Store(Strip.Sums + c * KLaneCount + N * j, sum[c][j]);
+            V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
 }
 
 } // namespace KvKernels::Detail

@@ -21,12 +21,22 @@ constexpr int KLaneCount = 16;
 constexpr int KVectorLanes = 8;
 constexpr int KVectors = KLaneCount / KVectorLanes;
 
-// Bytes before the skewed pixel buffer proper, so that the kernel's shifted reads stay inside it.
+// Entries before the skewed pixel buffer proper, so that the kernel's shifted reads stay inside it.
 constexpr size_t KPixelsFront = KLaneCount;
 
-// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 8 + Lane.
+// A pixel in one 32-bit entry: blue in bits 0-7, green 8-15, red 16-23, zero above.
+inline uint32_t PackedPixel(const uint8_t* Pixel) {
+    return uint32_t(Pixel[0]) | uint32_t(Pixel[1]) << 8 | uint32_t(Pixel[2]) << 16;
+}
+
+// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 16 + Lane.
 constexpr size_t LaneSlot(int64_t Step, int Channel) {
     return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
+}
+
+// Per step one packed pixel per lane: index Step * 16 + Lane.
+constexpr size_t PixelSlot(int64_t Step) {
+    return size_t(Step) * KLaneCount;
 }
 
 // Everything one strip's sweep reads and writes. Filled by the strip scheduler, consumed by a lane kernel.
@@ -45,9 +55,10 @@ struct TLaneStrip {
     const uint8_t* Mix;           // stored value of (value, mean) at value * 256 + mean; 3 bytes of slack
     const int32_t* RowSumsIn;     // Height x 3: final row sums of the band of the column left of the strip
     int32_t* RowSumsOut;          // Height x 3: final row sums of the band of the strip's last lane
-    uint8_t* Pixels;              // skewed pixels: lane k's row y at step y + Offset[k]; zero off its rows;
-                                  // KPixelsFront readable bytes before it
-    const int16_t* Edges;         // skewed band-edge differences, lane k's row y at step y + k * Lag
+    uint32_t* Pixels;             // skewed packed pixels: lane k's row y at step y + Offset[k]; zero off its
+                                  // rows; KPixelsFront readable entries before it
+    const uint32_t* In;           // skewed packed entering pixels, lane k's row y at step y + k * Lag
+    const uint32_t* Out;          // the same for leaving pixels left of the strip (zero where inside it)
     int32_t* Entering;            // ring of entering row sums by step
     int32_t* Final;               // ring of final row sums of the handled row by step
 };

@@ -27,20 +27,8 @@ struct TAvx2Lanes {
     static TI Set(int32_t X) { return _mm256_set1_epi32(X); }
     static TI Load(const int32_t* P) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P)); }
     static void Store(int32_t* P, TI A) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), A); }
-    static TI LoadU8(const uint8_t* P) {
-        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(P)));
-    }
-    // Values 0..255: packing with unsigned saturation keeps them; the packs work per 128-bit half, so
-    // the two halves' four bytes are joined by a permute.
-    static void StoreU8(uint8_t* P, TI A) {
-        const __m256i words = _mm256_packus_epi32(A, A);
-        const __m256i bytes = _mm256_packus_epi16(words, words);
-        const __m256i joined = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(P), _mm256_castsi256_si128(joined));
-    }
-    static TI LoadI16(const int16_t* P) {
-        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P)));
-    }
+    static TI Load(const uint32_t* P) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P)); }
+    static void Store(uint32_t* P, TI A) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), A); }
     static TI Add(TI A, TI B) { return _mm256_add_epi32(A, B); }
     static TI Sub(TI A, TI B) { return _mm256_sub_epi32(A, B); }
     static TI MulLo(TI A, TI B) { return _mm256_mullo_epi32(A, B); }
@@ -51,7 +39,8 @@ struct TAvx2Lanes {
     static TI Equal(TI A, TI B) { return _mm256_cmpeq_epi32(A, B); }
     static TI Min(TI A, TI B) { return _mm256_min_epi32(A, B); }
     static TI Max(TI A, TI B) { return _mm256_max_epi32(A, B); }
-    static TI ShiftLeft8(TI A) { return _mm256_slli_epi32(A, 8); }
+    static TI ShiftLeft(TI A, int Bits) { return _mm256_slli_epi32(A, Bits); }
+    static TI ShiftRight(TI A, int Bits) { return _mm256_srli_epi32(A, Bits); }
     // Lanes one up, lane 0 taking the last lane of Below.
     static TI ShiftIn(TI A, TI Below) {
         const __m256i rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);

@@ -35,15 +35,12 @@ struct TPortableLanes {
         return r;
     }
     static void Store(int32_t* P, const TI& A) { std::memcpy(P, A.V, sizeof A.V); }
-    static TI LoadU8(const uint8_t* P) {
+    static TI Load(const uint32_t* P) {
         return Map([&](int k) { return int32_t(P[k]); });
     }
-    static void StoreU8(uint8_t* P, const TI& A) {
+    static void Store(uint32_t* P, const TI& A) {
         for (int k = 0; k < KVectorLanes; ++k)
-            P[k] = uint8_t(A.V[k]);
-    }
-    static TI LoadI16(const int16_t* P) {
-        return Map([&](int k) { return int32_t(P[k]); });
+            P[k] = uint32_t(A.V[k]);
     }
     static TI Add(const TI& A, const TI& B) {
         return Map([&](int k) { return Wrap(uint32_t(A.V[k]) + uint32_t(B.V[k])); });
@@ -75,8 +72,11 @@ struct TPortableLanes {
     static TI Max(const TI& A, const TI& B) {
         return Map([&](int k) { return A.V[k] > B.V[k] ? A.V[k] : B.V[k]; });
     }
-    static TI ShiftLeft8(const TI& A) {
-        return Map([&](int k) { return Wrap(uint32_t(A.V[k]) << 8); });
+    static TI ShiftLeft(const TI& A, int Bits) {
+        return Map([&](int k) { return Wrap(uint32_t(A.V[k]) << Bits); });
+    }
+    static TI ShiftRight(const TI& A, int Bits) {
+        return Map([&](int k) { return Wrap(uint32_t(A.V[k]) >> Bits); });
     }
     // Lanes one up, lane 0 taking the last lane of Below.
     static TI ShiftIn(const TI& A, const TI& Below) {

@@ -44,12 +44,10 @@ namespace {
 constexpr int64_t KChunkRows = 64;
 
 // Rows ahead that the gathers request into the cache (each row is a new page and line).
-constexpr int64_t KPrefetchRows = 24;
+constexpr int64_t KPrefetchRows = KChunkRows;
 
 // Offset of an inactive lane: its row stays far below 0 at every step, so it never handles a pixel.
 constexpr int32_t KInactiveOffset = int32_t(1) << 30;
-
-constexpr uint8_t KZeroPixel[3] = {0, 0, 0};
 
 // Rows of a strip done (handled by all its lanes, written back, last column's row sums published).
 struct alignas(64) TStripRows {
@@ -62,8 +60,7 @@ struct TAbandoned {};
 // One thread's buffers, reused strip after strip. Off each lane's rows the skewed buffers stay zero: the
 // gathers write only on the rows, and the kernel stores a pixel back unchanged where it handles none.
 struct TWorkspace {
-    std::vector<uint8_t> Pixels;
-    std::vector<int16_t> Edges;
+    std::vector<uint32_t> Pixels, In, Out;
     std::vector<int32_t> Entering, Final;
     TLaneStrip Strip{};
 };
@@ -83,8 +80,9 @@ public:
         const size_t steps = size_t((KLaneCount - 1) * FLag + FRowRadius + FHeight);
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
-            w.Pixels.assign(KPixelsFront + LaneSlot(int64_t(steps), 0), 0);
-            w.Edges.assign(LaneSlot(int64_t(steps), 0), 0);
+            w.Pixels.assign(KPixelsFront + PixelSlot(int64_t(steps)), 0);
+            w.In.assign(PixelSlot(int64_t(steps)), 0);
+            w.Out.assign(PixelSlot(int64_t(steps)), 0);
             w.Entering.assign(LaneSlot(FRing, 0), 0);
             w.Final.assign(LaneSlot(FRing, 0), 0);
         }
@@ -178,7 +176,8 @@ private:
         Strip.RowSumsIn = FRowSums[size_t((S + int64_t(slots) - 1) % int64_t(slots))].data();
         Strip.RowSumsOut = FRowSums[size_t(S % int64_t(slots))].data();
         Strip.Pixels = Work.Pixels.data() + KPixelsFront;
-        Strip.Edges = Work.Edges.data();
+        Strip.In = Work.In.data();
+        Strip.Out = Work.Out.data();
         Strip.Entering = Work.Entering.data();
         Strip.Final = Work.Final.data();
     }
@@ -197,7 +196,7 @@ private:
                 // Step t enters row t into lane 0 and handles rows above it in the other lanes.
                 const int64_t rows = std::min(FHeight, t1);
                 if (S > 0) WaitForRows(S - 1, rows, Reports);
-                Gather(strip, first, lanes, t0, rows);
+                Gather(Work, first, lanes, t0, rows);
             }
             FSweep(strip, t0, t1);
             const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, FHeight);
@@ -230,7 +229,8 @@ private:
     // (original: its column is not processed yet) minus the leaving pixel when that lies left of the strip
     // (final: the previous strip has published the row). A leaving column inside the strip is read from
     // the strip by the kernel, once it is final there.
-    void Gather(TLaneStrip& Strip, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
+    void Gather(TWorkspace& Work, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
+        const TLaneStrip& strip = Work.Strip;
         int64_t entering[KLaneCount], leaving[KLaneCount]; // byte offsets in a row; -1: outside, reads zero
         for (int64_t k = 0; k < Lanes; ++k) {
             const int64_t c = First + k;
@@ -238,8 +238,6 @@ private:
             const int64_t left = c - FBandRadius - 1;
             leaving[k] = left >= 0 && left < First ? 3 * left : -1;
         }
-        uint8_t* pixels = Strip.Pixels;
-        int16_t* edges = const_cast<int16_t*>(Strip.Edges);
         for (int64_t y = Y0; y < Y1; ++y) {
             const uint8_t* line = FRows[y];
             if (y + KPrefetchRows < FHeight) {
@@ -252,14 +250,14 @@ private:
                 if (leaving[0] >= 0) __builtin_prefetch(ahead + leaving[0]);
                 if (leaving[Lanes - 1] >= 0) __builtin_prefetch(ahead + leaving[Lanes - 1] + 2);
             }
+            uint32_t* pixels = strip.Pixels + PixelSlot(y);
+            uint32_t* in = Work.In.data() + PixelSlot(y);
+            uint32_t* out = Work.Out.data() + PixelSlot(y);
             for (int64_t k = 0; k < Lanes; ++k) {
-                const uint8_t* source = line + 3 * (First + k);
-                const uint8_t* in = entering[k] >= 0 ? line + entering[k] : KZeroPixel;
-                const uint8_t* out = leaving[k] >= 0 ? line + leaving[k] : KZeroPixel;
-                for (int c = 0; c < 3; ++c) {
-                    pixels[LaneSlot(y + Strip.Offset[k], c) + size_t(k)] = source[c];
-                    edges[LaneSlot(y + k * FLag, c) + size_t(k)] = int16_t(in[c] - out[c]);
-                }
+                pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PackedPixel(line + 3 * (First + k));
+                const size_t edge = PixelSlot(k * FLag) + size_t(k);
+                in[edge] = entering[k] >= 0 ? PackedPixel(line + entering[k]) : 0;
+                out[edge] = leaving[k] >= 0 ? PackedPixel(line + leaving[k]) : 0;
             }
         }
     }
@@ -268,9 +266,13 @@ private:
     void Scatter(const TLaneStrip& Strip, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
         for (int64_t y = Y0; y < Y1; ++y) {
             uint8_t* line = FRows[y] + 3 * First;
-            for (int64_t k = 0; k < Lanes; ++k)
-                for (int c = 0; c < 3; ++c)
-                    line[3 * k + c] = Strip.Pixels[LaneSlot(y + Strip.Offset[k], c) + size_t(k)];
+            const uint32_t* pixels = Strip.Pixels + PixelSlot(y);
+            for (int64_t k = 0; k < Lanes; ++k) {
+                const uint32_t pixel = pixels[PixelSlot(Strip.Offset[k]) + size_t(k)];
+                line[3 * k] = uint8_t(pixel);
+                line[3 * k + 1] = uint8_t(pixel >> 8);
+                line[3 * k + 2] = uint8_t(pixel >> 16);
+            }
         }
     }
 
