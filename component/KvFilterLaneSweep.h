@@ -11,7 +11,8 @@
 //   stored           = Mix[value, mean]; the change goes into the window sum and the row's final row sum.
 // Priming steps (the lane's row below 0) only add entering rows; draining steps (row past the last) only
 // drop leaving ones: there the lane's entering row sums and pixel changes are zero, by construction of
-// the inputs (zero edges and pixels off the lane's rows, zero row sums off the area) and by the mask.
+// the inputs (edges of no difference and zero pixels off the lane's rows, zero row sums off the area) and by
+// the mask.
 #pragma once
 
 #include "KvFilterLanes.h"
@@ -57,7 +58,8 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
         for (int c = 0; c < 3; ++c)
             sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
     }
-    const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), height = V::Set(Strip.Height);
+    const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
+    const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
     const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
     // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
@@ -79,19 +81,18 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
             const auto inverse = V::Reciprocal(count);
             uint32_t* pixel = Strip.Pixels + PixelSlot(t) + N * j;
             const TI pixels = V::Load(pixel);
-            const TI in = V::Load(Strip.In + PixelSlot(t) + N * j);
-            TI out = V::Load(Strip.Out + PixelSlot(t) + N * j);
+            const TI edges = V::Load(Strip.Edges + PixelSlot(t) + N * j);
+            TI gone = zero; // the leaving pixel where it lies in the strip
             if (inDelay > 0 && t >= inDelay)
-                out =
-                    V::Or(out, V::And(V::Load(Strip.Pixels + PixelSlot(t - inDelay) + N * j - Strip.InShift),
-                                      inMask[j]));
+                gone =
+                    V::And(V::Load(Strip.Pixels + PixelSlot(t - inDelay) + N * j - Strip.InShift), inMask[j]);
             TI changes = zero;
             for (int c = 0; c < 3; ++c) {
                 // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
                 // from the column left of the strip.
                 const TI finals = V::Load(Strip.Final + LaneSlot((t - 1) & mask, c) + N * j);
-                const TI edge =
-                    V::Sub(V::And(V::ShiftRight(in, 8 * c), byte), V::And(V::ShiftRight(out, 8 * c), byte));
+                const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
+                                       V::And(V::ShiftRight(gone, 8 * c), byte));
                 const TI entering = V::And(V::Add(V::ShiftIn(finals, carry[c]), edge), active[j]);
                 carry[c] = finals;
                 V::Store(Strip.Entering + LaneSlot(t & mask, c) + N * j, entering);

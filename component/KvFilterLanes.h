@@ -29,6 +29,13 @@ inline uint32_t PackedPixel(const uint8_t* Pixel) {
     return uint32_t(Pixel[0]) | uint32_t(Pixel[1]) << 8 | uint32_t(Pixel[2]) << 16;
 }
 
+// A band's entering pixel minus its leaving one, in one 32-bit entry: 255 + difference of channel c
+// (0..510) in bits 9c .. 9c + 8. Both pixels are packed (PackedPixel) or zero where outside the area.
+inline uint32_t EdgeOf(uint32_t Entering, uint32_t Leaving) {
+    const auto spread = [](uint32_t P) { return (P & 0xFF) | (P & 0xFF00) << 1 | (P & 0xFF0000) << 2; };
+    return spread(Entering) + (255u | 255u << 9 | 255u << 18) - spread(Leaving); // no field borrows
+}
+
 // Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 16 + Lane.
 constexpr size_t LaneSlot(int64_t Step, int Channel) {
     return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
@@ -57,8 +64,7 @@ struct TLaneStrip {
     int32_t* RowSumsOut;          // Height x 3: final row sums of the band of the strip's last lane
     uint32_t* Pixels;             // skewed packed pixels: lane k's row y at step y + Offset[k]; zero off its
                                   // rows; KPixelsFront readable entries before it
-    const uint32_t* In;           // skewed packed entering pixels, lane k's row y at step y + k * Lag
-    const uint32_t* Out;          // the same for leaving pixels left of the strip (zero where inside it)
+    const uint32_t* Edges;        // skewed band-edge differences (EdgeOf), lane k's row y at step y + k * Lag
     int32_t* Entering;            // ring of entering row sums by step
     int32_t* Final;               // ring of final row sums of the handled row by step
 };

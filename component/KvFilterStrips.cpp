@@ -57,10 +57,11 @@ struct alignas(64) TStripRows {
 // The sweep of a strip stops when another thread failed; the strip's work is simply abandoned.
 struct TAbandoned {};
 
-// One thread's buffers, reused strip after strip. Off each lane's rows the skewed buffers stay zero: the
-// gathers write only on the rows, and the kernel stores a pixel back unchanged where it handles none.
+// One thread's buffers, reused strip after strip. Off each lane's rows the skewed buffers stay neutral (zero
+// pixels, edges of no difference): the gathers write only on the rows, and the kernel stores a pixel back
+// unchanged where it handles none.
 struct TWorkspace {
-    std::vector<uint32_t> Pixels, In, Out;
+    std::vector<uint32_t> Pixels, Edges;
     std::vector<int32_t> Entering, Final;
     TLaneStrip Strip{};
 };
@@ -81,8 +82,7 @@ public:
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
             w.Pixels.assign(KPixelsFront + PixelSlot(int64_t(steps)), 0);
-            w.In.assign(PixelSlot(int64_t(steps)), 0);
-            w.Out.assign(PixelSlot(int64_t(steps)), 0);
+            w.Edges.assign(PixelSlot(int64_t(steps)), EdgeOf(0, 0));
             w.Entering.assign(LaneSlot(FRing, 0), 0);
             w.Final.assign(LaneSlot(FRing, 0), 0);
         }
@@ -176,8 +176,7 @@ private:
         Strip.RowSumsIn = FRowSums[size_t((S + int64_t(slots) - 1) % int64_t(slots))].data();
         Strip.RowSumsOut = FRowSums[size_t(S % int64_t(slots))].data();
         Strip.Pixels = Work.Pixels.data() + KPixelsFront;
-        Strip.In = Work.In.data();
-        Strip.Out = Work.Out.data();
+        Strip.Edges = Work.Edges.data();
         Strip.Entering = Work.Entering.data();
         Strip.Final = Work.Final.data();
     }
@@ -251,13 +250,12 @@ private:
                 if (leaving[Lanes - 1] >= 0) __builtin_prefetch(ahead + leaving[Lanes - 1] + 2);
             }
             uint32_t* pixels = strip.Pixels + PixelSlot(y);
-            uint32_t* in = Work.In.data() + PixelSlot(y);
-            uint32_t* out = Work.Out.data() + PixelSlot(y);
+            uint32_t* edges = Work.Edges.data() + PixelSlot(y);
             for (int64_t k = 0; k < Lanes; ++k) {
                 pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PackedPixel(line + 3 * (First + k));
-                const size_t edge = PixelSlot(k * FLag) + size_t(k);
-                in[edge] = entering[k] >= 0 ? PackedPixel(line + entering[k]) : 0;
-                out[edge] = leaving[k] >= 0 ? PackedPixel(line + leaving[k]) : 0;
+                edges[PixelSlot(k * FLag) + size_t(k)] =
+                    EdgeOf(entering[k] >= 0 ? PackedPixel(line + entering[k]) : 0,
+                           leaving[k] >= 0 ? PackedPixel(line + leaving[k]) : 0);
             }
         }
     }
