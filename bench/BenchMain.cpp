@@ -1,7 +1,11 @@
 // The benchmarks' entry. Options of its own, taken out of the arguments before Google Benchmark reads them:
 //   --simd=scalar|sse41|avx2|avx512   the kernels' instruction-set level (default: the highest supported)
-//   --threads=N                       the filters' thread count (default 0: every hardware thread)
+//   --threads=N                       the filters' thread count, and the peer's (default 0: every hardware
+//                                     thread)
 #include "BenchImage.h"
+#if defined(PICTURA_BENCH_PEER)
+#include "BenchPeer.h"
+#endif
 #include "KvFilters.h"
 #include "KvPointOps.h"
 
@@ -46,9 +50,13 @@ void TakeOwnOptions(int& Argc, char** Argv) {
         const std::string arg = Argv[i];
         if (arg.rfind("--simd=", 0) == 0)
             KvKernels::SetSimdLevel(SimdLevelNamed(arg.substr(7)));
-        else if (arg.rfind("--threads=", 0) == 0)
-            KvKernels::SetFilterThreads(std::stoi(arg.substr(10)));
-        else
+        else if (arg.rfind("--threads=", 0) == 0) {
+            const int threads = std::stoi(arg.substr(10));
+            KvKernels::SetFilterThreads(threads);
+#if defined(PICTURA_BENCH_PEER)
+            SetPeerThreads(threads);
+#endif
+        } else
             Argv[kept++] = Argv[i];
     }
     Argc = kept;

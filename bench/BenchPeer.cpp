@@ -1,6 +1,7 @@
 // The peer library's box filter and table lookup on the same picture, so that every run shows the ratios:
 // cv::blur with the same radius (window 2R + 1, out of place, its default thread count) against BM_Blur,
 // cv::LUT with one table for three channels against BM_Brightness and BM_ApplyEnvelops.
+#include "BenchPeer.h"
 #include "BenchImage.h"
 
 #include <benchmark/benchmark.h>
@@ -39,6 +40,10 @@ void BM_Peer_OpenCvLut(benchmark::State& state) {
 }
 
 } // namespace
+
+void SetPeerThreads(int Count) {
+    cv::setNumThreads(Count == 0 ? -1 : Count); // -1: the library's default
+}
 
 BENCHMARK(BM_Peer_OpenCvBlur)->Arg(1)->Arg(2)->Arg(8)->Arg(32)->Arg(128)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_OpenCvLut)->Unit(benchmark::kMillisecond);
