@@ -49,6 +49,15 @@ constexpr int64_t KPrefetchRows = KChunkRows;
 // Offset of an inactive lane: its row stays far below 0 at every step, so it never handles a pixel.
 constexpr int32_t KInactiveOffset = int32_t(1) << 30;
 
+// The packed pixel at byte offset Offset of a row of Width pixels; one 4-byte read where the row holds
+// a fourth byte behind the pixel (any pixel but its last).
+inline uint32_t PixelAt(const uint8_t* Line, int64_t Offset, int64_t Width) {
+    if (Offset >= 3 * (Width - 1)) return PackedPixel(Line + Offset);
+    uint32_t word;
+    std::memcpy(&word, Line + Offset, 4);
+    return word & 0xFFFFFF; // x86-64 is little-endian: blue in the low byte
+}
+
 // Rows of a strip done (handled by all its lanes, written back, last column's row sums published).
 struct alignas(64) TStripRows {
     std::atomic<int64_t> Done{0};
@@ -252,10 +261,10 @@ private:
             uint32_t* pixels = strip.Pixels + PixelSlot(y);
             uint32_t* edges = Work.Edges.data() + PixelSlot(y);
             for (int64_t k = 0; k < Lanes; ++k) {
-                pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PackedPixel(line + 3 * (First + k));
+                pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PixelAt(line, 3 * (First + k), FWidth);
                 edges[PixelSlot(k * FLag) + size_t(k)] =
-                    EdgeOf(entering[k] >= 0 ? PackedPixel(line + entering[k]) : 0,
-                           leaving[k] >= 0 ? PackedPixel(line + leaving[k]) : 0);
+                    EdgeOf(entering[k] >= 0 ? PixelAt(line, entering[k], FWidth) : 0,
+                           leaving[k] >= 0 ? PixelAt(line, leaving[k], FWidth) : 0);
             }
         }
     }
@@ -267,8 +276,7 @@ private:
             const uint32_t* pixels = Strip.Pixels + PixelSlot(y);
             for (int64_t k = 0; k < Lanes; ++k) {
                 const uint32_t pixel = pixels[PixelSlot(Strip.Offset[k]) + size_t(k)];
-                line[3 * k] = uint8_t(pixel);
-                line[3 * k + 1] = uint8_t(pixel >> 8);
+                std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
                 line[3 * k + 2] = uint8_t(pixel >> 16);
             }
         }
