@@ -1,64 +1,41 @@
-// Neighbourhood filters: an O(1)-per-pixel form of the in-place column sweep.
+// Neighbourhood filters: the entry, the mixing table, the choice of sweep and the thread setting.
 //
 // Exactness contract: every pixel gets exactly the value of the plain sweep (columns left to right, rows
 // top to bottom, a window sum kept by adding entering and subtracting leaving band rows, the mean
-// Round(sum / count) in extended precision, the mixing rule in extended precision). Only the way the window
-// sum is obtained differs; sums are integers, so any way of obtaining the same sum gives the same bytes.
+// Round(sum / count) in extended precision, the mixing rule in extended precision). The sweeps obtain the
+// same window sums in another order (KvFilterStrips.cpp), compute the same integer mean by exact integer
+// tests (their RoundedMean), and look the mixing rule up in a table built by the rule itself (below).
 //
-// Why the sums agree. When the sweep reaches pixel (c, i), the image holds final values in columns < c and
-// in rows < i of column c, and original values everywhere else; the sweep's running sum is the sum of the
-// current values over the window, because the only pixel that changes while inside a window is the
-// window's own centre pixel and its change is added at once. Here the same sum is built from row sums:
-// RowSum[y] = sum of the current values of the band's columns in row y. Moving the band one column right
-// adds the original value of the entering column (not processed yet) and subtracts the final value of the
-// leaving one (processed long ago); processing pixel (c, y) adds its change to RowSum[y]. The window sum
-// is then the running sum of RowSum over the window's rows, updated by one row in and one row out.
-//
-// Why the integer mean agrees. RoundedMean returns the integer nearest to Sum / Count, ties to even, by
-// exact integer tests. The extended-precision quotient rounds to the same integer: Sum and Count are exact
-// in the 64-bit significand, the quotient (below 256) is correctly rounded, so off by at most 2^-57. A tie
-// (2r == Count, r the remainder) is q + 0.5, exactly representable, and both round it to even. Otherwise
+// Why an exact nearest-even mean is the extended-precision one. Sum and Count are exact in the 64-bit
+// significand, the quotient (below 256) is correctly rounded, so off by at most 2^-57. A tie (2r == Count,
+// r the remainder) is q + 0.5, exactly representable, and both round it to even. Otherwise
 // |r / Count - 1/2| >= 1 / (2 Count) > 2^-57, so the rounded quotient stays on the same side of q + 0.5.
 // This needs Count < 2^56; Count is at most the number of pixels of the area, which lie in memory
 // (3 bytes each, below 2^48 bytes), so Count < 2^47 and Sum <= 255 * Count < 2^55 fit in 64 bits.
-//
-// Speed. Within a column every pixel depends on the one above it (its change enters the next window), a
-// chain through the mean, the table lookup and the sums. Column c + 1 at row i only needs column c done
-// down to row i + Radius, so the columns of a strip run together on a skewed wavefront, each trailing its
-// left neighbour by Radius + 1 rows, and the processor overlaps their chains. A column walk over the area
-// would touch a new row (page and cache line) per pixel, so each strip of columns is first gathered row by
-// row into a compact column-major copy together with its band-edge differences, swept there, and written
-// back row by row. Working memory is a few strips of Height entries: O(Height), never a copy of the area.
 #include "KvFilters.h"
 
+#include "KvFilterColumnSweep.h"
+#include "KvFilterStrips.h"
+#include "KvPointOps.h"
 #include <pictura/FitinRange.h>
 #include <pictura/Round.h>
 #include <pictura/SysUtils.h>
 
-#include <algorithm>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <string>
-#include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <thread>
 
 namespace KvKernels {
 namespace {
 
-// Columns per strip, swept together on the wavefront (each with its own window sums and row sums).
-constexpr int64_t KLanes = 8;
+// Areas of fewer pixels run on one thread: starting threads would cost more than they save.
+constexpr int64_t KThreadedPixels = int64_t(1) << 16;
 
-// How many rows ahead the row-wise passes prefetch.
-constexpr int64_t KPrefetchRows = 16;
-
-// Stands in for a band edge that lies outside the area.
-constexpr uint8_t KZeroPixel[3] = {0, 0, 0};
-
-// Stored value of a channel for each (value, mean): index value * 256 + mean.
-using TMixTable = std::array<uint8_t, 65536>;
+// Stored value of a channel for each (value, mean) at value * 256 + mean, and 3 bytes of slack so that a
+// 4-byte read at any entry stays inside.
+using TMixTable = std::array<uint8_t, 65536 + 3>;
 
 // The mixing rule for every pair, in extended precision: the distance over 100 times Amount, added to or
 // subtracted from the value as the rule says, rounded and clamped. A pair with value == mean keeps it.
@@ -82,254 +59,53 @@ void BuildMixTable(TMixTable& Table, int8_t Amount, TFilterKind Kind) {
             Table[size_t(v) * 256 + size_t(m)] = FitinRange(int32_t(n)); // |n| < 600
         }
     }
+    Table[65536] = Table[65537] = Table[65538] = 0;
 }
 
-// Nearest integer of a non-negative estimate; any nearby integer would do, the caller checks it.
-inline int64_t NearestOf(double X) {
-#if defined(__SSE2__)
-    return _mm_cvtsd_si64(_mm_set_sd(X)); // rounds in the current mode (to nearest), one instruction
-#else
-    return int64_t(X + 0.5);
-#endif
+// 0: every hardware thread.
+std::atomic<int> GFilterThreads{0};
+
+int ThreadsFor(int64_t Width, int64_t Height) {
+    if (Width * Height < KThreadedPixels) return 1;
+    const int setting = GFilterThreads.load(std::memory_order_relaxed);
+    if (setting > 0) return setting;
+    return int(std::max(1u, std::thread::hardware_concurrency()));
 }
-
-// Round(Sum / Count), ties to even, exactly. Inverse is 1.0 / Count. The double estimate rounded by the
-// hardware (to nearest, ties to even) is the answer whenever Sum lies strictly within half a Count of
-// m * Count, which the integer test proves; only ties and near-ties take the exact division.
-inline int64_t RoundedMean(int64_t Sum, int64_t Count, double Inverse) {
-    const int64_t m = NearestOf(double(Sum) * Inverse);
-    const int64_t d = Sum - m * Count;
-    if (uint64_t(2 * d + Count - 1) < uint64_t(2 * Count - 1)) [[likely]] // -Count < 2d < Count
-        return m;
-    const int64_t q = Sum / Count;
-    const int64_t twice = 2 * (Sum - q * Count);
-    return q + int64_t(twice > Count || (twice == Count && (q & 1) != 0));
-}
-
-// One lane of the wavefront: one column of the current strip, its window sums per channel (byte order
-// B, G, R), pixel count and band width, and where its inputs lie.
-struct TLane {
-    int64_t Sum[3];
-    int64_t Count;
-    int64_t Band;
-    double Inverse;
-    int64_t Row;              // row of the next step: from -RowRadius (priming) to Height - 1
-    uint8_t* Pixels;          // the column's pixels in the strip, Height x 3
-    const int16_t* Edges;     // per row: entering original pixel minus leaving final pixel outside the strip
-    const uint8_t* LeavingIn; // the strip column that leaves the band, when it lies in the strip; else null
-    int64_t* RowSums;         // row sums of this column's band, Height x 3
-    const int64_t* Previous;  // row sums of the column to the left, final where that column is done
-};
-
-// The sweep over one area; see the head of the file for why it matches the plain sweep. The area is cut
-// into strips of up to KLanes columns. A strip's pixels and its band-edge differences are gathered row by row
-// (the memory order of the area), the strip's columns are swept on a wavefront over that compact copy,
-// and the pixels are written back: the column-wise walks never touch the area itself.
-class TColumnSweep {
-public:
-    TColumnSweep(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const TMixTable& Mix)
-        : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
-          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FStripWidth(std::min(KLanes, Width)),
-          FMix(Mix.data()) {
-        // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
-        const size_t columns = size_t(FStripWidth) * size_t(FHeight) * 3;
-        FStrip.assign(columns, 0);
-        FEdges.assign(columns, 0);
-        FRowSums.assign(columns, 0);
-    }
-
-    void Run(TProgressCounter* Progress) {
-        StartRowSums();
-        for (int64_t first = 0; first < FWidth; first += FStripWidth) {
-            const int64_t lanes = std::min(FStripWidth, FWidth - first);
-            Gather(first, lanes);
-            Sweep(first, lanes);
-            Scatter(first, lanes);
-            if (Progress) {
-                Progress->Add(uint64_t(lanes) * uint64_t(FHeight));
-                Progress->Poll();
-            }
-        }
-    }
-
-private:
-    uint8_t* StripColumn(int64_t Lane) { return FStrip.data() + Lane * FHeight * 3; }
-    int64_t* RowSumsOf(int64_t Lane) { return FRowSums.data() + Lane * FHeight * 3; }
-
-    // Row sums of a band ending just left of column BandRadius, as seen by column 0 before its entering
-    // column is added: they go where the strip's first lane finds its left neighbour's row sums.
-    void StartRowSums() {
-        int64_t* out = RowSumsOf(FStripWidth - 1);
-        const int64_t right = std::min(FWidth, FBandRadius); // columns 0 .. right - 1
-        for (int64_t y = 0; y < FHeight; ++y) {
-            const uint8_t* line = FRows[y];
-            int64_t s0 = 0, s1 = 0, s2 = 0;
-            for (int64_t x = 0; x < right; ++x) {
-                s0 += line[3 * x];
-                s1 += line[3 * x + 1];
-                s2 += line[3 * x + 2];
-            }
-            out[3 * y] = s0;
-            out[3 * y + 1] = s1;
-            out[3 * y + 2] = s2;
-        }
-    }
-
-    // Copies the strip's pixels and records, per row and column, the entering pixel (original: its column
-    // is not processed yet) minus the leaving pixel when that lies left of the strip (final: done).
-    // A leaving column inside the strip is read from the strip during the sweep, once it is final there.
-    void Gather(int64_t First, int64_t Lanes) {
-        int64_t entering[KLanes], leaving[KLanes]; // byte offsets in a row; -1: outside, reads zero
-        for (int64_t k = 0; k < Lanes; ++k) {
-            const int64_t c = First + k;
-            entering[k] = c + FBandRadius <= FWidth - 1 ? 3 * (c + FBandRadius) : -1;
-            const int64_t left = c - FBandRadius - 1;
-            leaving[k] = left >= 0 && left < First ? 3 * left : -1;
-        }
-        for (int64_t y = 0; y < FHeight; ++y) {
-            const uint8_t* line = FRows[y];
-            if (y + KPrefetchRows < FHeight) {
-                // Each row is a new page and line: start fetching them well before they are needed.
-                const uint8_t* ahead = FRows[y + KPrefetchRows];
-                __builtin_prefetch(ahead + 3 * First);
-                if (entering[0] >= 0) __builtin_prefetch(ahead + entering[0]);
-                if (leaving[0] >= 0) __builtin_prefetch(ahead + leaving[0]);
-            }
-            for (int64_t k = 0; k < Lanes; ++k) {
-                uint8_t* pixel = StripColumn(k) + 3 * y;
-                const uint8_t* source = line + 3 * (First + k);
-                pixel[0] = source[0];
-                pixel[1] = source[1];
-                pixel[2] = source[2];
-                const uint8_t* in = entering[k] >= 0 ? line + entering[k] : KZeroPixel;
-                const uint8_t* out = leaving[k] >= 0 ? line + leaving[k] : KZeroPixel;
-                int16_t* edge = FEdges.data() + (k * FHeight + y) * 3;
-                edge[0] = int16_t(in[0] - out[0]);
-                edge[1] = int16_t(in[1] - out[1]);
-                edge[2] = int16_t(in[2] - out[2]);
-            }
-        }
-    }
-
-    // Writes the swept strip back into the area.
-    void Scatter(int64_t First, int64_t Lanes) {
-        for (int64_t y = 0; y < FHeight; ++y) {
-            uint8_t* line = FRows[y] + 3 * First;
-            if (y + KPrefetchRows < FHeight) __builtin_prefetch(FRows[y + KPrefetchRows] + 3 * First, 1);
-            for (int64_t k = 0; k < Lanes; ++k) {
-                const uint8_t* pixel = StripColumn(k) + 3 * y;
-                line[3 * k] = pixel[0];
-                line[3 * k + 1] = pixel[1];
-                line[3 * k + 2] = pixel[2];
-            }
-        }
-    }
-
-    // Lane k sweeps column First + k and trails lane k - 1 by Lag = RowRadius + 1 rows, the least that
-    // keeps every window's inputs final; the lanes of one step are then independent of each other.
-    void Sweep(int64_t First, int64_t Lanes) {
-        for (int64_t k = 0; k < Lanes; ++k) {
-            TLane& lane = FLanes[size_t(k)];
-            const int64_t c = First + k;
-            lane.Sum[0] = lane.Sum[1] = lane.Sum[2] = 0;
-            lane.Count = 0;
-            lane.Band = std::min(FWidth - 1, c + FBandRadius) - std::max<int64_t>(0, c - FBandRadius) + 1;
-            lane.Inverse = 0.0;
-            lane.Row = -FRowRadius;
-            lane.Pixels = StripColumn(k);
-            lane.Edges = FEdges.data() + k * FHeight * 3;
-            const int64_t left = c - FBandRadius - 1;
-            lane.LeavingIn = left >= First ? StripColumn(left - First) : nullptr;
-            lane.RowSums = RowSumsOf(k);
-            lane.Previous = RowSumsOf(k == 0 ? FStripWidth - 1 : k - 1); // only the last strip is narrower
-        }
-        const int64_t steps = (Lanes - 1) * FLag + FRowRadius + FHeight;
-        for (int64_t t = 0; t < steps; ++t) {
-            const int64_t lo = t < FRowRadius + FHeight ? 0 : (t - FRowRadius - FHeight) / FLag + 1;
-            const int64_t hi = std::min(Lanes - 1, t / FLag);
-            for (int64_t k = lo; k <= hi; ++k)
-                Step(FLanes[size_t(k)]);
-        }
-    }
-
-    // One row of a lane's column: rows below 0 only prime the window; from row 0 on the pixel is mixed.
-    void Step(TLane& Lane) {
-        const int64_t row = Lane.Row++;
-        int64_t* sums = Lane.RowSums;
-        const int64_t leaving = row - FRowRadius - 1;
-        const bool leaves = leaving >= 0;
-        if (leaves) {
-            const int64_t* s = sums + 3 * leaving;
-            Lane.Sum[0] -= s[0];
-            Lane.Sum[1] -= s[1];
-            Lane.Sum[2] -= s[2];
-            Lane.Count -= Lane.Band;
-        }
-        const int64_t entering = row + FRowRadius;
-        const bool enters = entering < FHeight;
-        if (enters) {
-            // The band's row sum moves one column right: previous row sum plus entering minus leaving.
-            const int64_t* in = Lane.Previous + 3 * entering;
-            const int16_t* edge = Lane.Edges + 3 * entering;
-            int64_t s0 = in[0] + edge[0], s1 = in[1] + edge[1], s2 = in[2] + edge[2];
-            if (Lane.LeavingIn != nullptr) {
-                const uint8_t* gone = Lane.LeavingIn + 3 * entering;
-                s0 -= gone[0];
-                s1 -= gone[1];
-                s2 -= gone[2];
-            }
-            int64_t* out = sums + 3 * entering;
-            out[0] = s0;
-            out[1] = s1;
-            out[2] = s2;
-            Lane.Sum[0] += s0;
-            Lane.Sum[1] += s1;
-            Lane.Sum[2] += s2;
-            Lane.Count += Lane.Band;
-        }
-        if (row < 0) return;
-        if (row == 0 || leaves != enters) Lane.Inverse = 1.0 / double(Lane.Count);
-        uint8_t* pixel = Lane.Pixels + 3 * row;
-        int64_t* own = sums + 3 * row;
-        MixChannel(pixel[0], Lane.Sum[0], own[0], Lane);
-        MixChannel(pixel[1], Lane.Sum[1], own[1], Lane);
-        MixChannel(pixel[2], Lane.Sum[2], own[2], Lane);
-    }
-
-    // Moves one channel of the current pixel and feeds its change into the window and row sums.
-    void MixChannel(uint8_t& Channel, int64_t& WindowSum, int64_t& RowSum, const TLane& Lane) {
-        const int64_t mean = RoundedMean(WindowSum, Lane.Count, Lane.Inverse);
-        const int value = Channel;
-        const int stored = FMix[size_t(value) * 256 + size_t(mean)];
-        Channel = uint8_t(stored);
-        WindowSum += stored - value;
-        RowSum += stored - value;
-    }
-
-    uint8_t* const* FRows;
-    int64_t FWidth;
-    int64_t FHeight;
-    int64_t FBandRadius; // min(Radius, Width)
-    int64_t FRowRadius;  // min(Radius, Height)
-    int64_t FLag;        // rows by which each lane trails its left neighbour
-    int64_t FStripWidth; // columns per strip
-    const uint8_t* FMix;
-    std::vector<uint8_t> FStrip;   // the strip's columns, Height pixels each
-    std::vector<int16_t> FEdges;   // per strip column, Height x 3 band-edge differences
-    std::vector<int64_t> FRowSums; // per strip column, Height x 3 row sums
-    std::array<TLane, KLanes> FLanes{};
-};
 
 } // namespace
 
+void CheckFilterRadius(int32_t Radius) {
+    if (Radius < 0)
+        throw EArgumentError("filter radius " + std::to_string(Radius) +
+                             " is negative; it must be 0 or more");
+}
+
+void SetFilterThreads(int Count) {
+    if (Count < 0)
+        throw EArgumentError("filter thread count " + std::to_string(Count) +
+                             " is negative; it must be 0 (every hardware thread) or more");
+    GFilterThreads.store(Count, std::memory_order_relaxed);
+}
+
+int FilterThreads() {
+    return GFilterThreads.load(std::memory_order_relaxed);
+}
+
 void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind,
                 TProgressCounter* Progress) {
-    if (Radius < 0) throw EArgumentError("Filter radius must be 0 or more, got " + std::to_string(Radius));
+    CheckFilterRadius(Radius);
     // Amount 0 adds a zero step to every value; Radius 0 makes every mean the pixel itself: no change.
     if (Width <= 0 || Height <= 0 || Amount == 0 || Radius == 0) return;
     const auto mix = std::make_unique<TMixTable>(); // 64 KiB: kept off the caller's stack
     BuildMixTable(*mix, Amount, Kind);
-    TColumnSweep(Rows, Width, Height, Radius, *mix).Run(Progress);
+    if (Detail::StripsCanSweep(Width, Height, Radius)) {
+        const Detail::TLaneSweep sweep =
+            SimdLevel() >= TSimdLevel::Avx2 ? Detail::Avx2LaneSweep : Detail::PortableLaneSweep;
+        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep, ThreadsFor(Width, Height),
+                            Progress);
+    } else {
+        Detail::SweepColumns(Rows, Width, Height, Radius, mix->data(), Progress);
+    }
 }
 
 } // namespace KvKernels

@@ -4,7 +4,7 @@
 // right and rows top to bottom, changing each pixel in place so that later windows see the values already
 // written. Each channel's window mean is the exact quotient rounded to nearest, ties to even; the mixing
 // rule is evaluated step by step in extended precision, rounded with Round and clamped with FitinRange.
-// Window sums are 64-bit integers; areas and radii have no limit beyond the memory that holds the area.
+// Areas and radii have no limit beyond the memory that holds the area.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,15 @@ namespace KvKernels {
 
 // Whether a channel moves towards (Blur) or away from (Sharpen) the mean of its window.
 enum class TFilterKind { Blur, Sharpen };
+
+// Throws EArgumentError for a negative filter radius; the one check of the control and the kernel.
+void CheckFilterRadius(int32_t Radius);
+
+// Threads the filters may use, process-wide: 0 (the default) is every hardware thread, 1 runs them on
+// the calling thread alone; EArgumentError below 0. Any count gives the same bytes. Safe to call between
+// operations, not during one.
+void SetFilterThreads(int Count);
+int FilterThreads();
 
 // Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
 // (2*Radius+1)-square window clipped at the area's edges; throws EArgumentError for a negative Radius.

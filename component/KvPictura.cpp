@@ -102,9 +102,7 @@ template <class TRowWork> void TKvPictura::ForEachRow(TRowWork&& RowWork) {
 }
 
 void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
-    if (Radius < 0)
-        throw EArgumentError("filter radius " + std::to_string(Radius) +
-                             " is negative; it must be 0 or more");
+    KvKernels::CheckFilterRadius(Radius);
     OperationFrame([&](TBitmap* bitmap, int width, int height) {
         // The filter slides windows up and down the columns: it needs every row's address at hand.
         std::vector<uint8_t*> rows(static_cast<size_t>(height));

@@ -1,5 +1,6 @@
 #include "FiltersModel.h"
 #include "KvFilters.h"
+#include "KvPointOps.h"
 #include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using KvKernels::FilterArea;
@@ -252,4 +254,102 @@ TEST(Filters, LargeAreasAndWindows) {
         for (int x = 0; x < bright.Width; x += 89)
             for (int k = 0; k < 3; ++k)
                 ASSERT_EQ(bright.At(x, y, k), 255) << x << "," << y << "," << k;
+}
+
+namespace {
+
+// Restores the process-wide kernel settings a test changes.
+struct TSettingsGuard {
+    ~TSettingsGuard() {
+        KvKernels::SetFilterThreads(0);
+        KvKernels::SetSimdLevel(KvKernels::SupportedSimdLevel());
+    }
+};
+
+} // namespace
+
+// Every instruction-set level and thread count gives the model's bytes. The areas are large enough to be
+// run on several threads; their shapes give ragged last strips, strips narrower than a register and
+// single strips, and the radii reach from 1 past the area, with the leaving column inside and outside
+// the strip.
+TEST(Filters, EveryLevelAndThreadCountMatchesModel) {
+    TSettingsGuard guard;
+    std::mt19937 random(5150);
+    struct TCase {
+        int Width, Height;
+        int32_t Radius;
+    };
+    const TCase cases[] = {{263, 257, 1},  {300, 231, 2},    {17, 4001, 3},        {4099, 17, 5},
+                           {290, 240, 14}, {256, 260, 16},   {281, 250, 40},       {7, 9500, 1},
+                           {9500, 7, 300}, {270, 260, 1000}, {259, 258, INT32_MAX}};
+    std::vector<KvKernels::TSimdLevel> levels;
+    for (int level = 0; level <= int(KvKernels::SupportedSimdLevel()); ++level)
+        levels.push_back(KvKernels::TSimdLevel(level));
+    for (const TCase& c : cases) {
+        TArea area(c.Width, c.Height);
+        Fill(area, TPattern(random() % unsigned(TPattern::Count)), random);
+        const int8_t amount = int8_t(int(random() % 256) - 128);
+        const TFilterKind kind = random() % 2 ? TFilterKind::Blur : TFilterKind::Sharpen;
+        TArea model(area);
+        KvModel::ModelFilterArea(model.Rows.data(), model.Width, model.Height, amount, c.Radius, kind);
+        for (KvKernels::TSimdLevel level : levels)
+            for (int threads : {1, 2, 3, 8}) {
+                KvKernels::SetSimdLevel(level);
+                KvKernels::SetFilterThreads(threads);
+                TArea fast(area);
+                FilterArea(fast.Rows.data(), fast.Width, fast.Height, amount, c.Radius, kind);
+                ASSERT_TRUE(fast.Bits == model.Bits)
+                    << KindName(kind) << " " << c.Width << "x" << c.Height << " radius " << c.Radius
+                    << " amount " << int(amount) << " level " << int(level) << " threads " << threads;
+            }
+    }
+}
+
+// Progress on several threads: reports come on the calling thread only, in rising whole percents.
+TEST(Filters, ProgressIsReportedOnTheCallingThreadOnly) {
+    TSettingsGuard guard;
+    KvKernels::SetFilterThreads(3);
+    std::mt19937 random(77);
+    TArea area(600, 400);
+    Fill(area, TPattern::Noise, random);
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<int> percents;
+    bool elsewhere = false;
+    KvKernels::TProgressCounter progress(uint64_t(area.Width) * uint64_t(area.Height), [&](int Percent) {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        percents.push_back(Percent);
+    });
+    FilterArea(area.Rows.data(), area.Width, area.Height, 60, 4, TFilterKind::Blur, &progress);
+    EXPECT_FALSE(elsewhere);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()) &&
+                std::adjacent_find(percents.begin(), percents.end()) == percents.end());
+    EXPECT_GT(percents.front(), 0);
+    EXPECT_LT(percents.back(), 100);
+}
+
+// A report that throws ends the operation with its exception, on any thread count, and stops the workers.
+TEST(Filters, ThrowingProgressReportEndsTheOperation) {
+    TSettingsGuard guard;
+    std::mt19937 random(78);
+    TArea area(500, 300);
+    Fill(area, TPattern::Grain, random);
+    for (int threads : {1, 2, 8}) {
+        KvKernels::SetFilterThreads(threads);
+        KvKernels::TProgressCounter progress(uint64_t(area.Width) * uint64_t(area.Height), [](int Percent) {
+            if (Percent >= 10) throw std::runtime_error("stop");
+        });
+        TArea copy(area);
+        EXPECT_THROW(
+            FilterArea(copy.Rows.data(), copy.Width, copy.Height, 60, 9, TFilterKind::Sharpen, &progress),
+            std::runtime_error)
+            << threads << " threads";
+    }
+}
+
+TEST(Filters, ThreadSettingRejectsNegativeCounts) {
+    TSettingsGuard guard;
+    KvKernels::SetFilterThreads(2);
+    EXPECT_THROW(KvKernels::SetFilterThreads(-1), EArgumentError);
+    EXPECT_EQ(KvKernels::FilterThreads(), 2);
 }

@@ -1,0 +1,124 @@
+// The lane kernel of the neighbourhood filters, written once over a vector-operations type V: eight 32-bit
+// integer lanes (V::TI), eight single-precision lanes (V::TF) and the operations below. Each instruction
+// set instantiates it with its own V in its own translation unit (KvFilterLanes*.cpp); V has internal
+// linkage there, so no instantiation is shared between units compiled for different processors.
+//
+// One step, per lane and channel, is the sweep's step for one pixel of the lane's column (see the head of
+// KvFilterStrips.cpp for why the sums are those of the plain sweep):
+//   entering row sum = left neighbour's final row sum of that row + entering pixel - leaving pixel
+//   window sum      += entering row sum - final row sum of the row that leaves the window
+//   mean             = Round(window sum / count), ties to even, exactly (RoundedMean)
+//   stored           = Mix[value, mean]; the change goes into the window sum and the row's final row sum.
+// Priming steps (the lane's row below 0) only add entering rows; draining steps (row past the last) only
+// drop leaving ones: there the lane's entering row sums and pixel changes are zero, by construction of
+// the inputs (edges of no difference and zero pixels off the lane's rows, zero row sums off the area) and by
+// the mask.
+#pragma once
+
+#include "KvFilterLanes.h"
+
+namespace KvKernels::Detail {
+
+// The integer nearest to Sum / Count, ties to even, per lane; Inverse is the float 1 / Count. Valid for
+// 0 <= Sum <= 255 * Count and 1 <= Count < 2^23.
+// The estimate fl(fl(Sum) * fl(1 / Count)) carries three relative roundings of 2^-24 each on a quotient
+// of at most 255, so it is within 5e-5 of Sum / Count, and the integer m it converts to (in whatever
+// rounding mode) is within 1.0001 of it. With d = Sum - m * Count (exact: |m * Count| < 2^31), the
+// quotient is m + d / Count: 2d > Count puts it beyond m + 1/2 (and below m + 1.5), so the answer is
+// m + 1; 2d == Count is the tie between m and m + 1, won by the even one; the other side mirrors this,
+// and |2d| < Count leaves m. Lanes outside those bounds give some value that the caller masks out.
+template <class V>
+inline typename V::TI RoundedMean(typename V::TI Sum, typename V::TI Count, typename V::TF Inverse) {
+    using TI = typename V::TI;
+    const TI zero = V::Set(0), one = V::Set(1);
+    const auto estimate =
+        V::MinF(V::MaxF(V::MulF(V::ToFloat(Sum), Inverse), V::SetF(0.0f)), V::SetF(256.0f)); // no overflow
+    TI m = V::RoundToInt(estimate);
+    const TI d = V::Sub(Sum, V::MulLo(m, Count));
+    const TI twice = V::Add(d, d);
+    const TI negative = V::Sub(zero, Count);
+    const TI odd = V::Equal(V::And(m, one), one);
+    const TI up = V::Or(V::Greater(twice, Count), V::And(V::Equal(twice, Count), odd));
+    const TI down = V::Or(V::Greater(negative, twice), V::And(V::Equal(twice, negative), odd));
+    m = V::Add(V::Sub(m, up), down); // the masks are -1 where set
+    return V::And(m, V::Set(255));   // in range for every lane, so the lookup stays in the table
+}
+
+// Runs steps First .. End - 1 of the strip (see TLaneStrip for the layout of the buffers). Register j
+// holds lanes 8j .. 8j + 7.
+template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
+    using TI = typename V::TI;
+    constexpr int N = KVectorLanes;
+    TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[KVectors][3];
+    for (int j = 0; j < KVectors; ++j) {
+        offset[j] = V::Load(Strip.Offset + N * j);
+        band[j] = V::Load(Strip.Band + N * j);
+        active[j] = V::Load(Strip.Active + N * j);
+        inMask[j] = V::Load(Strip.InMask + N * j);
+        for (int c = 0; c < 3; ++c)
+            sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
+    }
+    const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
+    const TI height = V::Set(Strip.Height);
+    const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
+    const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
+    // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
+    // InDelay steps ago, InShift lanes lower.
+    const int64_t inDelay = Strip.InShift > 0 ? int64_t(Strip.InShift) * Strip.Lag - radius : 0;
+    const int lastLane = Strip.Lanes - 1;
+    for (int64_t t = First; t < End; ++t) {
+        const int32_t* leftSums = t < Strip.Height ? Strip.RowSumsIn + 3 * t : nullptr;
+        TI carry[3];
+        for (int c = 0; c < 3; ++c)
+            carry[c] = V::Set(leftSums ? leftSums[c] : 0);
+        for (int j = 0; j < KVectors; ++j) {
+            // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
+            const TI row = V::Sub(V::Set(int32_t(t)), offset[j]);
+            const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
+            const TI top = V::Max(zero, V::Sub(row, rowRadius));
+            const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
+            const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
+            const auto inverse = V::Reciprocal(count);
+            uint32_t* pixel = Strip.Pixels + PixelSlot(t) + N * j;
+            const TI pixels = V::Load(pixel);
+            const TI edges = V::Load(Strip.Edges + PixelSlot(t) + N * j);
+            TI gone = zero; // the leaving pixel where it lies in the strip
+            if (inDelay > 0 && t >= inDelay)
+                gone =
+                    V::And(V::Load(Strip.Pixels + PixelSlot(t - inDelay) + N * j - Strip.InShift), inMask[j]);
+            TI changes = zero;
+            for (int c = 0; c < 3; ++c) {
+                // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
+                // from the column left of the strip.
+                const TI finals = V::Load(Strip.Final + LaneSlot((t - 1) & mask, c) + N * j);
+                const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
+                                       V::And(V::ShiftRight(gone, 8 * c), byte));
+                const TI entering = V::And(V::Add(V::ShiftIn(finals, carry[c]), edge), active[j]);
+                carry[c] = finals;
+                V::Store(Strip.Entering + LaneSlot(t & mask, c) + N * j, entering);
+                const TI leaving = V::Load(Strip.Final + LaneSlot((t - radius - 1) & mask, c) + N * j);
+                const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
+                const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
+                const TI mean = RoundedMean<V>(windowSum, count, inverse);
+                const TI stored = V::Lookup(Strip.Mix, V::Or(V::ShiftLeft(value, 8), mean));
+                const TI change = V::And(V::Sub(stored, value), handles);
+                sum[j][c] = V::Add(windowSum, change);
+                // The handled row's row sum, final now: it entered RowRadius steps ago.
+                const TI entered = V::Load(Strip.Entering + LaneSlot((t - radius) & mask, c) + N * j);
+                V::Store(Strip.Final + LaneSlot(t & mask, c) + N * j, V::Add(entered, change));
+                // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
+                changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
+            }
+            V::Store(pixel, V::Add(pixels, changes));
+        }
+        const int64_t doneRow = t - Strip.Offset[lastLane];
+        if (doneRow >= 0 && doneRow < Strip.Height)
+            for (int c = 0; c < 3; ++c)
+                Strip.RowSumsOut[3 * doneRow + c] = Strip.Final[LaneSlot(t & mask, c) + size_t(lastLane)];
+    }
+    for (int j = 0; j < KVectors; ++j)
+        for (int c = 0; c < 3; ++c)
+            V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
+}
+
+} // namespace KvKernels::Detail

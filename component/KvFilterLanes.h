@@ -1,0 +1,80 @@
+// The lane wavefront of the neighbourhood filters: one strip of up to sixteen adjacent columns, swept
+// together so that every step advances each column by one row. Lane k (column First + k) trails lane k - 1
+// by Lag = RowRadius + 1 rows, the least that keeps every window's inputs final (KvFilterStrips.cpp says
+// why); with that lag, lane k's pixel of row y is handled at step y + k * Lag + RowRadius by all of its
+// running state, so the per-step data of all lanes lies side by side in "skewed" buffers indexed by step.
+//
+// Window sums are 32-bit: the caller uses this path only for windows of fewer than 2^23 pixels, so a sum
+// (at most 255 per pixel) stays below 2^31 and a mean times a count below 256 * 2^23 = 2^31.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace KvKernels::Detail {
+
+// Lanes of a strip: two registers of eight 32-bit lanes. Each step is one long chain of dependent
+// instructions (a lane's entering row sum comes from its left neighbour's previous step), so its time
+// hardly grows with the lanes it carries; sixteen keep two registers' worth of work in flight, fill a
+// cache line of a row per gather, and cost little at the strip's ramps.
+constexpr int KLaneCount = 16;
+constexpr int KVectorLanes = 8;
+constexpr int KVectors = KLaneCount / KVectorLanes;
+
+// Entries before the skewed pixel buffer proper, so that the kernel's shifted reads stay inside it.
+constexpr size_t KPixelsFront = KLaneCount;
+
+// A pixel in one 32-bit entry: blue in bits 0-7, green 8-15, red 16-23, zero above.
+inline uint32_t PackedPixel(const uint8_t* Pixel) {
+    return uint32_t(Pixel[0]) | uint32_t(Pixel[1]) << 8 | uint32_t(Pixel[2]) << 16;
+}
+
+// A band's entering pixel minus its leaving one, in one 32-bit entry: 255 + difference of channel c
+// (0..510) in bits 9c .. 9c + 8. Both pixels are packed (PackedPixel) or zero where outside the area.
+inline uint32_t EdgeOf(uint32_t Entering, uint32_t Leaving) {
+    const auto spread = [](uint32_t P) { return (P & 0xFF) | (P & 0xFF00) << 1 | (P & 0xFF0000) << 2; };
+    return spread(Entering) + (255u | 255u << 9 | 255u << 18) - spread(Leaving); // no field borrows
+}
+
+// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 16 + Lane.
+constexpr size_t LaneSlot(int64_t Step, int Channel) {
+    return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
+}
+
+// Per step one packed pixel per lane: index Step * 16 + Lane.
+constexpr size_t PixelSlot(int64_t Step) {
+    return size_t(Step) * KLaneCount;
+}
+
+// Everything one strip's sweep reads and writes. Filled by the strip scheduler, consumed by a lane kernel.
+struct TLaneStrip {
+    int32_t Lanes;     // active lanes, 1..16; the others compute nothing that reaches the active ones
+    int32_t Height;    // rows of the area
+    int32_t RowRadius; // min(Radius, Height)
+    int32_t Lag;       // RowRadius + 1
+    int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
+    int64_t RingMask;  // ring slots - 1; the rings hold at least RowRadius + 2 steps
+    int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
+    int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
+    int32_t InMask[KLaneCount];   // -1 where lane k - InShift exists, else 0
+    int32_t Active[KLaneCount];   // -1 for the active lanes, else 0
+    int32_t Sums[3 * KLaneCount]; // window sums, carried from one call to the next
+    const uint8_t* Mix;           // stored value of (value, mean) at value * 256 + mean; 3 bytes of slack
+    const int32_t* RowSumsIn;     // Height x 3: final row sums of the band of the column left of the strip
+    int32_t* RowSumsOut;          // Height x 3: final row sums of the band of the strip's last lane
+    uint32_t* Pixels;             // skewed packed pixels: lane k's row y at step y + Offset[k]; zero off its
+                                  // rows; KPixelsFront readable entries before it
+    const uint32_t* Edges;        // skewed band-edge differences (EdgeOf), lane k's row y at step y + k * Lag
+    int32_t* Entering;            // ring of entering row sums by step
+    int32_t* Final;               // ring of final row sums of the handled row by step
+};
+
+// Runs steps First .. End - 1 of the strip's sweep.
+using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
+
+// Plain C++, any processor.
+void PortableLaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
+// AVX2 (eight 32-bit lanes a register, table lookups by gather); only where AVX2 runs.
+void Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
+
+} // namespace KvKernels::Detail

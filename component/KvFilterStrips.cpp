@@ -1,0 +1,318 @@
+// The strips of the fast sweep and their pipeline over threads.
+//
+// Why the sums agree with the plain sweep. When the plain sweep reaches pixel (c, i), the area holds final
+// values in the columns left of c and in the rows above i of column c, original values everywhere else, and
+// the running sum is the sum of the current values over the window: the only pixel that changes while
+// inside a window is the window's own centre, and its change is added at once. Here the same sum is built
+// from row sums: the row sum of column c at row y is the sum of the current values of c's band in row y.
+// Moving the band one column right adds the entering column's original value (it is not processed yet) and
+// subtracts the leaving column's final value (processed long ago); processing pixel (c, y) adds its change
+// to the row sum of row y. The window sum is the running sum of the row sums over the window's rows, one
+// row in and one row out per step. All sums are integers, so any way of forming them gives the same bytes.
+//
+// Why the lag. Column c needs, for its entering row y, the final row sum of column c - 1 at row y: column
+// c - 1 must have handled row y. Handling row y - RowRadius of column c is the step that enters row y, so
+// column c may trail column c - 1 by RowRadius + 1 rows and no fewer. Within a strip each lane trails the
+// one to its left by exactly that; the first lane of a strip trails the last lane of the previous strip by
+// at least that, through the row counts the strips publish. Everything else a strip reads of the area is
+// either an original value of a column right of it (written only by strips that wait for this one) or a
+// final value of a column left of it in a row that the previous strip has published as done (and a strip
+// publishes a row only after every strip before it has done the row, since its first lane needs it).
+//
+// Memory. A strip gathers its pixels and band-edge differences row by row (the area's memory order) into
+// skewed buffers, one chunk of rows ahead of the sweep, and writes its pixels back a chunk at a time, once
+// its last lane is done with them. Per thread that is O(Height) plus rings of O(Radius); the strips hand
+// the row sums of their last column to the next strip through Threads + 1 buffers of Height entries.
+#include "KvFilterStrips.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace KvKernels::Detail {
+namespace {
+
+// Rows a strip gathers ahead of its sweep, and writes back, at a time.
+constexpr int64_t KChunkRows = 64;
+
+// Rows ahead that the gathers request into the cache (each row is a new page and line).
+constexpr int64_t KPrefetchRows = KChunkRows;
+
+// Offset of an inactive lane: its row stays far below 0 at every step, so it never handles a pixel.
+constexpr int32_t KInactiveOffset = int32_t(1) << 30;
+
+// The packed pixel at byte offset Offset of a row of Width pixels; one 4-byte read where the row holds
+// a fourth byte behind the pixel (any pixel but its last).
+inline uint32_t PixelAt(const uint8_t* Line, int64_t Offset, int64_t Width) {
+    if (Offset >= 3 * (Width - 1)) return PackedPixel(Line + Offset);
+    uint32_t word;
+    std::memcpy(&word, Line + Offset, 4);
+    return word & 0xFFFFFF; // x86-64 is little-endian: blue in the low byte
+}
+
+// Rows of a strip done (handled by all its lanes, written back, last column's row sums published).
+struct alignas(64) TStripRows {
+    std::atomic<int64_t> Done{0};
+};
+
+// The sweep of a strip stops when another thread failed; the strip's work is simply abandoned.
+struct TAbandoned {};
+
+// One thread's buffers, reused strip after strip. Off each lane's rows the skewed buffers stay neutral (zero
+// pixels, edges of no difference): the gathers write only on the rows, and the kernel stores a pixel back
+// unchanged where it handles none.
+struct TWorkspace {
+    std::vector<uint32_t> Pixels, Edges;
+    std::vector<int32_t> Entering, Final;
+    TLaneStrip Strip{};
+};
+
+class TStripPipeline {
+public:
+    TStripPipeline(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
+                   TLaneSweep Sweep, int Threads)
+        : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
+          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FMix(Mix), FSweep(Sweep),
+          FStrips((Width + KLaneCount - 1) / KLaneCount), FThreads(int(std::min<int64_t>(Threads, FStrips))),
+          FDone(size_t(FStrips)) {
+        // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
+        FRing = 1;
+        while (FRing < FRowRadius + 2)
+            FRing *= 2;
+        const size_t steps = size_t((KLaneCount - 1) * FLag + FRowRadius + FHeight);
+        FWork.resize(size_t(FThreads));
+        for (TWorkspace& w : FWork) {
+            w.Pixels.assign(KPixelsFront + PixelSlot(int64_t(steps)), 0);
+            w.Edges.assign(PixelSlot(int64_t(steps)), EdgeOf(0, 0));
+            w.Entering.assign(LaneSlot(FRing, 0), 0);
+            w.Final.assign(LaneSlot(FRing, 0), 0);
+        }
+        FRowSums.resize(size_t(FThreads) + 1);
+        for (auto& sums : FRowSums)
+            sums.assign(size_t(FHeight) * 3, 0);
+        StartRowSums(FRowSums[size_t(FThreads)]); // the input of strip 0: slot (0 - 1) mod (Threads + 1)
+    }
+
+    void Run(TProgressCounter* Progress) {
+        FProgress = Progress;
+        std::vector<std::thread> workers;
+        std::exception_ptr failure;
+        try {
+            workers.reserve(size_t(FThreads) - 1);
+            for (int i = 1; i < FThreads; ++i)
+                workers.emplace_back([this, i] { RunThread(i); });
+            RunThread(0);
+        } catch (...) {
+            failure = std::current_exception();
+            FAbandon.store(true, std::memory_order_relaxed);
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        // A worker's failure is the cause: the calling thread then only saw its strips abandoned.
+        if (FWorkerFailed.load(std::memory_order_relaxed)) std::rethrow_exception(FWorkerFailure);
+        if (failure) std::rethrow_exception(failure);
+    }
+
+private:
+    // Thread Index runs strips Index, Index + Threads, ...; thread 0 is the calling thread, which alone
+    // reports progress and passes its exceptions on.
+    void RunThread(int Index) {
+        if (Index == 0) {
+            for (int64_t s = 0; s < FStrips; s += FThreads)
+                RunStrip(s, FWork[0], true);
+            return;
+        }
+        try {
+            for (int64_t s = Index; s < FStrips; s += FThreads)
+                RunStrip(s, FWork[size_t(Index)], false);
+        } catch (const TAbandoned&) {
+        } catch (...) {
+            if (!FWorkerFailed.exchange(true)) FWorkerFailure = std::current_exception(); // read after join
+            FAbandon.store(true, std::memory_order_relaxed);
+        }
+    }
+
+    // Row sums of a band ending just left of column BandRadius, as seen by column 0 before its entering
+    // column is added.
+    void StartRowSums(std::vector<int32_t>& Sums) const {
+        const int64_t right = std::min(FWidth, FBandRadius); // columns 0 .. right - 1
+        for (int64_t y = 0; y < FHeight; ++y) {
+            const uint8_t* line = FRows[y];
+            int32_t s0 = 0, s1 = 0, s2 = 0; // at most 255 * Width < 2^31 on this path
+            for (int64_t x = 0; x < right; ++x) {
+                s0 += line[3 * x];
+                s1 += line[3 * x + 1];
+                s2 += line[3 * x + 2];
+            }
+            Sums[size_t(3 * y)] = s0;
+            Sums[size_t(3 * y + 1)] = s1;
+            Sums[size_t(3 * y + 2)] = s2;
+        }
+    }
+
+    void Prepare(TLaneStrip& Strip, TWorkspace& Work, int64_t First, int64_t Lanes, int64_t S) {
+        Strip.Lanes = int32_t(Lanes);
+        Strip.Height = int32_t(FHeight);
+        Strip.RowRadius = int32_t(FRowRadius);
+        Strip.Lag = int32_t(FLag);
+        Strip.RingMask = FRing - 1;
+        // Lanes BandRadius + 1 and up find their band's leaving column inside the strip.
+        const int64_t shift = FBandRadius + 1 < Lanes ? FBandRadius + 1 : 0;
+        Strip.InShift = int32_t(shift);
+        for (int64_t k = 0; k < KLaneCount; ++k) {
+            const bool active = k < Lanes;
+            const int64_t c = First + k;
+            Strip.Band[k] = active ? int32_t(std::min(FWidth - 1, c + FBandRadius) -
+                                             std::max<int64_t>(0, c - FBandRadius) + 1)
+                                   : 0;
+            Strip.Offset[k] = active ? int32_t(k * FLag + FRowRadius) : KInactiveOffset;
+            Strip.Active[k] = active ? -1 : 0;
+            Strip.InMask[k] = active && shift > 0 && k >= shift ? -1 : 0;
+        }
+        std::fill(std::begin(Strip.Sums), std::end(Strip.Sums), 0);
+        std::fill(Work.Entering.begin(), Work.Entering.end(), 0);
+        std::fill(Work.Final.begin(), Work.Final.end(), 0);
+        Strip.Mix = FMix;
+        const size_t slots = FRowSums.size();
+        Strip.RowSumsIn = FRowSums[size_t((S + int64_t(slots) - 1) % int64_t(slots))].data();
+        Strip.RowSumsOut = FRowSums[size_t(S % int64_t(slots))].data();
+        Strip.Pixels = Work.Pixels.data() + KPixelsFront;
+        Strip.Edges = Work.Edges.data();
+        Strip.Entering = Work.Entering.data();
+        Strip.Final = Work.Final.data();
+    }
+
+    void RunStrip(int64_t S, TWorkspace& Work, bool Reports) {
+        const int64_t first = S * KLaneCount;
+        const int64_t lanes = std::min<int64_t>(KLaneCount, FWidth - first);
+        TLaneStrip& strip = Work.Strip;
+        Prepare(strip, Work, first, lanes, S);
+        const int64_t steps = (lanes - 1) * FLag + FRowRadius + FHeight;
+        const int64_t lastOffset = strip.Offset[lanes - 1];
+        int64_t done = 0;
+        for (int64_t t0 = 0; t0 < steps;) {
+            const int64_t t1 = std::min(steps, t0 + KChunkRows);
+            if (t0 < FHeight) {
+                // Step t enters row t into lane 0 and handles rows above it in the other lanes.
+                const int64_t rows = std::min(FHeight, t1);
+                if (S > 0) WaitForRows(S - 1, rows, Reports);
+                Gather(Work, first, lanes, t0, rows);
+            }
+            FSweep(strip, t0, t1);
+            const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, FHeight);
+            if (complete > done) {
+                Scatter(strip, first, lanes, done, complete);
+                FDone[size_t(S)].Done.store(complete, std::memory_order_release);
+                if (FProgress) FProgress->Add(uint64_t(complete - done) * uint64_t(lanes));
+                done = complete;
+            }
+            if (Reports && FProgress) FProgress->Poll();
+            t0 = t1;
+        }
+    }
+
+    void WaitForRows(int64_t S, int64_t Rows, bool Reports) {
+        for (int spins = 0; FDone[size_t(S)].Done.load(std::memory_order_acquire) < Rows; ++spins) {
+            if (FAbandon.load(std::memory_order_relaxed)) throw TAbandoned{};
+            if (Reports && FProgress) FProgress->Poll();
+            if (spins < 64) {
+#if defined(__SSE2__)
+                _mm_pause();
+#endif
+            } else {
+                std::this_thread::yield(); // the other thread may share this core
+            }
+        }
+    }
+
+    // Copies rows Y0 .. Y1 - 1 of the strip's pixels, and records per row and lane the entering pixel
+    // (original: its column is not processed yet) minus the leaving pixel when that lies left of the strip
+    // (final: the previous strip has published the row). A leaving column inside the strip is read from
+    // the strip by the kernel, once it is final there.
+    void Gather(TWorkspace& Work, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
+        const TLaneStrip& strip = Work.Strip;
+        int64_t entering[KLaneCount], leaving[KLaneCount]; // byte offsets in a row; -1: outside, reads zero
+        for (int64_t k = 0; k < Lanes; ++k) {
+            const int64_t c = First + k;
+            entering[k] = c + FBandRadius <= FWidth - 1 ? 3 * (c + FBandRadius) : -1;
+            const int64_t left = c - FBandRadius - 1;
+            leaving[k] = left >= 0 && left < First ? 3 * left : -1;
+        }
+        for (int64_t y = Y0; y < Y1; ++y) {
+            const uint8_t* line = FRows[y];
+            if (y + KPrefetchRows < FHeight) {
+                const uint8_t* ahead = FRows[y + KPrefetchRows];
+                const int64_t last = 3 * (First + Lanes) - 1;
+                __builtin_prefetch(ahead + 3 * First);
+                __builtin_prefetch(ahead + last);
+                if (entering[0] >= 0) __builtin_prefetch(ahead + entering[0]);
+                if (entering[Lanes - 1] >= 0) __builtin_prefetch(ahead + entering[Lanes - 1] + 2);
+                if (leaving[0] >= 0) __builtin_prefetch(ahead + leaving[0]);
+                if (leaving[Lanes - 1] >= 0) __builtin_prefetch(ahead + leaving[Lanes - 1] + 2);
+            }
+            uint32_t* pixels = strip.Pixels + PixelSlot(y);
+            uint32_t* edges = Work.Edges.data() + PixelSlot(y);
+            for (int64_t k = 0; k < Lanes; ++k) {
+                pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PixelAt(line, 3 * (First + k), FWidth);
+                edges[PixelSlot(k * FLag) + size_t(k)] =
+                    EdgeOf(entering[k] >= 0 ? PixelAt(line, entering[k], FWidth) : 0,
+                           leaving[k] >= 0 ? PixelAt(line, leaving[k], FWidth) : 0);
+            }
+        }
+    }
+
+    // Writes rows Y0 .. Y1 - 1 of the swept strip back into the area.
+    void Scatter(const TLaneStrip& Strip, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
+        for (int64_t y = Y0; y < Y1; ++y) {
+            uint8_t* line = FRows[y] + 3 * First;
+            const uint32_t* pixels = Strip.Pixels + PixelSlot(y);
+            for (int64_t k = 0; k < Lanes; ++k) {
+                const uint32_t pixel = pixels[PixelSlot(Strip.Offset[k]) + size_t(k)];
+                std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
+                line[3 * k + 2] = uint8_t(pixel >> 16);
+            }
+        }
+    }
+
+    uint8_t* const* FRows;
+    int64_t FWidth;
+    int64_t FHeight;
+    int64_t FBandRadius; // min(Radius, Width)
+    int64_t FRowRadius;  // min(Radius, Height)
+    int64_t FLag;        // rows by which each lane trails its left neighbour
+    const uint8_t* FMix;
+    TLaneSweep FSweep;
+    int64_t FStrips;
+    int FThreads;
+    int64_t FRing = 1; // ring slots, a power of two of at least RowRadius + 2
+    std::vector<TStripRows> FDone;
+    std::vector<TWorkspace> FWork;
+    std::vector<std::vector<int32_t>> FRowSums; // Threads + 1 slots; strip s writes slot s mod (Threads + 1)
+    std::atomic<bool> FAbandon{false};
+    std::atomic<bool> FWorkerFailed{false};
+    std::exception_ptr FWorkerFailure;
+    TProgressCounter* FProgress = nullptr;
+};
+
+} // namespace
+
+bool StripsCanSweep(int64_t Width, int64_t Height, int64_t Radius) {
+    const int64_t band = std::min(Width, 2 * std::min(Radius, Width) + 1);
+    const int64_t rows = std::min(Height, 2 * std::min(Radius, Height) + 1);
+    return Height < (int64_t(1) << 25) && band < (int64_t(1) << 23) && band * rows < (int64_t(1) << 23);
+}
+
+void SweepStrips(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
+                 TLaneSweep Sweep, int Threads, TProgressCounter* Progress) {
+    TStripPipeline(Rows, Width, Height, Radius, Mix, Sweep, std::max(1, Threads)).Run(Progress);
+}
+
+} // namespace KvKernels::Detail
