@@ -129,7 +129,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     Assign(loaded);
 }
 
-QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) const {
+QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality) const {
     const std::string what = "cannot write picture " + Quoted(Name) + ": ";
     const QString ext = Extension.toLower();
     if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
@@ -144,6 +144,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
+    if (Quality >= 0) writer.setQuality(Quality);
     QImage image = FBitmap->ToQImage();
     // Formats without palettes or 16-bit pixels get the true-colour picture.
     if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
@@ -152,8 +153,8 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     return data;
 }
 
-void TPicture::SaveToFile(const QString& FileName) const {
-    const QByteArray data = SaveToData(QFileInfo(FileName).suffix(), FileName);
+void TPicture::SaveToFile(const QString& FileName, int Quality) const {
+    const QByteArray data = SaveToData(QFileInfo(FileName).suffix(), FileName, Quality);
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
         throw EInvalidGraphic("cannot write picture " + Quoted(FileName) + ": " +
