@@ -28,7 +28,8 @@ const std::string& FilesFolder() {
 }
 
 bool Within(const TParameterSpec& Parameter, double Value) {
-    return Value >= Parameter.Min && Value <= Parameter.Max && (!Parameter.Whole || Value == double(int64_t(Value)));
+    return Value >= Parameter.Min && Value <= Parameter.Max &&
+           (!Parameter.Whole || Value == double(int64_t(Value)));
 }
 
 // Every accepted operation holds values inside the ranges its table row states.
@@ -42,7 +43,8 @@ void CheckOperation(const TOperation& Op) {
         break;
     case TValueShape::Numbers:
         FuzzCheck(Within(spec.Parameters[0], Op.Value), Op.Name + ": value out of range");
-        if (spec.Parameters.size() > 1) FuzzCheck(Within(spec.Parameters[1], Op.Radius), Op.Name + ": out of range");
+        if (spec.Parameters.size() > 1)
+            FuzzCheck(Within(spec.Parameters[1], Op.Radius), Op.Name + ": out of range");
         break;
     case TValueShape::ChannelFile:
         FuzzCheck(Op.Channel && Op.Entries.size() == 256, Op.Name + ": a file table without 256 values");
@@ -53,7 +55,8 @@ void CheckOperation(const TOperation& Op) {
             const auto& [level, percent] = Op.Entries[i];
             FuzzCheck(Within(spec.Parameters[0], level) && Within(spec.Parameters[1], percent),
                       Op.Name + ": entry out of range");
-            FuzzCheck(spec.Shape != TValueShape::ChannelFile || level == int(i), Op.Name + ": file table out of order");
+            FuzzCheck(spec.Shape != TValueShape::ChannelFile || level == int(i),
+                      Op.Name + ": file table out of order");
             FuzzCheck(spec.Kind != TOperationKind::SetCurve || i == 0 || level > Op.Entries[i - 1].first,
                       Op.Name + ": curve points not rising");
         }
@@ -69,11 +72,13 @@ void CheckLine(const TCommandLine& Line) {
         if (op.Spec->ChangesPicture) touchesPicture = true;
     }
     if (Line.Size) FuzzCheck(Line.Size->first >= 0 && Line.Size->second >= 0, "negative --size accepted");
-    FuzzCheck(Line.Jobs >= 0 && (!Line.Quality || (*Line.Quality >= 0 && *Line.Quality <= 100)), "bad -j or --quality");
+    FuzzCheck(Line.Jobs >= 0 && (!Line.Quality || (*Line.Quality >= 0 && *Line.Quality <= 100)),
+              "bad -j or --quality");
     if (!Line.Inputs.empty() || !Line.Output.empty() || touchesPicture || !Line.PrintEnvelops) {
         FuzzCheck(!Line.Inputs.empty(), "no input picture accepted");
         FuzzCheck(!Line.Output.empty() || !Line.OutDir.empty(), "no output accepted");
-        FuzzCheck(Line.Output != "-" || (!Line.Format.empty() && Line.Inputs.size() == 1), "bad -o - accepted");
+        FuzzCheck(Line.Output != "-" || (!Line.Format.empty() && Line.Inputs.size() == 1),
+                  "bad -o - accepted");
     }
 }
 

@@ -77,7 +77,8 @@ TEST(CommandLine, BadArgumentsSayWhatIsWrong) {
         {{"in.bmp", "-o", "out.bmp", "--brightness", "ten"}, "--brightness: \"ten\" is not a whole number"},
         {{"in.bmp", "-o", "out.bmp", "--brightness", "99999999999"},
          "--brightness: 99999999999 is out of range (-100 to 100)"},
-        {{"in.bmp", "-o", "out.bmp", "--brightness", "200"}, "--brightness: 200 is out of range (-100 to 100)"},
+        {{"in.bmp", "-o", "out.bmp", "--brightness", "200"},
+         "--brightness: 200 is out of range (-100 to 100)"},
         {{"in.bmp", "-o", "out.bmp", "--blur", "128,1"}, "--blur amount: 128 is out of range (-128 to 127)"},
         {{"in.bmp", "-o", "out.bmp", "--sharpen", "5,-1"},
          "--sharpen radius: -1 is out of range (0 to 2147483647)"},
@@ -140,7 +141,8 @@ TEST(CommandLine, MessagesEscapeWhatTheyEcho) {
         ParseEnvelopFile(text, "\"gains.txt\"");
         ADD_FAILURE();
     } catch (const TUsageError& e) {
-        EXPECT_EQ(std::string(e.what()), "\"gains.txt\", line 1: \"" + std::string(64, '7') + "...\" is not a number");
+        EXPECT_EQ(std::string(e.what()),
+                  "\"gains.txt\", line 1: \"" + std::string(64, '7') + "...\" is not a number");
     }
 }
 
@@ -156,7 +158,7 @@ TEST(EnvelopeLines, StraightLinesBetweenThePoints) {
     EXPECT_EQ(bent[150], 50);
     EXPECT_EQ(bent[255], 30);
     const TEnvelopeTable inner = table({{10, 20}, {20, 40}});
-    EXPECT_EQ(inner[0], 20);   // flat before the first point
+    EXPECT_EQ(inner[0], 20); // flat before the first point
     EXPECT_EQ(inner[15], 30);
     EXPECT_EQ(inner[255], 40); // and after the last
     EXPECT_EQ(table({{7, 33}})[200], 33);

@@ -8,7 +8,8 @@ TEnvelopeTable EnvelopeLines(std::span<const TEnvelopePoint> Points) {
         const TEnvelopePoint& a = Points[k];
         const TEnvelopePoint& b = Points[k + 1];
         for (int level = a.Level; level <= b.Level; ++level)
-            table[size_t(level)] = a.Percent + (b.Percent - a.Percent) * (level - a.Level) / (b.Level - a.Level);
+            table[size_t(level)] =
+                a.Percent + (b.Percent - a.Percent) * (level - a.Level) / (b.Level - a.Level);
     }
     for (int level = Points.back().Level + 1; level < 256; ++level)
         table[size_t(level)] = Points.back().Percent;

@@ -42,7 +42,8 @@ std::string ParameterWhat(const TOperationSpec& Spec, const std::string& Option,
 }
 
 double ParseParameter(const TParameterSpec& Parameter, const std::string& Text, const std::string& What) {
-    if (Parameter.Whole) return double(ParseWhole(Text, What, int64_t(Parameter.Min), int64_t(Parameter.Max)));
+    if (Parameter.Whole)
+        return double(ParseWhole(Text, What, int64_t(Parameter.Min), int64_t(Parameter.Max)));
     return ParseReal(Text, What, Parameter.Min, Parameter.Max);
 }
 
@@ -129,7 +130,8 @@ TOperation ParseOperationValue(const TOperationSpec& Spec, std::optional<TChanne
         if (parts.size() != Spec.Parameters.size()) shapeError(Value);
         std::vector<int> numbers;
         for (size_t i = 0; i < parts.size(); ++i)
-            numbers.push_back(int(ParseParameter(Spec.Parameters[i], parts[i], ParameterWhat(Spec, Option, i))));
+            numbers.push_back(
+                int(ParseParameter(Spec.Parameters[i], parts[i], ParameterWhat(Spec, Option, i))));
         op.Value = numbers[0];
         if (numbers.size() > 1) op.Radius = numbers[1];
         break;
@@ -139,8 +141,10 @@ TOperation ParseOperationValue(const TOperationSpec& Spec, std::optional<TChanne
             const size_t eq = item.find('=');
             if (eq == std::string::npos) shapeError(item);
             const int level = int(ParseParameter(Spec.Parameters[0], item.substr(0, eq), Option + " level"));
-            const double percent = ParseParameter(Spec.Parameters[1], item.substr(eq + 1), Option + " percent");
-            if (Spec.Kind == TOperationKind::SetCurve && !op.Entries.empty() && level <= op.Entries.back().first)
+            const double percent =
+                ParseParameter(Spec.Parameters[1], item.substr(eq + 1), Option + " percent");
+            if (Spec.Kind == TOperationKind::SetCurve && !op.Entries.empty() &&
+                level <= op.Entries.back().first)
                 Fail(Option + ": level " + std::to_string(level) + " comes after level " +
                      std::to_string(op.Entries.back().first) + "; give the points by rising level");
             op.Entries.emplace_back(level, percent);
@@ -248,7 +252,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             line.Version = flag();
         } else if (name == "--print-envelops") {
             line.PrintEnvelops = flag();
-        } else if (const auto found = name.rfind("--", 0) == 0 ? FindOperation(name.substr(2)) : std::nullopt) {
+        } else if (const auto found =
+                       name.rfind("--", 0) == 0 ? FindOperation(name.substr(2)) : std::nullopt) {
             const auto [spec, channel] = *found;
             if (spec->Shape == TValueShape::None) flag();
             line.Operations.push_back(
@@ -276,8 +281,8 @@ std::string Ranges(const TOperationSpec& Spec) {
     std::string text;
     if (Spec.Shape == TValueShape::ChannelFile) return "";
     for (const TParameterSpec& parameter : Spec.Parameters)
-        text += std::string(text.empty() ? "" : ", ") + parameter.Name + " " + NumberString(parameter.Min) + ".." +
-                NumberString(parameter.Max);
+        text += std::string(text.empty() ? "" : ", ") + parameter.Name + " " + NumberString(parameter.Min) +
+                ".." + NumberString(parameter.Max);
     return text.empty() ? text : " (" + text + ")";
 }
 

@@ -20,12 +20,12 @@ enum class TConvertAnswer { Ask, Yes, No };
 // Where the operation's results go and in which format.
 struct TCommandLine {
     std::vector<std::string> Inputs; // "-" is standard input
-    std::string Output;              // a file, a pattern with {stem}, {ext} or {dir}, or "-" for standard output
-    std::string OutDir;              // --out-dir: each result there, named after its input
-    std::string Suffix;              // --suffix: added to the stem in --out-dir
-    std::string Format;              // --format: the extension naming the output format
-    std::optional<int> Quality;      // --quality for JPEG and WebP
-    int Jobs = 0;                    // -j: pictures at once; 0 for as many as there are cores
+    std::string Output;         // a file, a pattern with {stem}, {ext} or {dir}, or "-" for standard output
+    std::string OutDir;         // --out-dir: each result there, named after its input
+    std::string Suffix;         // --suffix: added to the stem in --out-dir
+    std::string Format;         // --format: the extension naming the output format
+    std::optional<int> Quality; // --quality for JPEG and WebP
+    int Jobs = 0;               // -j: pictures at once; 0 for as many as there are cores
     std::optional<std::pair<int, int>> Size; // the control's size instead of the picture's
     TConvertAnswer Convert = TConvertAnswer::Ask;
     bool Time = false;

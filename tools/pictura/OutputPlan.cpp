@@ -45,7 +45,8 @@ std::string Expand(const std::string& Pattern, const std::string& Input, const s
         else if (name == "dir")
             out += dir;
         else
-            Fail("-o: unknown placeholder " + Quoted(Pattern.substr(i, close == std::string::npos ? 1 : close - i + 1)) +
+            Fail("-o: unknown placeholder " +
+                 Quoted(Pattern.substr(i, close == std::string::npos ? 1 : close - i + 1)) +
                  " in the output pattern (use {stem}, {ext} or {dir})");
         i = close;
     }
@@ -108,7 +109,8 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
         if (job.Output != "-") {
             const auto [at, added] = outputs.emplace(PathKey(job.Output), input);
             bool twice = !added;
-            if (identity) twice |= !existing.emplace(std::pair{identity->Device, identity->Inode}, input).second;
+            if (identity)
+                twice |= !existing.emplace(std::pair{identity->Device, identity->Inode}, input).second;
             if (twice)
                 Fail("two pictures would be written to " + Quoted(job.Output, 256) + " (from " +
                      Quoted(at->second, 256) + " and " + Quoted(input, 256) + ")");

@@ -43,14 +43,16 @@ void AnswerConvertBoxes(TConvertAnswer Answer, bool Batch, TProgressLine* Progre
         if (Answer == TConvertAnswer::Yes) return IDOK;
         if (Answer == TConvertAnswer::No) return IDCANCEL;
         if (Batch || !isatty(STDIN_FILENO))
-            throw Exception("the picture is not 24-bit and must be converted first: pass --yes to convert it or "
-                            "--no to decline (" +
-                            std::string(Batch ? "a batch never asks" : "no terminal to ask on") + ")");
+            throw Exception(
+                "the picture is not 24-bit and must be converted first: pass --yes to convert it or "
+                "--no to decline (" +
+                std::string(Batch ? "a batch never asks" : "no terminal to ask on") + ")");
         if (Progress) Progress->Clear();
         std::cerr << Caption << ": " << Text << "\nOK or Cancel? [o/c] " << std::flush;
         std::string reply;
         if (!std::getline(std::cin, reply)) return IDCANCEL;
-        return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" || reply == "yes")
+        return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" ||
+                reply == "yes")
                    ? IDOK
                    : IDCANCEL;
     });
@@ -83,7 +85,8 @@ std::string Milliseconds(TClock::duration Elapsed) {
 } // namespace
 
 int RunCommandLine(const TCommandLine& Line, int& argc, char** argv) {
-    const std::vector<TPictureJob> jobs = Line.Inputs.empty() ? std::vector<TPictureJob>() : PlanPictures(Line);
+    const std::vector<TPictureJob> jobs =
+        Line.Inputs.empty() ? std::vector<TPictureJob>() : PlanPictures(Line);
     const bool batch = jobs.size() > 1;
     const auto start = TClock::now();
     TProgressLine progress(TProgressLine::ModeFor(STDERR_FILENO, Line.Progress, Line.Quiet));
@@ -99,7 +102,8 @@ int RunCommandLine(const TCommandLine& Line, int& argc, char** argv) {
         progress.Clear();
         std::cerr << (Result.Written || !Result.Messages.empty()
                           ? Result.Messages
-                          : "pictura: " + DisplayName(jobs[Job].Input) + ": processing stopped before the picture was written\n")
+                          : "pictura: " + DisplayName(jobs[Job].Input) +
+                                ": processing stopped before the picture was written\n")
                   << std::flush;
         ++done;
         written += Result.Written;

@@ -87,7 +87,8 @@ template <class TWork> void TJob::Step(const std::string& What, const std::strin
     if (FProgress) FProgress->End();
     if (FLine.Time) {
         std::ostringstream line;
-        line << Timed << " " << std::chrono::duration<double, std::milli>(TClock::now() - start).count() << " ms";
+        line << Timed << " " << std::chrono::duration<double, std::milli>(TClock::now() - start).count()
+             << " ms";
         Say(line.str());
     }
 }
@@ -124,25 +125,30 @@ void TJob::Operate() {
                            FJob.Format == "jpg" || FJob.Format == "jpeg";
     if (transparent && flattened && !FLine.Quiet)
         Say("note: the picture's transparency was dropped (" +
-            std::string(FJob.Format == "jpg" || FJob.Format == "jpeg" ? "JPEG holds none" : "24-bit pixels hold none") +
+            std::string(FJob.Format == "jpg" || FJob.Format == "jpeg" ? "JPEG holds none"
+                                                                      : "24-bit pixels hold none") +
             ")");
 }
 
 void TJob::Save() {
     const TBitmap& bitmap = *FPicture.Picture()->GetBitmap();
     const std::string name = FJob.Output == "-" ? "standard output" : FJob.Output;
-    if ((FJob.Format == "ico" || FJob.Format == "cur") && (bitmap.Width() > MaxIconSide || bitmap.Height() > MaxIconSide))
-        throw Exception("cannot write " + Quoted(name, 256) + ": " + FJob.Format + " holds at most " +
-                        std::to_string(MaxIconSide) + " x " + std::to_string(MaxIconSide) + " pixels, the picture is " +
-                        std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) +
-                        "; nothing was written");
+    if ((FJob.Format == "ico" || FJob.Format == "cur") &&
+        (bitmap.Width() > MaxIconSide || bitmap.Height() > MaxIconSide))
+        throw Exception("cannot write " + Quoted(name, 256) + ": " +
+                        QString::fromStdString(FJob.Format).toUpper().toStdString() + " holds at most " +
+                        std::to_string(MaxIconSide) + " x " + std::to_string(MaxIconSide) +
+                        " pixels, the picture is " + std::to_string(bitmap.Width()) + " x " +
+                        std::to_string(bitmap.Height()) + "; nothing was written");
     const int quality = FLine.Quality && TakesQuality(FJob.Format) ? *FLine.Quality : -1;
     Step("saving " + (FJob.Output == "-" ? name : DisplayName(FJob.Output)), "saving", [&] {
-        if (FJob.Output != "-") return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality);
+        if (FJob.Output != "-")
+            return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality);
         const QByteArray data =
             FPicture.Picture()->SaveToData(QString::fromStdString(FJob.Format), "standard output", quality);
         std::string error;
-        if (!WriteStandardOutput(std::string_view(data.constData(), size_t(data.size())), error)) throw Exception(error);
+        if (!WriteStandardOutput(std::string_view(data.constData(), size_t(data.size())), error))
+            throw Exception(error);
     });
 }
 
@@ -151,7 +157,8 @@ TJobResult TJob::Run() {
     try {
         const QStringList writable = TPicture::WritableExtensions();
         if (!writable.contains(QString::fromStdString(FJob.Format)))
-            throw Exception("cannot write " + Quoted(FJob.Output == "-" ? "standard output" : FJob.Output, 256) +
+            throw Exception("cannot write " +
+                            Quoted(FJob.Output == "-" ? "standard output" : FJob.Output, 256) +
                             ": unknown picture format " + Quoted(FJob.Format) + " (use one of " +
                             writable.join(", ").toStdString() + ")");
         Load();
@@ -172,7 +179,8 @@ TJobResult TJob::Run() {
 
 } // namespace
 
-TJobResult RunPictureJob(const TPictureJob& Job, const TCommandLine& Line, bool Named, TProgressLine* Progress) {
+TJobResult RunPictureJob(const TPictureJob& Job, const TCommandLine& Line, bool Named,
+                         TProgressLine* Progress) {
     TJob job(Job, Line, Named, Progress);
     return job.Run();
 }

@@ -16,4 +16,5 @@ struct TJobResult {
 // Runs Job with the operations and settings of Line. Errors, notes and timings come back as message
 // lines, named after the picture when Named; Progress (may be null) shows each step. Needs a
 // QApplication; never throws.
-TJobResult RunPictureJob(const TPictureJob& Job, const TCommandLine& Line, bool Named, TProgressLine* Progress);
+TJobResult RunPictureJob(const TPictureJob& Job, const TCommandLine& Line, bool Named,
+                         TProgressLine* Progress);

@@ -55,7 +55,8 @@ void TProgressLine::Update(int Percent) {
     if (FMode == pmOff || Percent == FPercent) return;
     FPercent = Percent;
     const auto now = TClock::now();
-    if (now - FDrawn < (FMode == pmTerminal ? TClock::duration(TerminalInterval) : TClock::duration(LinesInterval)))
+    if (now - FDrawn <
+        (FMode == pmTerminal ? TClock::duration(TerminalInterval) : TClock::duration(LinesInterval)))
         return;
     FDrawn = now;
     Draw(StepText());

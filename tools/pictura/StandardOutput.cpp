@@ -44,7 +44,8 @@ bool WriteStandardOutput(std::string_view Data, std::string& Error) {
 std::string FinishStandardOutput() {
     if (OutputWasClosed) return "";
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return FailureReported ? "" : Reason(errno ? errno : EIO);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return FailureReported ? "" : Reason(errno ? errno : EIO);
     // A descriptor shared with the shell stays open for it; closing ours reports late write errors.
     if (::close(STDOUT_FILENO) != 0 && errno != EBADF && errno != EINTR) return Reason(errno);
     return "";

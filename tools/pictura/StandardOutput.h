@@ -8,7 +8,8 @@
 // opens later can take its number; writing a closed standard output still fails.
 void GuardStandardDescriptors();
 
-// Appends Data to standard output (the tool writes it only through here); false (and the reason in Error) when it cannot be written.
+// Appends Data to standard output (the tool writes it only through here); false (and the reason in Error)
+// when it cannot be written.
 bool WriteStandardOutput(std::string_view Data, std::string& Error);
 
 // Flushes and closes standard output; the reason for a failure, or "" when all was written.

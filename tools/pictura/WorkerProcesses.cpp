@@ -59,14 +59,17 @@ void TakeRecords(TWorker& Worker, std::vector<bool>& Reported,
 
 } // namespace
 
-void RunInWorkerProcesses(size_t Count, int Workers, const std::function<void(const TNextJob&, const TSendResult&)>& Worker,
+void RunInWorkerProcesses(size_t Count, int Workers,
+                          const std::function<void(const TNextJob&, const TSendResult&)>& Worker,
                           const std::function<void(size_t, const TJobResult&)>& Report,
                           const std::function<void()>& Tick) {
     // The counter of jobs taken, shared by the workers across fork.
-    void* shared = ::mmap(nullptr, sizeof(std::atomic<uint64_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<uint64_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) Workers = 0;
     auto* taken = shared == MAP_FAILED ? nullptr : new (shared) std::atomic<uint64_t>(0);
-    static_assert(std::atomic<uint64_t>::is_always_lock_free, "the shared counter must work across processes");
+    static_assert(std::atomic<uint64_t>::is_always_lock_free,
+                  "the shared counter must work across processes");
 
     std::vector<TWorker> workers;
     for (int w = 0; w < Workers; ++w) {
@@ -90,7 +93,8 @@ void RunInWorkerProcesses(size_t Count, int Workers, const std::function<void(co
                     return job < Count ? std::optional<size_t>(size_t(job)) : std::nullopt;
                 },
                 [out](size_t Job, const TJobResult& Result) {
-                    const TRecordHeader header{Job, Result.Written ? 1u : 0u, uint32_t(Result.Messages.size())};
+                    const TRecordHeader header{Job, Result.Written ? 1u : 0u,
+                                               uint32_t(Result.Messages.size())};
                     if (!WriteAll(out, &header, sizeof header) ||
                         !WriteAll(out, Result.Messages.data(), Result.Messages.size()))
                         ::_exit(3);

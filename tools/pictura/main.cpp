@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
         const TCommandLine line = ParseCommandLine(args);
         if (line.Help || line.Version) {
             std::string error;
-            if (!WriteStandardOutput(line.Help ? UsageText() : std::string("pictura ") + PICTURA_VERSION + "\n", error)) {
+            if (!WriteStandardOutput(
+                    line.Help ? UsageText() : std::string("pictura ") + PICTURA_VERSION + "\n", error)) {
                 std::cerr << "pictura: " << error << "\n";
                 status = 1;
             }
