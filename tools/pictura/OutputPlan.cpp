@@ -107,13 +107,18 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
                 Fail("the output " + Quoted(job.Output == "-" ? "standard output" : job.Output, 256) +
                      " is the input picture " + Quoted(name, 256) + "; write the result to another file");
         if (job.Output != "-") {
-            const auto [at, added] = outputs.emplace(PathKey(job.Output), input);
-            bool twice = !added;
+            // The same name, or an existing file reached by two names, would be written twice.
+            std::string earlier;
+            if (const auto [at, added] = outputs.emplace(PathKey(job.Output), input); !added)
+                earlier = at->second;
             if (identity)
-                twice |= !existing.emplace(std::pair{identity->Device, identity->Inode}, input).second;
-            if (twice)
+                if (const auto [at, added] =
+                        existing.emplace(std::pair{identity->Device, identity->Inode}, input);
+                    !added)
+                    earlier = at->second;
+            if (!earlier.empty())
                 Fail("two pictures would be written to " + Quoted(job.Output, 256) + " (from " +
-                     Quoted(at->second, 256) + " and " + Quoted(input, 256) + ")");
+                     Quoted(earlier, 256) + " and " + Quoted(input, 256) + ")");
         }
         jobs.push_back(job);
     }

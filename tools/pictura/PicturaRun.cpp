@@ -112,18 +112,15 @@ int RunCommandLine(const TCommandLine& Line, int& argc, char** argv) {
 
     std::unique_ptr<QApplication> application;
     const int workers = int(std::min<size_t>(size_t(Line.Jobs > 0 ? Line.Jobs : Cores()), jobs.size()));
-    if (workers > 1) {
-        // Fork before this process has an application or threads; each worker makes its own.
-        RunInWorkerProcesses(
-            jobs.size(), workers,
-            [&](const TNextJob& Next, const TSendResult& Send) {
-                const std::unique_ptr<QApplication> own = MakeApplication(argc, argv);
-                AnswerConvertBoxes(Line.Convert, true, nullptr);
-                while (const std::optional<size_t> job = Next())
-                    Send(*job, RunPictureJob(jobs[*job], Line, true, nullptr));
-            },
-            report, showCount);
-    } else {
+    const auto worker = [&](const TNextJob& Next, const TSendResult& Send) {
+        const std::unique_ptr<QApplication> own = MakeApplication(argc, argv);
+        AnswerConvertBoxes(Line.Convert, true, nullptr);
+        while (const std::optional<size_t> job = Next())
+            Send(*job, RunPictureJob(jobs[*job], Line, true, nullptr));
+    };
+    // Fork before this process has an application or threads; each worker makes its own.
+    const bool forked = workers > 1 && RunInWorkerProcesses(jobs.size(), workers, worker, report, showCount);
+    if (!forked) {
         application = MakeApplication(argc, argv);
         AnswerConvertBoxes(Line.Convert, batch, &progress);
         showCount();

@@ -59,7 +59,7 @@ void TakeRecords(TWorker& Worker, std::vector<bool>& Reported,
 
 } // namespace
 
-void RunInWorkerProcesses(size_t Count, int Workers,
+bool RunInWorkerProcesses(size_t Count, int Workers,
                           const std::function<void(const TNextJob&, const TSendResult&)>& Worker,
                           const std::function<void(size_t, const TJobResult&)>& Report,
                           const std::function<void()>& Tick) {
@@ -105,6 +105,10 @@ void RunInWorkerProcesses(size_t Count, int Workers,
         ::close(fds[1]);
         workers.push_back({pid, fds[0], {}});
     }
+    if (workers.empty()) {
+        if (taken) ::munmap(shared, sizeof(std::atomic<uint64_t>));
+        return false;
+    }
 
     std::vector<bool> reported(Count, false);
     std::vector<pollfd> polls;
@@ -142,5 +146,6 @@ void RunInWorkerProcesses(size_t Count, int Workers,
     // A job whose worker died (or that no worker could take) reports a failure without messages.
     for (size_t job = 0; job < Count; ++job)
         if (!reported[job]) Report(job, {false, ""});
-    if (taken) ::munmap(shared, sizeof(std::atomic<uint64_t>));
+    ::munmap(shared, sizeof(std::atomic<uint64_t>));
+    return true;
 }
