@@ -17,8 +17,8 @@ using TSendResult = std::function<void(size_t Job, const TJobResult& Result)>;
 // Runs Count jobs in Workers processes, each running Worker(next, send) once (it creates its application
 // and loops over the jobs). In this process, Report is called for every job as its result arrives (a job
 // whose worker died reports a failure with no messages) and Tick about ten times a second. Call it before
-// this process creates an application or any thread.
-void RunInWorkerProcesses(size_t Count, int Workers,
+// this process creates an application or any thread. False, with nothing run, when no worker could start.
+bool RunInWorkerProcesses(size_t Count, int Workers,
                           const std::function<void(const TNextJob&, const TSendResult&)>& Worker,
                           const std::function<void(size_t Job, const TJobResult& Result)>& Report,
                           const std::function<void()>& Tick);
