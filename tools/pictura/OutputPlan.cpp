@@ -73,6 +73,10 @@ std::string PathKey(const std::string& Path) {
 
 } // namespace
 
+bool TakesQuality(const std::string& Format) {
+    return Format == "jpg" || Format == "jpeg" || Format == "webp";
+}
+
 std::string DisplayName(const std::string& Path) {
     if (Path == "-") return "standard input";
     const std::string name = fs::path(Path).filename().string();
@@ -100,6 +104,10 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
                 Fail("--format " + Printable(Line.Format) + " does not match the output " +
                      Quoted(job.Output, 256) + " (leave --format out, or change the extension)");
         }
+        if (Line.Quality && !TakesQuality(job.Format))
+            Fail("--quality is for JPEG and WebP, and " +
+                 (job.Output == "-" ? std::string("standard output") : Quoted(job.Output, 256)) +
+                 " is written as " + Printable(job.Format.empty() ? "(no format)" : job.Format));
         const std::optional<TFileIdentity> identity =
             job.Output == "-" ? IdentityOf(STDOUT_FILENO) : IdentityOf(job.Output);
         for (const auto& [name, inputIdentity] : inputs)

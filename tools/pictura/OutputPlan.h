@@ -16,5 +16,8 @@ struct TPictureJob {
 // The jobs of a command line that has inputs, in the order of the inputs. Throws TUsageError.
 std::vector<TPictureJob> PlanPictures(const TCommandLine& Line);
 
+// Whether the format named by Format takes --quality (JPEG and WebP).
+bool TakesQuality(const std::string& Format);
+
 // A file name shortened for messages and the progress line: its last part, escaped.
 std::string DisplayName(const std::string& Path);

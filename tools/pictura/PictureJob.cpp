@@ -24,10 +24,6 @@ using TClock = std::chrono::steady_clock;
 // ICO and CUR hold at most 256 x 256 pixels; their writer would shrink a larger picture.
 constexpr int MaxIconSide = 256;
 
-bool TakesQuality(const std::string& Format) {
-    return Format == "jpg" || Format == "jpeg" || Format == "webp";
-}
-
 // Whether some pixel is not fully opaque.
 bool HasTransparency(TBitmap& Bitmap) {
     if (Bitmap.GetPixelFormat() != pf32bit || !Bitmap.HasAlpha()) return false;
@@ -140,7 +136,7 @@ void TJob::Save() {
                         std::to_string(MaxIconSide) + " x " + std::to_string(MaxIconSide) +
                         " pixels, the picture is " + std::to_string(bitmap.Width()) + " x " +
                         std::to_string(bitmap.Height()) + "; nothing was written");
-    const int quality = FLine.Quality && TakesQuality(FJob.Format) ? *FLine.Quality : -1;
+    const int quality = FLine.Quality ? *FLine.Quality : -1;
     Step("saving " + (FJob.Output == "-" ? name : DisplayName(FJob.Output)), "saving", [&] {
         if (FJob.Output != "-")
             return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality);
