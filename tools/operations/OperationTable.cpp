@@ -28,9 +28,12 @@ void SetCurve(TKvPictura& Picture, const TOperation& Op) {
     }
 }
 
-const TParameterSpec Amount{"AMOUNT", "&Amount:", -128, 127, true, 50, " %"};
-const TParameterSpec Level{"I", "&Level:", 0, 255, true, 0, ""};
-const TParameterSpec Percent{"P", "&Gain:", 0, 100, false, 100, " %"};
+const TParameterSpec Amount{"AMOUNT", "&Amount:", -128, 127, true, 50, " %", 127};
+const TParameterSpec Level{"I", "&Level:", 0, 255, true, 0, "", 255};
+const TParameterSpec Percent{"P", "&Gain:", 0, 100, false, 100, " %", 100};
+// A radius past the picture's size is allowed (the window then covers whole columns), but a slider
+// is of use only for the small ones.
+constexpr int RadiusSliderMax = 100;
 
 std::vector<TOperationSpec> MakeTable() {
     using K = TOperationKind;
@@ -50,7 +53,7 @@ std::vector<TOperationSpec> MakeTable() {
          "brightness",
          "Brightness",
          S::Numbers,
-         {{"V", "&Brightness:", -100, 100, true, 25, " %"}},
+         {{"V", "&Brightness:", -100, 100, true, 25, " %", 100}},
          "20",
          "towards white (V > 0) or black (V < 0) by V percent",
          false,
@@ -70,7 +73,7 @@ std::vector<TOperationSpec> MakeTable() {
          "blur",
          "Blur",
          S::Numbers,
-         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 2, " px"}},
+         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 2, " px", RadiusSliderMax}},
          "50,2",
          "move towards the mean of a square window",
          false,
@@ -80,7 +83,7 @@ std::vector<TOperationSpec> MakeTable() {
          "sharpen",
          "Sharpen",
          S::Numbers,
-         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 1, " px"}},
+         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 1, " px", RadiusSliderMax}},
          "50,1",
          "move away from the mean of a square window",
          false,

@@ -42,6 +42,7 @@ struct TParameterSpec {
     bool Whole;       // whole numbers only
     int Default;      // the value the viewer offers first
     const char* Unit; // " %", " px" or ""
+    int SliderMax;    // where the viewer's slider stops; its spin box goes on to Max
 };
 
 struct TOperation;
