@@ -109,10 +109,13 @@ void FuzzCommandLine(const uint8_t* Data, size_t Size) {
     }
     // Envelope files are read at parse time: keep them inside the fuzzing folder.
     const std::string& folder = FilesFolder();
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] != "--envelop-file") continue;
-        std::string& value = args[i + 1];
-        const size_t eq = value.find('=');
+    const std::string attached = "--envelop-file=";
+    for (size_t i = 0; i < args.size(); ++i) {
+        // The value follows as the next word, or in the same word after '='.
+        const bool inWord = args[i].rfind(attached, 0) == 0;
+        if (!inWord && (args[i] != "--envelop-file" || i + 1 == args.size())) continue;
+        std::string& value = inWord ? args[i] : args[i + 1];
+        const size_t eq = value.find('=', inWord ? attached.size() : 0);
         if (eq != std::string::npos) value.insert(eq + 1, folder + "/");
         if (value.find("..") != std::string::npos) return;
     }
