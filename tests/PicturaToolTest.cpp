@@ -405,6 +405,10 @@ TEST_F(PicturaTool, ProgressOnATerminalAndTimes) {
     EXPECT_TRUE(seen.contains("100%"));
     EXPECT_TRUE(seen.endsWith("\r\x1b[K")) << "the line is cleared at the end";
     EXPECT_EQ(RunOnTerminal({photo, "-o", Path("q.png"), "--invert", "--quiet"}), "");
+    const QByteArray batch =
+        RunOnTerminal({photo, palette, "--out-dir", dir.path(), "--suffix=-b", "--yes", "-j2", "--invert"});
+    EXPECT_TRUE(batch.contains("\rpictura: 1 of 2 pictures")) << batch.toStdString();
+    EXPECT_TRUE(batch.contains("pictura: 2 pictures written")) << batch.toStdString();
     EXPECT_TRUE(
         RunOnTerminal({photo, "-o", "-", "--format", "png"}).contains("standard output is a terminal"));
     EXPECT_EQ(RunTool({photo, "-o", Path("r.png"), "--invert"}).Err, "") << "nothing when not a terminal";
