@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <sys/stat.h>
 #include <vector>
@@ -26,15 +27,40 @@ const std::string& FilesFolder() {
     return folder;
 }
 
-void CheckEntries(const TOperation& Op, bool Whole) {
-    FuzzCheck(Op.Channel >= 0 && Op.Channel <= 2, Op.Name + ": channel out of range");
-    FuzzCheck(!Op.Entries.empty(), Op.Name + ": no entries");
-    FuzzCheck(!Whole || Op.Entries.size() == 256, Op.Name + ": a file table without 256 values");
-    for (size_t i = 0; i < Op.Entries.size(); ++i) {
-        const auto& [index, percent] = Op.Entries[i];
-        FuzzCheck(index >= 0 && index <= 255, Op.Name + ": index out of range");
-        FuzzCheck(!Whole || index == int(i), Op.Name + ": file table out of order");
-        FuzzCheck(!std::isnan(percent), Op.Name + ": a NaN percent was accepted");
+bool Within(const TParameterSpec& Parameter, double Value) {
+    return Value >= Parameter.Min && Value <= Parameter.Max &&
+           (!Parameter.Whole || Value == double(int64_t(Value)));
+}
+
+// Every accepted operation holds values inside the ranges its table row states.
+void CheckOperation(const TOperation& Op) {
+    FuzzCheck(Op.Spec != nullptr && Op.Spec->Kind == Op.Kind, Op.Name + ": no table row");
+    const TOperationSpec& spec = *Op.Spec;
+    FuzzCheck(Op.Name.rfind("--", 0) == 0, "an operation not named by its option: " + Op.Name);
+    FuzzCheck(!spec.PerChannel || Op.Channel, Op.Name + ": a per-channel operation without its channel");
+    switch (spec.Shape) {
+    case TValueShape::None:
+        break;
+    case TValueShape::Numbers:
+        FuzzCheck(Within(spec.Parameters[0], Op.Value), Op.Name + ": value out of range");
+        if (spec.Parameters.size() > 1)
+            FuzzCheck(Within(spec.Parameters[1], Op.Radius), Op.Name + ": out of range");
+        break;
+    case TValueShape::ChannelFile:
+        FuzzCheck(Op.Channel && Op.Entries.size() == 256, Op.Name + ": a file table without 256 values");
+        [[fallthrough]];
+    case TValueShape::Points:
+        FuzzCheck(!Op.Entries.empty(), Op.Name + ": no entries");
+        for (size_t i = 0; i < Op.Entries.size(); ++i) {
+            const auto& [level, percent] = Op.Entries[i];
+            FuzzCheck(Within(spec.Parameters[0], level) && Within(spec.Parameters[1], percent),
+                      Op.Name + ": entry out of range");
+            FuzzCheck(spec.Shape != TValueShape::ChannelFile || level == int(i),
+                      Op.Name + ": file table out of order");
+            FuzzCheck(spec.Kind != TOperationKind::SetCurve || i == 0 || level > Op.Entries[i - 1].first,
+                      Op.Name + ": curve points not rising");
+        }
+        break;
     }
 }
 
@@ -42,29 +68,27 @@ void CheckLine(const TCommandLine& Line) {
     if (Line.Help || Line.Version) return;
     bool touchesPicture = false;
     for (const TOperation& op : Line.Operations) {
-        FuzzCheck(op.Name.rfind("--", 0) == 0, "an operation not named by its option: " + op.Name);
-        switch (op.Kind) {
-        case TOperationKind::Blur:
-        case TOperationKind::Sharpen:
-            FuzzCheck(op.Value >= -128 && op.Value <= 127, op.Name + ": amount out of range");
-            FuzzCheck(op.Radius >= 0, op.Name + ": negative radius accepted");
-            break;
-        case TOperationKind::SetEnvelop:
-            CheckEntries(op, op.Name == "--envelop-file");
-            break;
-        case TOperationKind::ApplyEnvelop:
-            FuzzCheck(op.Channel >= 0 && op.Channel <= 2, "channel out of range");
-            break;
-        default:
-            break;
-        }
-        if (op.Kind != TOperationKind::SetEnvelop) touchesPicture = true;
+        CheckOperation(op);
+        if (op.Spec->ChangesPicture) touchesPicture = true;
     }
     if (Line.Size) FuzzCheck(Line.Size->first >= 0 && Line.Size->second >= 0, "negative --size accepted");
-    if (!Line.Input.empty() || !Line.Output.empty() || touchesPicture || !Line.PrintEnvelops) {
-        FuzzCheck(!Line.Input.empty(), "no input picture accepted");
-        FuzzCheck(!Line.Output.empty(), "no output picture accepted");
+    FuzzCheck(Line.Jobs >= 0 && (!Line.Quality || (*Line.Quality >= 0 && *Line.Quality <= 100)),
+              "bad -j or --quality");
+    if (!Line.Inputs.empty() || !Line.Output.empty() || touchesPicture || !Line.PrintEnvelops) {
+        FuzzCheck(!Line.Inputs.empty(), "no input picture accepted");
+        FuzzCheck(!Line.Output.empty() || !Line.OutDir.empty(), "no output accepted");
+        FuzzCheck(Line.Output != "-" || (!Line.Format.empty() && Line.Inputs.size() == 1),
+                  "bad -o - accepted");
     }
+}
+
+// A byte picks an operation's option from the table, so every option is reached without a dictionary.
+std::string TableOption(uint8_t Pick) {
+    const std::vector<TOperationSpec>& table = OperationTable();
+    const TOperationSpec& spec = table[Pick % table.size()];
+    const std::optional<TChannel> channel =
+        spec.PerChannel ? std::optional<TChannel>(AllChannels[(Pick / table.size()) % 3]) : std::nullopt;
+    return "--" + spec.OptionName(channel);
 }
 
 } // namespace
@@ -77,15 +101,21 @@ void FuzzCommandLine(const uint8_t* Data, size_t Size) {
     const std::string argText = input.substr(0, split);
     for (size_t start = 0; start <= argText.size() && args.size() < 64;) {
         const size_t end = std::min(argText.find('\0', start), argText.size());
-        args.push_back(argText.substr(start, end - start));
+        std::string arg = argText.substr(start, end - start);
+        // "\x01" and a byte stand for an operation of the table.
+        if (arg.size() == 2 && arg[0] == '\x01') arg = TableOption(uint8_t(arg[1]));
+        args.push_back(arg);
         start = end + 1;
     }
     // Envelope files are read at parse time: keep them inside the fuzzing folder.
     const std::string& folder = FilesFolder();
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] != "--envelop-file") continue;
-        std::string& value = args[i + 1];
-        const size_t eq = value.find('=');
+    const std::string attached = "--envelop-file=";
+    for (size_t i = 0; i < args.size(); ++i) {
+        // The value follows as the next word, or in the same word after '='.
+        const bool inWord = args[i].rfind(attached, 0) == 0;
+        if (!inWord && (args[i] != "--envelop-file" || i + 1 == args.size())) continue;
+        std::string& value = inWord ? args[i] : args[i + 1];
+        const size_t eq = value.find('=', inWord ? attached.size() : 0);
         if (eq != std::string::npos) value.insert(eq + 1, folder + "/");
         if (value.find("..") != std::string::npos) return;
     }
@@ -96,17 +126,23 @@ void FuzzCommandLine(const uint8_t* Data, size_t Size) {
 
     try {
         const std::vector<std::pair<int, double>> entries = ParseEnvelopFile(text, "fuzz text");
-        TOperation op{TOperationKind::SetEnvelop, "--envelop-file"};
-        op.Entries = entries;
-        CheckEntries(op, true);
+        FuzzCheck(entries.size() == 256, "a file table without 256 values");
+        for (size_t i = 0; i < entries.size(); ++i)
+            FuzzCheck(entries[i].first == int(i) && entries[i].second >= 0 && entries[i].second <= 100,
+                      "a file value out of range");
     } catch (const TUsageError& e) {
-        FuzzCheck(std::string(e.what()).find("fuzz text") != std::string::npos,
-                  "a message without its source");
+        const std::string message = e.what();
+        FuzzCheck(message.find("fuzz text") != std::string::npos, "a message without its source");
+        for (const char c : message)
+            FuzzCheck(uint8_t(c) >= 0x20 && c != 0x7f, "a control character echoed in a message");
     }
 
     try {
         CheckLine(ParseCommandLine(args));
     } catch (const TUsageError& e) {
-        FuzzCheck(*e.what() != '\0', "an empty usage message");
+        const std::string message = e.what();
+        FuzzCheck(!message.empty(), "an empty usage message");
+        for (const char c : message)
+            FuzzCheck(uint8_t(c) >= 0x20 && c != 0x7f, "a control character echoed in a message");
     }
 }

@@ -304,7 +304,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     }
 }
 
-QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) const {
+QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality) const {
     const std::string what = "cannot write picture " + Quoted(Name) + ": ";
     const QString ext = Extension.toLower();
     if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
@@ -332,6 +332,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
+    if (Quality >= 0) writer.setQuality(Quality);
     QImage image = FBitmap->ToQImage();
     // JPEG has no alpha channel: a picture with one is written opaque.
     if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
@@ -345,7 +346,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     return data;
 }
 
-void TPicture::SaveToFile(const QString& FileName) const {
+void TPicture::SaveToFile(const QString& FileName, int Quality) const {
     CheckOutputFile(FileName);
     const QString ext = QFileInfo(FileName).suffix().toLower();
     if (ext == "bmp" && !FBitmap->Empty()) {
@@ -359,7 +360,7 @@ void TPicture::SaveToFile(const QString& FileName) const {
                                                               qsizetype(bytes.size())));
         return;
     }
-    WriteFileAtomically(FileName, SaveToData(ext, FileName));
+    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality));
 }
 
 void TPicture::Assign(TDibImage Source) {

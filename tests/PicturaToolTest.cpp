@@ -1,5 +1,8 @@
 // The pictura tool end to end: the built program on real files, its exit codes, its messages, and
 // that a failure never leaves an output file or touches the input.
+#include "Channel.h"
+#include "EnvelopeLines.h"
+
 #include <pictura/KvPictura.h>
 
 #include <QCryptographicHash>
@@ -10,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -20,8 +26,9 @@ struct TRun {
     QString Out, Err;
 };
 
-TRun RunTool(const QStringList& Args, const QByteArray& Input = {}) {
+TRun RunTool(const QStringList& Args, const QByteArray& Input = {}, const QString& OutputFile = {}) {
     QProcess process;
+    if (!OutputFile.isEmpty()) process.setStandardOutputFile(OutputFile);
     process.start(PICTURA_TOOL, Args);
     process.write(Input);
     process.closeWriteChannel();
@@ -29,6 +36,42 @@ TRun RunTool(const QStringList& Args, const QByteArray& Input = {}) {
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+QByteArray ReadAll(const QString& Path) {
+    QFile file(Path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Runs the tool with standard error on a pseudo-terminal; returns what the terminal received.
+QByteArray RunOnTerminal(const QStringList& Args) {
+    std::vector<std::string> args{PICTURA_TOOL};
+    for (const QString& arg : Args)
+        args.push_back(arg.toStdString());
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    QByteArray seen;
+    char buffer[4096];
+    for (;;) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) break;
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break; // EIO once the tool has exited
+        seen.append(buffer, n);
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return seen;
 }
 
 QByteArray Digest(const QString& Path) {
@@ -122,7 +165,7 @@ TEST_F(PicturaTool, FailuresWriteNothingAndKeepTheInput) {
 }
 
 TEST_F(PicturaTool, PrintsEnvelopesAsTheGettersReadThem) {
-    const TRun run = RunTool({"--red-envelop", "0=7,2=150", "--blue-envelop", "1=29", "--print-envelops"});
+    const TRun run = RunTool({"--red-envelop", "0=7,2=100", "--blue-envelop", "1=29", "--print-envelops"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QStringList lines = run.Out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 256);
@@ -231,4 +274,152 @@ TEST_F(PicturaTool, ReadOnlyFolderRefusesTheOutput) {
     EXPECT_NE(run.Code, 0);
     EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
     EXPECT_TRUE(QDir(Path("locked")).isEmpty());
+}
+
+TEST_F(PicturaTool, PipesInAndOut) {
+    const QByteArray png = ReadAll(photo);
+    ASSERT_EQ(RunTool({photo, "-o", Path("file.bmp"), "--invert"}).Code, 0);
+    const TRun toFile = RunTool({"-", "-o", "-", "--format=bmp", "--invert"}, png, Path("piped.bmp"));
+    ASSERT_EQ(toFile.Code, 0);
+    EXPECT_EQ(ReadAll(Path("piped.bmp")), ReadAll(Path("file.bmp")));
+    const TRun unformatted = RunTool({"-", "-o", "-", "--invert"}, png);
+    EXPECT_EQ(unformatted.Code, 2);
+    EXPECT_TRUE(unformatted.Err.contains("--format")) << unformatted.Err.toStdString();
+    const TRun garbage = RunTool({"-", "-o", Path("g.png"), "--invert"}, "not a picture");
+    EXPECT_EQ(garbage.Code, 1);
+    EXPECT_EQ(garbage.Err.count('\n'), 1) << garbage.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("g.png")));
+}
+
+TEST_F(PicturaTool, BatchWritesTheGoodPicturesAndCountsTheBad) {
+    QDir(dir.path()).mkdir("in");
+    QDir(dir.path()).mkdir("one");
+    QDir(dir.path()).mkdir("two");
+    QStringList inputs;
+    for (const char* name : {"in/a.png", "in/b.png", "in/bad.png", "in/c.png"}) {
+        if (QString(name).contains("bad")) {
+            QFile file(Path(name));
+            file.open(QIODevice::WriteOnly);
+            file.write("not a picture");
+        } else {
+            QFile::copy(photo, Path(name));
+        }
+        inputs << Path(name);
+    }
+    const QStringList ops{"--greyscale", "--blur", "50,2", "--invert"};
+    const TRun serial = RunTool(inputs + QStringList{"--out-dir", Path("one"), "-j", "1"} + ops);
+    const TRun parallel = RunTool(inputs + QStringList{"--out-dir", Path("two"), "-j", "3"} + ops);
+    for (const TRun& run : {serial, parallel}) {
+        EXPECT_EQ(run.Code, 1);
+        const QStringList lines = run.Err.split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 2) << run.Err.toStdString();
+        EXPECT_TRUE(lines[0].startsWith("pictura: bad.png: ")) << lines[0].toStdString();
+        EXPECT_EQ(lines[1], "pictura: 3 of 4 pictures written, 1 failed");
+    }
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        EXPECT_EQ(Digest(Path("two/") + name), Digest(Path("one/") + name)) << name;
+    EXPECT_EQ(QDir(Path("two")).entryList(QDir::Files | QDir::Hidden).size(), 3);
+
+    // By pattern; an output that is one of the inputs (through a hard link) stops the batch before any work.
+    ASSERT_EQ(
+        RunTool({Path("in/a.png"), Path("in/b.png"), "-o", Path("one/{stem}-x.{ext}"), "--invert"}).Code, 0);
+    EXPECT_TRUE(QFile::exists(Path("one/b-x.png")));
+    ASSERT_EQ(
+        ::link(Path("in/a.png").toLocal8Bit().constData(), Path("one/a-y.png").toLocal8Bit().constData()), 0);
+    const TRun itself =
+        RunTool({Path("in/b.png"), Path("in/a.png"), "-o", Path("one/{stem}-y.{ext}"), "--invert"});
+    EXPECT_EQ(itself.Code, 2);
+    EXPECT_TRUE(itself.Err.contains("is the input picture")) << itself.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("one/b-y.png")));
+}
+
+TEST_F(PicturaTool, FormatsQualityAndWhatTheyCannotHold) {
+    TPicture original;
+    original.LoadFromFile(photo);
+    for (const QString& ext : {QString("tif"), QString("webp")}) {
+        const QStringList quality =
+            ext == "webp" ? QStringList{"--quality", "100"} : QStringList{}; // lossless
+        ASSERT_EQ(RunTool(QStringList{photo, "-o", Path("round.") + ext} + quality).Code, 0)
+            << ext.toStdString();
+        TPicture back;
+        back.LoadFromFile(Path("round.") + ext);
+        back.GetBitmap()->SetPixelFormat(pf24bit);
+        EXPECT_EQ(back.GetBitmap()->Dib().Bits, original.GetBitmap()->Dib().Bits) << ext.toStdString();
+    }
+    ASSERT_EQ(RunTool({photo, "-o", Path("low.jpg"), "--quality", "5"}).Code, 0);
+    ASSERT_EQ(RunTool({photo, "-o", Path("high.jpg"), "--quality=95"}).Code, 0);
+    EXPECT_LT(QFileInfo(Path("low.jpg")).size() * 3, QFileInfo(Path("high.jpg")).size());
+    EXPECT_EQ(RunTool({photo, "-o", Path("q.png"), "--quality", "50"}).Code, 2);
+
+    const TRun icon = RunTool({photo, "-o", Path("big.ico"), "--invert"});
+    EXPECT_EQ(icon.Code, 1);
+    EXPECT_TRUE(icon.Err.contains("at most 256 x 256")) << icon.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("big.ico")));
+
+    QImage clear(4, 3, QImage::Format_ARGB32);
+    clear.fill(QColor(10, 20, 30, 100));
+    clear.save(Path("clear.png"));
+    const TRun flattened = RunTool({Path("clear.png"), "-o", Path("flat.png"), "--yes", "--invert"});
+    EXPECT_EQ(flattened.Code, 0);
+    EXPECT_EQ(flattened.Err,
+              "pictura: note: the picture's transparency was dropped (24-bit pixels hold none)\n");
+    EXPECT_EQ(RunTool({photo, "-o", Path("opaque.png"), "--yes", "--invert"}).Err, "");
+}
+
+TEST_F(PicturaTool, StandardOutputFailuresAreReported) {
+    const QStringList runs[] = {{"--help"},
+                                {"--version"},
+                                {"--red-envelop", "0=50", "--print-envelops"},
+                                {photo, "-o", "-", "--format", "png", "--invert"}};
+    for (const QStringList& args : runs) {
+        const TRun run = RunTool(args, {}, "/dev/full");
+        EXPECT_EQ(run.Code, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(run.Err, "pictura: cannot write to standard output: No space left on device\n")
+            << args.join(' ').toStdString();
+    }
+}
+
+// --red-curve sets the whole table through the curve function the viewer's Envelopes dialog draws.
+TEST_F(PicturaTool, CurvesSetTheWholeTable) {
+    const TRun run = RunTool({"--curve=+40=+10", "--red-curve", "0=0,100=80,255=30", "--print-envelops"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QStringList lines = run.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 256);
+    const std::vector<TEnvelopePoint> points{{0, 0}, {100, 80}, {255, 30}};
+    const TEnvelopeTable red = EnvelopeLines(points);
+    TKvPictura expected;
+    for (int level = 0; level < 256; ++level)
+        expected.SetRedEnvelop(uint8_t(level), red[size_t(level)]);
+    for (int level = 0; level < 256; ++level) {
+        const QStringList values = lines[level].split(' ');
+        EXPECT_EQ(values[0].toDouble(), expected.GetRedEnvelop(uint8_t(level))) << level;
+        EXPECT_EQ(values[2], "10") << level; // one point: the same everywhere
+    }
+}
+
+TEST_F(PicturaTool, ProgressOnATerminalAndTimes) {
+    const QByteArray seen = RunOnTerminal({photo, "-o", Path("p.png"), "--blur", "50,4", "--invert"});
+    for (const char* step : {"\rpictura: loading sample.png", "\rpictura: --blur", "\rpictura: --invert",
+                             "\rpictura: saving p.png"})
+        EXPECT_TRUE(seen.contains(step)) << step << " in " << seen.toStdString();
+    EXPECT_TRUE(seen.contains("100%"));
+    EXPECT_TRUE(seen.endsWith("\r\x1b[K")) << "the line is cleared at the end";
+    EXPECT_EQ(RunOnTerminal({photo, "-o", Path("q.png"), "--invert", "--quiet"}), "");
+    const QByteArray batch =
+        RunOnTerminal({photo, palette, "--out-dir", dir.path(), "--suffix=-b", "--yes", "-j2", "--invert"});
+    EXPECT_TRUE(batch.contains("\rpictura: 1 of 2 pictures")) << batch.toStdString();
+    EXPECT_TRUE(batch.contains("pictura: 2 pictures written")) << batch.toStdString();
+    EXPECT_TRUE(
+        RunOnTerminal({photo, "-o", "-", "--format", "png"}).contains("standard output is a terminal"));
+    EXPECT_EQ(RunTool({photo, "-o", Path("r.png"), "--invert"}).Err, "") << "nothing when not a terminal";
+    const TRun forced = RunTool({photo, "-o", Path("s.png"), "--invert", "--progress"});
+    EXPECT_TRUE(forced.Err.contains("pictura: --invert 100%")) << forced.Err.toStdString();
+
+    const QStringList timed =
+        RunTool({photo, "-o", Path("t.png"), "--invert", "--time"}).Err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(timed.size(), 4);
+    const char* steps[] = {"loading ", "--invert ", "saving ", "total "};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(timed[i].startsWith(QString("pictura: ") + steps[i]) && timed[i].endsWith(" ms"))
+            << timed[i].toStdString();
 }

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -205,7 +206,10 @@ TEST_P(ViewerOperationTest, ActionRunsTheControlsOperationOnTheWholePicture) {
     if (!row.Sliders.empty())
         DriveNextDialog<TParameterDialog>([&row](TParameterDialog* dialog) {
             for (const auto& [name, value] : row.Sliders)
-                dialog->findChild<QSlider*>(name)->setValue(value);
+                if (QString(name).endsWith("Spin"))
+                    dialog->findChild<QSpinBox*>(name)->setValue(value);
+                else
+                    dialog->findChild<QSlider*>(name)->setValue(value);
             dialog->accept();
         });
     Action(row.Action)->trigger();
@@ -243,6 +247,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {{"AmountSlider", -128}, {"RadiusSlider", 1}},
                       [](TKvPictura& p) { p.Blur(-128, 1); },
                       "Blur -128, 1"},
+        // The spin box goes past the slider's end: radii of the whole range the tool takes.
+        TOperationRow{"BlurWideRadius",
+                      "BlurAction",
+                      {{"AmountSlider", 40}, {"RadiusSpin", 250}},
+                      [](TKvPictura& p) { p.Blur(40, 250); },
+                      "Blur 40, 250"},
         TOperationRow{"Sharpen",
                       "SharpenAction",
                       {{"AmountSlider", 30}, {"RadiusSlider", 1}},

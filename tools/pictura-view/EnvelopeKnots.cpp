@@ -1,6 +1,7 @@
 #include "EnvelopeKnots.h"
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -13,17 +14,10 @@ QList<TKnot> DefaultKnots() {
 }
 
 TEnvelopeTable InterpolateKnots(const QList<TKnot>& Knots) {
-    TEnvelopeTable table;
-    table.fill(100.0);
-    for (qsizetype k = 0; k + 1 < Knots.size(); ++k) {
-        const TKnot& a = Knots[k];
-        const TKnot& b = Knots[k + 1];
-        for (int level = a.Level; level <= b.Level; ++level)
-            table[size_t(level)] =
-                a.Percent + (b.Percent - a.Percent) * (level - a.Level) / (b.Level - a.Level);
-    }
-    if (Knots.size() == 1) table.fill(Knots.front().Percent);
-    return table;
+    std::vector<TEnvelopePoint> points;
+    for (const TKnot& knot : Knots)
+        points.push_back({knot.Level, knot.Percent});
+    return EnvelopeLines(points);
 }
 
 QList<TKnot> KnotsFromTable(const TEnvelopeTable& Table) {

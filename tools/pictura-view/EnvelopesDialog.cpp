@@ -1,5 +1,7 @@
 #include "EnvelopesDialog.h"
 
+#include "Channel.h"
+
 #include <pictura/KvPictura.h>
 
 #include <QComboBox>
@@ -11,9 +13,14 @@
 
 namespace {
 
-const char* const ChannelNames[3] = {QT_TRANSLATE_NOOP("TEnvelopesDialog", "Red"),
-                                     QT_TRANSLATE_NOOP("TEnvelopesDialog", "Green"),
-                                     QT_TRANSLATE_NOOP("TEnvelopesDialog", "Blue")};
+// The dialog's channels, in the order it shows them, as the control names them.
+::TChannel ControlChannel(int Channel) {
+    return AllChannels[size_t(Channel)];
+}
+
+const char* ChannelTitle(int Channel) {
+    return ChannelInfo(ControlChannel(Channel)).Title;
+}
 const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x3a),
                                  QColor(0x2f, 0x5f, 0xd0)};
 
@@ -22,12 +29,9 @@ const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x
 TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent)
     : TOperationDialog(Parent), FPicture(Picture) {
     setWindowTitle(tr("Envelopes"));
-    for (int i = 0; i < 256; ++i) {
-        const uint8_t level = uint8_t(i);
-        FOpened[chRed][size_t(i)] = Picture.GetRedEnvelop(level);
-        FOpened[chGreen][size_t(i)] = Picture.GetGreenEnvelop(level);
-        FOpened[chBlue][size_t(i)] = Picture.GetBlueEnvelop(level);
-    }
+    for (int channel = chRed; channel <= chBlue; ++channel)
+        for (int i = 0; i < 256; ++i)
+            FOpened[size_t(channel)][size_t(i)] = GetEnvelop(Picture, ControlChannel(channel), uint8_t(i));
 
     auto* content = new QVBoxLayout;
     auto* hint =
@@ -38,14 +42,14 @@ TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent)
     content->addWidget(hint);
     auto* curves = new QHBoxLayout;
     for (int channel = chRed; channel <= chBlue; ++channel) {
-        const QString name = tr(ChannelNames[channel]);
+        const QString name = tr(ChannelTitle(channel));
         auto* box = new QGroupBox(name, this);
         auto* curve = new TEnvelopeCurve(ChannelColors[channel], box);
-        curve->setObjectName(QString(ChannelNames[channel]) + "Curve");
+        curve->setObjectName(QString(ChannelTitle(channel)) + "Curve");
         curve->SetTable(FOpened[size_t(channel)]);
         connect(curve, &TEnvelopeCurve::Changed, this, [this] { ValuesChanged(); });
         auto* reset = new QPushButton(tr("Reset"), box);
-        reset->setObjectName(QString(ChannelNames[channel]) + "Reset");
+        reset->setObjectName(QString(ChannelTitle(channel)) + "Reset");
         reset->setToolTip(tr("Back to 100 % at every level"));
         connect(reset, &QPushButton::clicked, curve, &TEnvelopeCurve::Reset);
         auto* boxLayout = new QVBoxLayout(box);
@@ -86,20 +90,8 @@ void TEnvelopesDialog::SetApplyTo(TApplyTo Value) {
 }
 
 void TEnvelopesDialog::WriteTable(TChannel Channel, const TEnvelopeTable& Table) {
-    for (int i = 0; i < 256; ++i) {
-        const uint8_t level = uint8_t(i);
-        switch (Channel) {
-        case chRed:
-            FPicture.SetRedEnvelop(level, Table[size_t(i)]);
-            break;
-        case chGreen:
-            FPicture.SetGreenEnvelop(level, Table[size_t(i)]);
-            break;
-        case chBlue:
-            FPicture.SetBlueEnvelop(level, Table[size_t(i)]);
-            break;
-        }
-    }
+    for (int i = 0; i < 256; ++i)
+        SetEnvelop(FPicture, ControlChannel(Channel), uint8_t(i), Table[size_t(i)]);
 }
 
 void TEnvelopesDialog::ApplyOperation() {
@@ -107,29 +99,19 @@ void TEnvelopesDialog::ApplyOperation() {
     // previews wrote into them.
     CancelOperation();
     FWritten = true;
-    switch (ApplyTo()) {
-    case atAll:
+    if (ApplyTo() == atAll) {
         for (int channel = chRed; channel <= chBlue; ++channel)
             WriteTable(TChannel(channel), FCurves[size_t(channel)]->Table());
         FPicture.ApplyEnvelops();
-        break;
-    case atRed:
-        WriteTable(chRed, FCurves[chRed]->Table());
-        FPicture.ApplyRedEnvelop();
-        break;
-    case atGreen:
-        WriteTable(chGreen, FCurves[chGreen]->Table());
-        FPicture.ApplyGreenEnvelop();
-        break;
-    case atBlue:
-        WriteTable(chBlue, FCurves[chBlue]->Table());
-        FPicture.ApplyBlueEnvelop();
-        break;
+        return;
     }
+    const TChannel channel = TChannel(ApplyTo() - atRed);
+    WriteTable(channel, FCurves[channel]->Table());
+    ApplyEnvelop(FPicture, ControlChannel(channel));
 }
 
 QString TEnvelopesDialog::OperationLabel() const {
-    return ApplyTo() == atAll ? tr("Envelopes") : tr("%1 Envelope").arg(tr(ChannelNames[ApplyTo() - 1]));
+    return ApplyTo() == atAll ? tr("Envelopes") : tr("%1 Envelope").arg(tr(ChannelTitle(ApplyTo() - atRed)));
 }
 
 void TEnvelopesDialog::CancelOperation() {

@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 
@@ -19,16 +20,20 @@ TParameterDialog::TParameterDialog(const QString& Title, const QList<TParameter>
         label->setBuddy(slider);
         slider->setObjectName(parameter.Name + "Slider");
         spin->setObjectName(parameter.Name + "Spin");
-        slider->setRange(parameter.Minimum, parameter.Maximum);
+        slider->setRange(parameter.Minimum, qMin(parameter.SliderMaximum, parameter.Maximum));
         spin->setRange(parameter.Minimum, parameter.Maximum);
         spin->setSuffix(parameter.Suffix);
         slider->setMinimumWidth(260);
-        slider->setPageStep(qMax(1, (parameter.Maximum - parameter.Minimum) / 10));
+        slider->setPageStep(qMax(1, (slider->maximum() - parameter.Minimum) / 10));
         slider->setValue(parameter.Value);
         spin->setValue(parameter.Value);
-        // Either control moves the other; setting the value it already has emits nothing, so no loop.
+        // Either control moves the other. The slider follows the spin box silently: past the slider's end
+        // it stops there, and must not pull the spin box's value back with it.
         connect(slider, &QSlider::valueChanged, spin, &QSpinBox::setValue);
-        connect(spin, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+        connect(spin, &QSpinBox::valueChanged, slider, [slider](int Value) {
+            const QSignalBlocker quiet(slider);
+            slider->setValue(Value);
+        });
         connect(spin, &QSpinBox::valueChanged, this, [this] { ValuesChanged(); });
         grid->addWidget(label, row, 0);
         grid->addWidget(slider, row, 1);

@@ -15,7 +15,8 @@ struct TParameter {
     int Minimum;
     int Maximum;
     int Value;
-    QString Suffix; // unit after the spin box's number, as in " %"
+    QString Suffix;    // unit after the spin box's number, as in " %"
+    int SliderMaximum; // the slider stops here (at most Maximum); the spin box goes on to Maximum
 };
 
 class TParameterDialog : public TOperationDialog {

@@ -521,13 +521,32 @@ void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter
     if (RunDialogOperation(dialog)) FLastValues[Title] = dialog.Values();
 }
 
+void TViewerWindow::RunTableOperation(TOperationKind Kind) {
+    const TOperationSpec& spec = OperationSpec(Kind);
+    QList<TParameter> parameters;
+    for (const TParameterSpec& parameter : spec.Parameters)
+        parameters << TParameter{QString(parameter.Label).remove('&').remove(':'),
+                                 tr(parameter.Label),
+                                 int(parameter.Min),
+                                 int(parameter.Max),
+                                 parameter.Default,
+                                 parameter.Unit,
+                                 parameter.SliderMax};
+    RunParameterOperation(tr(spec.Title), parameters, [this, &spec](const QList<int>& Values) {
+        TOperation op(spec.Kind, spec.Name);
+        op.Spec = &spec;
+        op.Value = Values.value(0);
+        op.Radius = Values.value(1);
+        ApplyOperation(*FPicture, op);
+    });
+}
+
 void TViewerWindow::OnInvert() {
     RunOperation(tr("Invert"), [this] { FPicture->Invert(); });
 }
 
 void TViewerWindow::OnBrightness() {
-    RunParameterOperation(tr("Brightness"), {{"Brightness", tr("&Brightness:"), -100, 100, 25, " %"}},
-                          [this](const QList<int>& Values) { FPicture->Brightness(Values[0]); });
+    RunTableOperation(TOperationKind::Brightness);
 }
 
 void TViewerWindow::OnGreyScale() {
@@ -535,17 +554,11 @@ void TViewerWindow::OnGreyScale() {
 }
 
 void TViewerWindow::OnBlur() {
-    RunParameterOperation(
-        tr("Blur"),
-        {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 2, " px"}},
-        [this](const QList<int>& Values) { FPicture->Blur(int8_t(Values[0]), Values[1]); });
+    RunTableOperation(TOperationKind::Blur);
 }
 
 void TViewerWindow::OnSharpen() {
-    RunParameterOperation(
-        tr("Sharpen"),
-        {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 1, " px"}},
-        [this](const QList<int>& Values) { FPicture->Sharpen(int8_t(Values[0]), Values[1]); });
+    RunTableOperation(TOperationKind::Sharpen);
 }
 
 void TViewerWindow::OnEnvelopes() {

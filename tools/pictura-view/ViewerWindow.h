@@ -2,6 +2,7 @@
 // and a status bar with the file, its size and pixel format and the time of the last operation.
 #pragma once
 
+#include "OperationTable.h"
 #include "RecentFiles.h"
 #include "ViewerDocument.h"
 
@@ -18,7 +19,6 @@ class TForm;
 class TKvPictura;
 class TOperationDialog;
 class TOperationSession;
-struct TOperation;
 struct TParameter;
 
 class TViewerWindow : public QMainWindow {
@@ -105,6 +105,8 @@ private:
                                std::function<void(const QList<int>&)> Work);
     // Records a finished session as an undo step and shows its time.
     void Commit(TOperationSession& Session, const QString& Label);
+    // Runs the parameter dialog of Kind's row of the operations table (ranges, labels, first values).
+    void RunTableOperation(TOperationKind Kind);
     void ShowPicture(const TDibImage& Picture);
     void ReportError(const QString& Title, const std::exception& Error);
 

@@ -1,7 +1,8 @@
 #include "CommandLine.h"
 
-#include <charconv>
-#include <cmath>
+#include "MessageText.h"
+#include "NumberText.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,37 +11,11 @@
 
 namespace {
 
+constexpr int64_t MaxInt32 = std::numeric_limits<int32_t>::max();
+constexpr int64_t MaxJobs = 256;
+
 [[noreturn]] void Fail(const std::string& Message) {
     throw TUsageError(Message);
-}
-
-int64_t ParseInteger(const std::string& Text, const std::string& What, int64_t Min, int64_t Max) {
-    int64_t value = 0;
-    const char* end = Text.data() + Text.size();
-    const auto [ptr, ec] = std::from_chars(Text.data(), end, value);
-    if (Text.empty() || ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range))
-        Fail(What + ": \"" + Text + "\" is not a whole number");
-    if (ec == std::errc::result_out_of_range || value < Min || value > Max)
-        Fail(What + ": " + Text + " is out of range (" + std::to_string(Min) + " to " + std::to_string(Max) +
-             ")");
-    return value;
-}
-
-double ParsePercent(const std::string& Text, const std::string& What) {
-    double value = 0;
-    const char* begin = Text.data();
-    if (!Text.empty() && Text[0] == '+') ++begin;
-    const char* end = Text.data() + Text.size();
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
-    // One sign at most: "+-5" is not a number.
-    if (Text.empty() || ptr != end || ec == std::errc::invalid_argument ||
-        (begin != Text.data() && *begin == '-'))
-        Fail(What + ": \"" + Text + "\" is not a number");
-    if (std::isnan(value)) Fail(What + ": \"" + Text + "\" is not a number");
-    // Values too large or too small for a double still clamp like their infinities.
-    if (ec == std::errc::result_out_of_range)
-        value = Text.find('-') == 0 ? -HUGE_VAL : (std::fabs(value) < 1 ? 0 : HUGE_VAL);
-    return value;
 }
 
 std::vector<std::string> Split(const std::string& Text, char Separator) {
@@ -54,75 +29,153 @@ std::vector<std::string> Split(const std::string& Text, char Separator) {
     }
 }
 
-int ChannelByName(const std::string& Name, const std::string& What) {
-    if (Name == "red") return 2;
-    if (Name == "green") return 1;
-    if (Name == "blue") return 0;
-    Fail(What + ": unknown channel \"" + Name + "\" (use red, green or blue)");
+std::string Lower(std::string Text) {
+    for (char& c : Text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return Text;
 }
 
-TOperation FilterOperation(TOperationKind Kind, const std::string& Option, const std::string& Value) {
-    const std::vector<std::string> parts = Split(Value, ',');
-    if (parts.size() != 2)
-        Fail(Option + ": expected AMOUNT,RADIUS (for example 50,2), got \"" + Value + "\"");
-    TOperation op{Kind, Option};
-    op.Value = int(ParseInteger(parts[0], Option + " amount", -128, 127));
-    op.Radius = int(ParseInteger(parts[1], Option + " radius", 0, std::numeric_limits<int32_t>::max()));
-    return op;
+// "--blur amount" for a value of several numbers, "--brightness" for a value of one.
+std::string ParameterWhat(const TOperationSpec& Spec, const std::string& Option, size_t Index) {
+    if (Spec.Parameters.size() < 2) return Option;
+    return Option + " " + Lower(Spec.Parameters[Index].Name);
 }
 
-TOperation EnvelopEntries(int Channel, const std::string& Option, const std::string& Value) {
-    TOperation op{TOperationKind::SetEnvelop, Option};
-    op.Channel = Channel;
-    for (const std::string& item : Split(Value, ',')) {
-        const size_t eq = item.find('=');
-        if (eq == std::string::npos) Fail(Option + ": expected INDEX=PERCENT, got \"" + item + "\"");
-        const int index = int(ParseInteger(item.substr(0, eq), Option + " index", 0, 255));
-        op.Entries.emplace_back(index, ParsePercent(item.substr(eq + 1), Option + " percent"));
-    }
-    return op;
+double ParseParameter(const TParameterSpec& Parameter, const std::string& Text, const std::string& What) {
+    if (Parameter.Whole)
+        return double(ParseWhole(Text, What, int64_t(Parameter.Min), int64_t(Parameter.Max)));
+    return ParseReal(Text, What, Parameter.Min, Parameter.Max);
 }
 
 // An envelope file is 256 short numbers; anything far longer is not one.
 constexpr std::uintmax_t MaxEnvelopFileBytes = 1 << 20;
 
 std::string ReadFile(const std::string& Path, const std::string& What) {
+    const std::string name = Quoted(Path, 256);
     // Only regular files: a pipe or device could block the open or never end (/dev/zero).
     std::error_code error;
     if (!std::filesystem::is_regular_file(Path, error)) {
-        if (std::filesystem::is_directory(Path, error)) Fail(What + ": \"" + Path + "\" is a folder");
-        if (std::filesystem::exists(Path, error)) Fail(What + ": \"" + Path + "\" is not a regular file");
-        Fail(What + ": cannot read \"" + Path + "\"");
+        if (std::filesystem::is_directory(Path, error)) Fail(What + ": " + name + " is a folder");
+        if (std::filesystem::exists(Path, error)) Fail(What + ": " + name + " is not a regular file");
+        Fail(What + ": cannot read " + name);
     }
     const std::uintmax_t size = std::filesystem::file_size(Path, error);
     if (!error && size > MaxEnvelopFileBytes)
-        Fail(What + ": \"" + Path + "\" is too large for an envelope file (" + std::to_string(size) +
-             " bytes)");
+        Fail(What + ": " + name + " is too large for an envelope file (" + std::to_string(size) + " bytes)");
     std::ifstream file(Path, std::ios::binary);
-    if (!file) Fail(What + ": cannot read \"" + Path + "\"");
+    if (!file) Fail(What + ": cannot read " + name);
     std::string text(MaxEnvelopFileBytes + 1, '\0');
     file.read(text.data(), std::streamsize(text.size()));
-    if (file.bad()) Fail(What + ": cannot read \"" + Path + "\"");
+    if (file.bad()) Fail(What + ": cannot read " + name);
     text.resize(size_t(file.gcount()));
-    if (text.size() > MaxEnvelopFileBytes)
-        Fail(What + ": \"" + Path + "\" is too large for an envelope file");
+    if (text.size() > MaxEnvelopFileBytes) Fail(What + ": " + name + " is too large for an envelope file");
     return text;
+}
+
+std::pair<int, int> ParseSize(const std::string& Text) {
+    const size_t x = Text.find('x');
+    if (x == std::string::npos)
+        Fail("--size: expected WIDTHxHEIGHT (for example 640x480), got " + Quoted(Text));
+    return {int(ParseWhole(Text.substr(0, x), "--size width", 0, MaxInt32)),
+            int(ParseWhole(Text.substr(x + 1), "--size height", 0, MaxInt32))};
+}
+
+std::string ParseFormat(const std::string& Text) {
+    std::string format = Lower(Text);
+    if (!format.empty() && format[0] == '.') format.erase(0, 1);
+    if (format.empty() || format.find_first_of("/.{}") != std::string::npos)
+        Fail("--format: expected an extension such as png or jpg, got " + Quoted(Text));
+    return format;
+}
+
+void CheckOutputs(const TCommandLine& Line) {
+    const bool several = Line.Inputs.size() > 1;
+    bool fromInput = false;
+    for (const std::string& input : Line.Inputs)
+        if (input == "-") fromInput = true;
+    if (!Line.Output.empty() && !Line.OutDir.empty()) Fail("-o and --out-dir exclude each other");
+    if (Line.Output.empty() && Line.OutDir.empty())
+        Fail(several ? "no output: give --out-dir DIR or an output pattern such as -o 'out/{stem}.{ext}'"
+                     : "no output picture: give -o OUTPUT");
+    if (!Line.Suffix.empty() && Line.OutDir.empty()) Fail("--suffix needs --out-dir");
+    if (fromInput && several) Fail("standard input (-) can only be the one input picture");
+    const bool pattern = Line.Output.find('{') != std::string::npos;
+    if (fromInput && (pattern || !Line.OutDir.empty()))
+        Fail("standard input has no name to make an output name from: give -o FILE or -o -");
+    if (Line.Output == "-") {
+        if (Line.Format.empty()) Fail("-o - needs --format EXT to name the format of standard output");
+        if (several) Fail("several pictures cannot all go to standard output");
+        if (Line.PrintEnvelops) Fail("--print-envelops and -o - both write to standard output");
+    } else if (several && !Line.Output.empty() && !pattern) {
+        Fail("several input pictures need --out-dir DIR or an output pattern such as -o 'out/{stem}.{ext}'");
+    }
 }
 
 } // namespace
 
+TOperation ParseOperationValue(const TOperationSpec& Spec, std::optional<TChannel> Channel,
+                               const std::string& Option, const std::string& Value) {
+    TOperation op{Spec.Kind, Option};
+    op.Spec = &Spec;
+    op.Channel = Channel;
+    const auto shapeError = [&](const std::string& Got) {
+        Fail(Option + ": expected " + Spec.ValueSyntax() + " (for example " + Spec.Example + "), got " +
+             Quoted(Got));
+    };
+    switch (Spec.Shape) {
+    case TValueShape::None:
+        break;
+    case TValueShape::Numbers: {
+        const std::vector<std::string> parts = Split(Value, ',');
+        if (parts.size() != Spec.Parameters.size()) shapeError(Value);
+        std::vector<int> numbers;
+        for (size_t i = 0; i < parts.size(); ++i)
+            numbers.push_back(
+                int(ParseParameter(Spec.Parameters[i], parts[i], ParameterWhat(Spec, Option, i))));
+        op.Value = numbers[0];
+        if (numbers.size() > 1) op.Radius = numbers[1];
+        break;
+    }
+    case TValueShape::Points:
+        for (const std::string& item : Split(Value, ',')) {
+            const size_t eq = item.find('=');
+            if (eq == std::string::npos) shapeError(item);
+            const int level = int(ParseParameter(Spec.Parameters[0], item.substr(0, eq), Option + " level"));
+            const double percent =
+                ParseParameter(Spec.Parameters[1], item.substr(eq + 1), Option + " percent");
+            if (Spec.Kind == TOperationKind::SetCurve && !op.Entries.empty() &&
+                level <= op.Entries.back().first)
+                Fail(Option + ": level " + std::to_string(level) + " comes after level " +
+                     std::to_string(op.Entries.back().first) + "; give the points by rising level");
+            op.Entries.emplace_back(level, percent);
+        }
+        break;
+    case TValueShape::ChannelFile: {
+        const size_t eq = Value.find('=');
+        if (eq == std::string::npos) shapeError(Value);
+        op.Channel = ChannelByName(Value.substr(0, eq));
+        if (!op.Channel)
+            Fail(Option + ": unknown channel " + Quoted(Value.substr(0, eq)) + " (use red, green or blue)");
+        const std::string path = Value.substr(eq + 1);
+        op.Entries = ParseEnvelopFile(ReadFile(path, Option), Quoted(path, 256));
+        break;
+    }
+    }
+    return op;
+}
+
 std::vector<std::pair<int, double>> ParseEnvelopFile(const std::string& Text, const std::string& Source) {
     std::vector<std::pair<int, double>> entries;
+    const TParameterSpec& percent = OperationSpec(TOperationKind::SetEnvelop).Parameters[1];
     std::istringstream lines(Text);
     std::string line;
     for (int lineNumber = 1; std::getline(lines, line); ++lineNumber) {
         std::istringstream words(line);
         std::string word;
         while (words >> word) {
-            if (entries.size() == 256)
-                Fail(Source + ", line " + std::to_string(lineNumber) + ": more than 256 values");
             const std::string where = Source + ", line " + std::to_string(lineNumber);
-            entries.emplace_back(int(entries.size()), ParsePercent(word, where));
+            if (entries.size() == 256) Fail(where + ": more than 256 values");
+            entries.emplace_back(int(entries.size()), ParseReal(word, where, percent.Min, percent.Max));
         }
     }
     if (entries.size() != 256)
@@ -132,119 +185,169 @@ std::vector<std::pair<int, double>> ParseEnvelopFile(const std::string& Text, co
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     TCommandLine line;
-    std::vector<std::string> positional;
+    bool optionsEnded = false;
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string& arg = Args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= Args.size()) Fail(arg + " needs a value");
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            line.Inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // --name=value and -jN give the value in the same word.
+        std::string name = arg;
+        std::optional<std::string> attached;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            name = arg.substr(0, arg.find('='));
+            attached = arg.substr(arg.find('=') + 1);
+        } else if (arg.rfind("-j", 0) == 0 && arg.size() > 2) {
+            name = "-j";
+            attached = arg.substr(2);
+        }
+        const auto value = [&]() -> std::string {
+            if (attached) return *attached;
+            if (i + 1 >= Args.size()) Fail(Printable(name) + " needs a value");
             return Args[++i];
         };
-        if (arg == "-o" || arg == "--output") {
-            if (!line.Output.empty()) Fail("the output is given twice");
-            line.Output = value();
-            if (line.Output.empty()) Fail(arg + " needs a file name");
-        } else if (arg == "--size") {
-            const std::string& size = value();
-            const size_t x = size.find('x');
-            if (x == std::string::npos)
-                Fail("--size: expected WIDTHxHEIGHT (for example 640x480), got \"" + size + "\"");
-            line.Size = {
-                int(ParseInteger(size.substr(0, x), "--size width", 0, std::numeric_limits<int32_t>::max())),
-                int(ParseInteger(size.substr(x + 1), "--size height", 0,
-                                 std::numeric_limits<int32_t>::max()))};
-        } else if (arg == "--yes" || arg == "--no") {
-            const TConvertAnswer answer = arg == "--yes" ? TConvertAnswer::Yes : TConvertAnswer::No;
+        const auto flag = [&]() {
+            if (attached) Fail(Printable(name) + " takes no value");
+            return true;
+        };
+        const auto once = [&](std::string& Field, const char* What) {
+            if (!Field.empty()) Fail(std::string(What) + " is given twice");
+            Field = value();
+            if (Field.empty()) Fail(Printable(name) + " needs a value");
+        };
+        if (name == "-o" || name == "--output") {
+            once(line.Output, "the output");
+        } else if (name == "--out-dir") {
+            once(line.OutDir, "--out-dir");
+        } else if (name == "--suffix") {
+            once(line.Suffix, "--suffix");
+        } else if (name == "--format") {
+            line.Format = ParseFormat(value());
+        } else if (name == "--quality") {
+            line.Quality = int(ParseWhole(value(), "--quality", 0, 100));
+        } else if (name == "-j" || name == "--jobs") {
+            line.Jobs = int(ParseWhole(value(), "-j", 1, MaxJobs));
+        } else if (name == "--size") {
+            line.Size = ParseSize(value());
+        } else if (name == "--yes" || name == "--no") {
+            flag();
+            const TConvertAnswer answer = name == "--yes" ? TConvertAnswer::Yes : TConvertAnswer::No;
             if (line.Convert != TConvertAnswer::Ask && line.Convert != answer)
                 Fail("--yes and --no exclude each other");
             line.Convert = answer;
-        } else if (arg == "--time") {
-            line.Time = true;
-        } else if (arg == "-h" || arg == "--help") {
-            line.Help = true;
-        } else if (arg == "--version") {
-            line.Version = true;
-        } else if (arg == "--print-envelops") {
-            line.PrintEnvelops = true;
-        } else if (arg == "--invert") {
-            line.Operations.push_back({TOperationKind::Invert, arg});
-        } else if (arg == "--greyscale") {
-            line.Operations.push_back({TOperationKind::GreyScale, arg});
-        } else if (arg == "--brightness") {
-            TOperation op{TOperationKind::Brightness, arg};
-            op.Value = int(ParseInteger(value(), arg, std::numeric_limits<int32_t>::min(),
-                                        std::numeric_limits<int32_t>::max()));
-            line.Operations.push_back(op);
-        } else if (arg == "--blur") {
-            line.Operations.push_back(FilterOperation(TOperationKind::Blur, arg, value()));
-        } else if (arg == "--sharpen") {
-            line.Operations.push_back(FilterOperation(TOperationKind::Sharpen, arg, value()));
-        } else if (arg == "--red-envelop" || arg == "--green-envelop" || arg == "--blue-envelop") {
-            const std::string channel = arg.substr(2, arg.find('-', 2) - 2);
-            line.Operations.push_back(EnvelopEntries(ChannelByName(channel, arg), arg, value()));
-        } else if (arg == "--envelop-file") {
-            const std::string& spec = value();
-            const size_t eq = spec.find('=');
-            if (eq == std::string::npos) Fail(arg + ": expected CHANNEL=FILE, got \"" + spec + "\"");
-            TOperation op{TOperationKind::SetEnvelop, arg};
-            op.Channel = ChannelByName(spec.substr(0, eq), arg);
-            const std::string path = spec.substr(eq + 1);
-            op.Entries = ParseEnvelopFile(ReadFile(path, arg), "\"" + path + "\"");
-            line.Operations.push_back(op);
-        } else if (arg == "--apply-red-envelop" || arg == "--apply-green-envelop" ||
-                   arg == "--apply-blue-envelop") {
-            TOperation op{TOperationKind::ApplyEnvelop, arg};
-            op.Channel = ChannelByName(arg.substr(8, arg.find('-', 8) - 8), arg);
-            line.Operations.push_back(op);
-        } else if (arg == "--apply-envelops") {
-            line.Operations.push_back({TOperationKind::ApplyEnvelops, arg});
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            Fail("unknown option \"" + arg + "\" (see --help)");
+        } else if (name == "--time") {
+            line.Time = flag();
+        } else if (name == "--progress") {
+            line.Progress = flag();
+        } else if (name == "-q" || name == "--quiet") {
+            line.Quiet = flag();
+        } else if (name == "-h" || name == "--help") {
+            line.Help = flag();
+        } else if (name == "--version") {
+            line.Version = flag();
+        } else if (name == "--print-envelops") {
+            line.PrintEnvelops = flag();
+        } else if (const auto found =
+                       name.rfind("--", 0) == 0 ? FindOperation(name.substr(2)) : std::nullopt) {
+            const auto [spec, channel] = *found;
+            if (spec->Shape == TValueShape::None) flag();
+            line.Operations.push_back(
+                ParseOperationValue(*spec, channel, name, spec->Shape == TValueShape::None ? "" : value()));
         } else {
-            positional.push_back(arg);
+            Fail("unknown option " + Quoted(arg) + " (see --help)");
         }
     }
     if (line.Help || line.Version) return line;
-    if (positional.size() > 1) Fail("more than one input picture: \"" + positional[1] + "\"");
-    if (!positional.empty()) line.Input = positional[0];
 
     bool touchesPicture = false;
     for (const TOperation& op : line.Operations)
-        if (op.Kind != TOperationKind::SetEnvelop) touchesPicture = true;
-    const bool printOnly = line.PrintEnvelops && line.Input.empty() && line.Output.empty() && !touchesPicture;
-    if (!printOnly) {
-        if (line.Input.empty()) Fail("no input picture (see --help)");
-        if (line.Output.empty()) Fail("no output picture: give -o OUTPUT");
-    }
-    if (line.Size && line.Input.empty()) Fail("--size needs an input picture");
+        if (op.Spec->ChangesPicture) touchesPicture = true;
+    const bool printOnly = line.PrintEnvelops && line.Inputs.empty() && line.Output.empty() &&
+                           line.OutDir.empty() && !touchesPicture;
+    if (printOnly) return line;
+    if (line.Inputs.empty()) Fail("no input picture (see --help)");
+    CheckOutputs(line);
     return line;
 }
 
+namespace {
+
+std::string Ranges(const TOperationSpec& Spec) {
+    std::string text;
+    if (Spec.Shape == TValueShape::ChannelFile) return "";
+    for (const TParameterSpec& parameter : Spec.Parameters)
+        text += std::string(text.empty() ? "" : ", ") + parameter.Name + " " + NumberString(parameter.Min) +
+                ".." + NumberString(parameter.Max);
+    return text.empty() ? text : " (" + text + ")";
+}
+
+std::string HelpLine(std::string Left, const std::string& Right) {
+    Left = "  " + Left;
+    Left.resize(std::max<size_t>(Left.size() + 1, 31), ' ');
+    return Left + Right + "\n";
+}
+
+std::string OperationHelp() {
+    std::string text;
+    for (const TOperationSpec& spec : OperationTable()) {
+        const std::optional<TChannel> first =
+            spec.PerChannel ? std::optional<TChannel>(TChannel::Red) : std::nullopt;
+        std::string help = spec.Help;
+        if (const size_t mark = help.find("{channel}"); mark != std::string::npos)
+            help.replace(mark, 9, ChannelInfo(TChannel::Red).Name);
+        const std::string syntax = spec.ValueSyntax();
+        const std::string option = "--" + spec.OptionName(first) + (syntax.empty() ? "" : " " + syntax);
+        const std::string line = HelpLine(option, help + Ranges(spec));
+        // Ranges that would run past the width go on a line of their own.
+        text += line.size() <= 106 ? line : HelpLine(option, help) + HelpLine("", Ranges(spec).substr(1));
+        if (spec.PerChannel)
+            text += HelpLine("", "also --" + spec.OptionName(TChannel::Green) + ", --" +
+                                     spec.OptionName(TChannel::Blue));
+    }
+    return text;
+}
+
+} // namespace
+
 std::string UsageText() {
     return R"(Usage: pictura INPUT -o OUTPUT [options] OPERATION...
+       pictura INPUT... --out-dir DIR [--suffix S] [--format EXT] [options] OPERATION...
+       pictura INPUT... -o PATTERN [options] OPERATION...
        pictura [--red-envelop ...] --print-envelops
 
-Loads INPUT into an image control sized to the picture, applies the operations in the order given
-and writes the result to OUTPUT, whose extension names the format (bmp, png, ppm, jpg, ...).
+Loads each INPUT into an image control sized to the picture, applies the operations in the order given
+and writes the result, in the format its extension names (bmp, png, jpg, tif, webp, ppm, ...).
+INPUT - reads standard input (any format it can read); -o - writes standard output (give --format).
+Several inputs go to --out-dir DIR (as STEM[SUFFIX].EXT) or to a pattern such as 'out/{stem}-blur.{ext}'
+({stem}: the input's name without extension, {ext}: --format or the input's extension, {dir}: its folder).
+Each picture is written on its own and atomically; a failing one does not stop the others.
+Numbers take one sign (+ or -); a value outside its range is an error.
 
 Operations:
-  --invert                     replace every channel c by 255 - c
-  --brightness V               towards white (V > 0) or black (V < 0) by V percent (-100..100)
-  --greyscale                  luma 0.2125 R + 0.7154 G + 0.0721 B
-  --blur AMOUNT,RADIUS         move towards the window mean (AMOUNT -128..127, RADIUS >= 0)
-  --sharpen AMOUNT,RADIUS      move away from the window mean
-  --red-envelop I=P[,I=P...]   set red gains: level I at P percent (also --green-, --blue-envelop)
-  --envelop-file CHANNEL=FILE  set a whole table from 256 percents (CHANNEL red, green or blue)
-  --apply-red-envelop          apply one table (also --apply-green-envelop, --apply-blue-envelop)
-  --apply-envelops             apply all three tables in one pass
-
+)" + OperationHelp() +
+           R"(
 Options:
-  -o, --output FILE            where to write the result (replaced atomically)
+  -o, --output FILE            where to write the result (replaced atomically); - for standard output
+  --out-dir DIR                write each result into DIR, named after its input
+  --suffix S                   add S to each name written into --out-dir
+  --format EXT                 the output format (png, jpg, tif, webp, ...); needed for -o -
+  --quality Q                  JPEG and WebP quality (0..100)
+  -j, --jobs N                 pictures processed at once (1..256; default: the number of cores)
   --size WxH                   process only the top-left W x H part of the picture
   --yes, --no                  answer to converting a picture that is not 24-bit; without either,
-                               ask on a terminal, otherwise refuse
-  --time                       print each operation's wall time to standard error
+                               ask on a terminal (one picture only), otherwise refuse
+  --time                       print the wall time of loading, each operation, saving, and a total
+  --progress                   show progress even when standard error is not a terminal
+  -q, --quiet                  no progress, notes or summary; errors still show
   --print-envelops             print the three gain tables (256 lines: red green blue)
+  --                           end of options: every later argument is an input
   -h, --help                   show this help
   --version                    show the version
+Options that take a value also take it as --name=value.
 )";
 }

@@ -1,7 +1,8 @@
-// The pictura tool's command line: options and the operations to run, in the order given.
+// The pictura tool's command line: inputs, outputs, options and the operations to run, in the order given.
 #pragma once
 
-#include <array>
+#include "OperationTable.h"
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,37 +15,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class TOperationKind {
-    Invert,
-    Brightness,
-    GreyScale,
-    Blur,
-    Sharpen,
-    SetEnvelop,   // Channel, Entries
-    ApplyEnvelop, // Channel
-    ApplyEnvelops,
-};
-
-// Channel numbers follow the pixel's byte order: 0 blue, 1 green, 2 red.
-struct TOperation {
-    TOperation(TOperationKind AKind, std::string AName) : Kind(AKind), Name(std::move(AName)) {}
-
-    TOperationKind Kind;
-    std::string Name;                            // the option as written, for messages and timings
-    int Value = 0;                               // Brightness value, filter amount
-    int Radius = 0;                              // filter radius
-    int Channel = 0;                             // envelope channel
-    std::vector<std::pair<int, double>> Entries; // envelope index and percent
-};
-
 enum class TConvertAnswer { Ask, Yes, No };
 
+// Where the operation's results go and in which format.
 struct TCommandLine {
-    std::string Input;
-    std::string Output;
+    std::vector<std::string> Inputs; // "-" is standard input
+    std::string Output;         // a file, a pattern with {stem}, {ext} or {dir}, or "-" for standard output
+    std::string OutDir;         // --out-dir: each result there, named after its input
+    std::string Suffix;         // --suffix: added to the stem in --out-dir
+    std::string Format;         // --format: the extension naming the output format
+    std::optional<int> Quality; // --quality for JPEG and WebP
+    int Jobs = 0;               // -j: pictures at once; 0 for as many as there are cores
     std::optional<std::pair<int, int>> Size; // the control's size instead of the picture's
     TConvertAnswer Convert = TConvertAnswer::Ask;
     bool Time = false;
+    bool Progress = false; // --progress: show progress even when standard error is not a terminal
+    bool Quiet = false;    // --quiet: no progress, notes nor summary; errors still show
     bool Help = false;
     bool Version = false;
     bool PrintEnvelops = false;
@@ -55,7 +41,11 @@ struct TCommandLine {
 // so that every input problem shows before any work. Throws TUsageError.
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args);
 
-// Parses the text of an envelope file: 256 percents, one per line or separated by white space.
+// Parses the value of one operation's option: Option is how it was written ("--blur"), for messages.
+TOperation ParseOperationValue(const TOperationSpec& Spec, std::optional<TChannel> Channel,
+                               const std::string& Option, const std::string& Value);
+
+// Parses the text of an envelope file: 256 percents (0..100), one per line or separated by white space.
 // Source names the file in messages. Throws TUsageError naming the line of a bad value.
 std::vector<std::pair<int, double>> ParseEnvelopFile(const std::string& Text, const std::string& Source);
 

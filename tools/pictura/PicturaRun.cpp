@@ -1,116 +1,150 @@
 #include "PicturaRun.h"
 
-#include "Operations.h"
-#include "StderrCapture.h"
+#include "MessageText.h"
+#include "NumberText.h"
+#include "OutputPlan.h"
+#include "PictureJob.h"
+#include "ProgressLine.h"
+#include "StandardOutput.h"
+#include "WorkerProcesses.h"
 
 #include <pictura/Dialogs.h>
-#include <pictura/FileOutput.h>
 #include <pictura/KvPictura.h>
 #include <pictura/SysUtils.h>
 
-#include <QFileInfo>
+#include <QApplication>
 
-#include <charconv>
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <iostream>
-#include <string>
+#include <memory>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
 
-// Answers the "Convert" box as the command line says, asking on a terminal when it says nothing.
-int AnswerConvert(TConvertAnswer Answer, const std::string& Text, const std::string& Caption) {
-    if (Answer == TConvertAnswer::Yes) return IDOK;
-    if (Answer == TConvertAnswer::No) return IDCANCEL;
-    if (!isatty(STDIN_FILENO))
-        throw Exception(
-            "the picture is not 24-bit and must be converted first: pass --yes to convert it or --no "
-            "to decline (no terminal to ask on)");
-    std::cerr << Caption << ": " << Text << "\nOK or Cancel? [o/c] " << std::flush;
-    std::string reply;
-    if (!std::getline(std::cin, reply)) return IDCANCEL;
-    return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" || reply == "yes")
-               ? IDOK
-               : IDCANCEL;
+using TClock = std::chrono::steady_clock;
+
+// The application the control needs (it is a widget); this tool never shows a window.
+std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's own notes about the offscreen session are not the user's business; real failures are.
+    qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext&, const QString& Message) {
+        if (Type == QtCriticalMsg || Type == QtFatalMsg)
+            std::cerr << "pictura: " << PrintableLine(Message.toStdString()) << "\n";
+    });
+    return std::make_unique<QApplication>(argc, argv);
 }
 
-std::string Shortest(double Value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, Value);
-    return std::string(buffer, result.ptr);
+// Answers the "Convert" box as the command line says; without an answer, asks on a terminal when one
+// picture is processed, and refuses otherwise.
+void AnswerConvertBoxes(TConvertAnswer Answer, bool Batch, TProgressLine* Progress) {
+    SetMessageBoxAnswerer([=](HWND, const std::string& Text, const std::string& Caption, unsigned) {
+        if (Answer == TConvertAnswer::Yes) return IDOK;
+        if (Answer == TConvertAnswer::No) return IDCANCEL;
+        if (Batch || !isatty(STDIN_FILENO))
+            throw Exception(
+                "the picture is not 24-bit and must be converted first: pass --yes to convert it or "
+                "--no to decline (" +
+                std::string(Batch ? "a batch never asks" : "no terminal to ask on") + ")");
+        if (Progress) Progress->Clear();
+        std::cerr << Caption << ": " << Text << "\nOK or Cancel? [o/c] " << std::flush;
+        std::string reply;
+        if (!std::getline(std::cin, reply)) return IDCANCEL;
+        return (reply == "o" || reply == "O" || reply == "ok" || reply == "OK" || reply == "y" ||
+                reply == "yes")
+                   ? IDOK
+                   : IDCANCEL;
+    });
 }
 
-void PrintEnvelops(const TKvPictura& Picture, std::ostream& Out) {
+// The three gain tables after the command line's table settings, one line per level.
+std::string EnvelopeText(const TCommandLine& Line) {
+    TKvPictura picture;
+    for (const TOperation& op : Line.Operations)
+        if (!op.Spec->ChangesPicture) ApplyOperation(picture, op);
     std::string text;
-    for (int i = 0; i < 256; ++i) {
-        const uint8_t index = uint8_t(i);
-        text += Shortest(Picture.GetRedEnvelop(index)) + " " + Shortest(Picture.GetGreenEnvelop(index)) +
-                " " + Shortest(Picture.GetBlueEnvelop(index)) + "\n";
-    }
-    Out << text;
+    for (int i = 0; i < 256; ++i)
+        text += NumberString(GetEnvelop(picture, TChannel::Red, uint8_t(i))) + " " +
+                NumberString(GetEnvelop(picture, TChannel::Green, uint8_t(i))) + " " +
+                NumberString(GetEnvelop(picture, TChannel::Blue, uint8_t(i))) + "\n";
+    return text;
+}
+
+int Cores() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 0 ? int(cores) : 1;
+}
+
+std::string Milliseconds(TClock::duration Elapsed) {
+    std::ostringstream text;
+    text << std::chrono::duration<double, std::milli>(Elapsed).count() << " ms";
+    return text.str();
 }
 
 } // namespace
 
-int RunCommandLine(const TCommandLine& CommandLine, std::ostream& Out, std::ostream& Err) {
-    TKvPictura picture;
-    const TConvertAnswer answer = CommandLine.Convert;
-    const TMessageBoxAnswerer previous =
-        SetMessageBoxAnswerer([answer](HWND, const std::string& Text, const std::string& Caption, unsigned) {
-            return AnswerConvert(answer, Text, Caption);
-        });
-    int status = 0;
-    try {
-        const bool hasPicture = !CommandLine.Input.empty();
-        if (hasPicture) {
-            if (IsSameFile(QString::fromStdString(CommandLine.Input),
-                           QString::fromStdString(CommandLine.Output)))
-                throw Exception("the output \"" + CommandLine.Output +
-                                "\" is the input picture; write the result to another file");
-            const QString output = QString::fromStdString(CommandLine.Output);
-            const QString suffix = QFileInfo(output).suffix().toLower();
-            if (!TPicture::WritableExtensions().contains(suffix))
-                throw Exception("cannot write \"" + CommandLine.Output + "\": unknown picture format \"" +
-                                suffix.toStdString() + "\" (use one of " +
-                                TPicture::WritableExtensions().join(", ").toStdString() + ")");
-            CheckOutputFile(output);
-            picture.SetAutoSize(!CommandLine.Size);
-            TStderrCapture decoderMessages; // decoders that print their complaints on standard error
-            try {
-                picture.Picture()->LoadFromFile(QString::fromStdString(CommandLine.Input));
-            } catch (const Exception& e) {
-                const std::string said = decoderMessages.Finish();
-                throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
-            }
-            decoderMessages.Finish();
-            if (CommandLine.Size) picture.resize(CommandLine.Size->first, CommandLine.Size->second);
-        }
-        for (const TOperation& op : CommandLine.Operations) {
-            const auto start = std::chrono::steady_clock::now();
-            ApplyOperation(picture, op);
-            if (op.Kind != TOperationKind::SetEnvelop &&
-                picture.Picture()->GetBitmap()->GetPixelFormat() != pf24bit)
-                throw Exception(op.Name +
-                                ": declined converting the picture to 24 bits; nothing was written");
-            if (CommandLine.Time) {
-                const double ms =
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                        .count();
-                Err << "pictura: " << op.Name << " " << ms << " ms\n";
-            }
-        }
-        if (hasPicture) picture.Picture()->SaveToFile(QString::fromStdString(CommandLine.Output));
-        if (CommandLine.PrintEnvelops) PrintEnvelops(picture, Out);
-    } catch (const std::bad_alloc&) {
-        const TBitmap* bitmap = picture.Picture()->GetBitmap();
-        Err << "pictura: out of memory working on \"" << CommandLine.Input << "\" (" << bitmap->Width()
-            << " x " << bitmap->Height() << " pixels, " << bitmap->Dib().Bits.size() << " bytes)\n";
-        status = 1;
-    } catch (const std::exception& e) {
-        Err << "pictura: " << e.what() << "\n";
-        status = 1;
+int RunCommandLine(const TCommandLine& Line, int& argc, char** argv) {
+    const std::vector<TPictureJob> jobs =
+        Line.Inputs.empty() ? std::vector<TPictureJob>() : PlanPictures(Line);
+    const bool batch = jobs.size() > 1;
+    const auto start = TClock::now();
+    TProgressLine progress(TProgressLine::ModeFor(STDERR_FILENO, Line.Progress, Line.Quiet));
+    size_t done = 0, written = 0;
+    const auto showCount = [&] {
+        if (!batch) return;
+        const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
+        char text[96];
+        std::snprintf(text, sizeof text, "%zu of %zu pictures %6.1f s", done, jobs.size(), seconds);
+        progress.Show(text);
+    };
+    const auto report = [&](size_t Job, const TJobResult& Result) {
+        progress.Clear();
+        std::cerr << (Result.Written || !Result.Messages.empty()
+                          ? Result.Messages
+                          : "pictura: " + DisplayName(jobs[Job].Input) +
+                                ": processing stopped before the picture was written\n")
+                  << std::flush;
+        ++done;
+        written += Result.Written;
+        showCount();
+    };
+
+    std::unique_ptr<QApplication> application;
+    const int workers = int(std::min<size_t>(size_t(Line.Jobs > 0 ? Line.Jobs : Cores()), jobs.size()));
+    const auto worker = [&](const TNextJob& Next, const TSendResult& Send) {
+        const std::unique_ptr<QApplication> own = MakeApplication(argc, argv);
+        AnswerConvertBoxes(Line.Convert, true, nullptr);
+        while (const std::optional<size_t> job = Next())
+            Send(*job, RunPictureJob(jobs[*job], Line, true, nullptr));
+    };
+    // Fork before this process has an application or threads; each worker makes its own.
+    const bool forked = workers > 1 && RunInWorkerProcesses(jobs.size(), workers, worker, report, showCount);
+    if (!forked) {
+        application = MakeApplication(argc, argv);
+        AnswerConvertBoxes(Line.Convert, batch, &progress);
+        showCount();
+        for (size_t job = 0; job < jobs.size(); ++job)
+            report(job, RunPictureJob(jobs[job], Line, batch, batch ? nullptr : &progress));
     }
-    SetMessageBoxAnswerer(previous);
-    return status;
+    progress.Clear();
+    if (batch && !Line.Quiet) {
+        if (written == jobs.size())
+            std::cerr << "pictura: " << written << " pictures written\n";
+        else
+            std::cerr << "pictura: " << written << " of " << jobs.size() << " pictures written, "
+                      << jobs.size() - written << " failed\n";
+    }
+    if (batch && Line.Time) std::cerr << "pictura: total " << Milliseconds(TClock::now() - start) << "\n";
+    if (written != jobs.size()) return 1;
+
+    if (Line.PrintEnvelops) {
+        if (!application && !QApplication::instance()) application = MakeApplication(argc, argv);
+        std::string error;
+        if (!WriteStandardOutput(EnvelopeText(Line), error)) {
+            std::cerr << "pictura: " << error << "\n";
+            return 1;
+        }
+    }
+    return 0;
 }

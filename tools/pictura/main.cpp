@@ -1,36 +1,35 @@
-// pictura: applies the image control's operations to a picture file from the command line.
+// pictura: applies the image control's operations to picture files from the command line.
 #include "CommandLine.h"
+#include "MessageText.h"
 #include "PicturaRun.h"
-#include <pictura/KvPictura.h>
-
-#include <QApplication>
+#include "StandardOutput.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    TCommandLine commandLine;
+    GuardStandardDescriptors();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    int status = 0;
     try {
-        commandLine = ParseCommandLine(args);
+        const TCommandLine line = ParseCommandLine(args);
+        if (line.Help || line.Version) {
+            std::string error;
+            if (!WriteStandardOutput(
+                    line.Help ? UsageText() : std::string("pictura ") + PICTURA_VERSION + "\n", error)) {
+                std::cerr << "pictura: " << error << "\n";
+                status = 1;
+            }
+        } else {
+            status = RunCommandLine(line, argc, argv);
+        }
     } catch (const TUsageError& e) {
-        std::cerr << "pictura: " << e.what() << "\n";
+        std::cerr << "pictura: " << PrintableLine(e.what()) << "\n";
         return 2;
     }
-    if (commandLine.Help) {
-        std::cout << UsageText();
-        return 0;
+    const std::string error = FinishStandardOutput();
+    if (!error.empty()) {
+        std::cerr << "pictura: " << error << "\n";
+        return status != 0 ? status : 1;
     }
-    if (commandLine.Version) {
-        std::cout << "pictura " << PICTURA_VERSION << "\n";
-        return 0;
-    }
-    // The control is a widget, so it needs an application; this tool never shows a window.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt's own notes about the offscreen session are not the user's business; real failures are.
-    qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext&, const QString& Message) {
-        if (Type == QtCriticalMsg || Type == QtFatalMsg)
-            std::cerr << "pictura: " << Message.toStdString() << "\n";
-    });
-    QApplication application(argc, argv);
-    return RunCommandLine(commandLine, std::cout, std::cerr);
+    return status;
 }

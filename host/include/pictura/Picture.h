@@ -31,10 +31,11 @@ public:
     // Reads a picture from memory; Name is used in error messages.
     void LoadFromData(const QByteArray& Data, const QString& Name);
     // Writes the bitmap in the format that FileName's extension names; the file is replaced
-    // atomically, so a failure never leaves a partial file.
-    void SaveToFile(const QString& FileName) const;
-    // Encodes the bitmap in the format named by Extension ("bmp", "png", ...).
-    QByteArray SaveToData(const QString& Extension, const QString& Name) const;
+    // atomically, so a failure never leaves a partial file. Quality (0..100) is for the formats that
+    // take one (JPEG, WebP); -1 keeps the writer's default.
+    void SaveToFile(const QString& FileName, int Quality = -1) const;
+    // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), at Quality as above.
+    QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1) const;
     // Replaces the picture with a copy of Source.
     void Assign(const TBitmap& Source);
     void Assign(TDibImage Source);

@@ -1,0 +1,95 @@
+#include "ProgressLine.h"
+
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Redraws on a terminal at most this often; plain lines at most every second.
+constexpr auto TerminalInterval = std::chrono::milliseconds(100);
+constexpr auto LinesInterval = std::chrono::seconds(1);
+
+void WriteAll(int Fd, const std::string& Text) {
+    size_t done = 0;
+    while (done < Text.size()) {
+        const ssize_t n = ::write(Fd, Text.data() + done, Text.size() - done);
+        if (n <= 0) return; // progress is a courtesy: a failing terminal does not stop the work
+        done += size_t(n);
+    }
+}
+
+size_t TerminalWidth(int Fd) {
+    struct winsize size {};
+    if (::ioctl(Fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col;
+    return 80;
+}
+
+} // namespace
+
+TProgressLine::TMode TProgressLine::ModeFor(int Fd, bool Forced, bool Quiet) {
+    if (Quiet) return pmOff;
+    if (::isatty(Fd)) return pmTerminal;
+    return Forced ? pmLines : pmOff;
+}
+
+std::string TProgressLine::StepText() const {
+    const double seconds = std::chrono::duration<double>(TClock::now() - FStarted).count();
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " %3d%% %6.1f s", FPercent, seconds);
+    return "pictura: " + FWhat + tail;
+}
+
+void TProgressLine::Start(const std::string& What) {
+    if (FMode == pmOff) return;
+    FWhat = What;
+    FPercent = 0;
+    FStarted = TClock::now();
+    if (FMode == pmTerminal) Draw(StepText());
+    FDrawn = FStarted;
+}
+
+void TProgressLine::Update(int Percent) {
+    if (FMode == pmOff || Percent == FPercent) return;
+    FPercent = Percent;
+    const auto now = TClock::now();
+    if (now - FDrawn <
+        (FMode == pmTerminal ? TClock::duration(TerminalInterval) : TClock::duration(LinesInterval)))
+        return;
+    FDrawn = now;
+    Draw(StepText());
+}
+
+void TProgressLine::End() {
+    if (FMode == pmOff) return;
+    FPercent = 100;
+    Draw(StepText());
+}
+
+void TProgressLine::Show(const std::string& Text) {
+    if (FMode == pmOff) return;
+    const auto now = TClock::now();
+    if (FMode == pmLines && FShown && now - FDrawn < LinesInterval) return;
+    FDrawn = now;
+    Draw("pictura: " + Text);
+}
+
+void TProgressLine::Draw(const std::string& Text) {
+    if (FMode == pmLines) {
+        WriteAll(FFd, Text + "\n");
+        FShown = true;
+        return;
+    }
+    // Cut to the terminal's width: a line that wraps could not be redrawn in place.
+    const size_t width = TerminalWidth(FFd) - 1;
+    WriteAll(FFd, "\r" + Text.substr(0, width) + "\033[K");
+    FShown = true;
+}
+
+void TProgressLine::Clear() {
+    if (FMode != pmTerminal || !FShown) return;
+    WriteAll(FFd, "\r\033[K");
+    FShown = false;
+}
