@@ -19,8 +19,7 @@ const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x
 
 } // namespace
 
-TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent)
-    : TOperationDialog(Parent), FPicture(Picture) {
+TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent) : TOperationDialog(Parent) {
     setWindowTitle(tr("Envelopes"));
     for (int i = 0; i < 256; ++i) {
         const uint8_t level = uint8_t(i);
@@ -85,55 +84,49 @@ void TEnvelopesDialog::SetApplyTo(TApplyTo Value) {
     FApplyTo->setCurrentIndex(int(Value));
 }
 
-void TEnvelopesDialog::WriteTable(TChannel Channel, const TEnvelopeTable& Table) {
+TEnvelopesDialog::TChosen TEnvelopesDialog::Chosen() const {
+    TChosen chosen{ApplyTo(), {}};
+    for (int channel = chRed; channel <= chBlue; ++channel)
+        chosen.Tables[size_t(channel)] = FCurves[size_t(channel)]->Table();
+    return chosen;
+}
+
+void TEnvelopesDialog::WriteTables(TKvPictura& Picture, const TChosen& Chosen) {
+    const auto applied = [&](TChannel Channel) {
+        return Chosen.ApplyTo == atAll || Chosen.ApplyTo == Channel + 1;
+    };
     for (int i = 0; i < 256; ++i) {
         const uint8_t level = uint8_t(i);
-        switch (Channel) {
-        case chRed:
-            FPicture.SetRedEnvelop(level, Table[size_t(i)]);
-            break;
-        case chGreen:
-            FPicture.SetGreenEnvelop(level, Table[size_t(i)]);
-            break;
-        case chBlue:
-            FPicture.SetBlueEnvelop(level, Table[size_t(i)]);
-            break;
-        }
+        if (applied(chRed)) Picture.SetRedEnvelop(level, Chosen.Tables[chRed][size_t(i)]);
+        if (applied(chGreen)) Picture.SetGreenEnvelop(level, Chosen.Tables[chGreen][size_t(i)]);
+        if (applied(chBlue)) Picture.SetBlueEnvelop(level, Chosen.Tables[chBlue][size_t(i)]);
     }
 }
 
-void TEnvelopesDialog::ApplyOperation() {
-    // Tables of channels not applied keep what they held when the dialog opened, whatever earlier
-    // previews wrote into them.
-    CancelOperation();
-    FWritten = true;
-    switch (ApplyTo()) {
-    case atAll:
-        for (int channel = chRed; channel <= chBlue; ++channel)
-            WriteTable(TChannel(channel), FCurves[size_t(channel)]->Table());
-        FPicture.ApplyEnvelops();
-        break;
-    case atRed:
-        WriteTable(chRed, FCurves[chRed]->Table());
-        FPicture.ApplyRedEnvelop();
-        break;
-    case atGreen:
-        WriteTable(chGreen, FCurves[chGreen]->Table());
-        FPicture.ApplyGreenEnvelop();
-        break;
-    case atBlue:
-        WriteTable(chBlue, FCurves[chBlue]->Table());
-        FPicture.ApplyBlueEnvelop();
-        break;
-    }
+TPictureOperation TEnvelopesDialog::Operation() const {
+    return [chosen = Chosen()](TKvPictura& Picture) {
+        WriteTables(Picture, chosen);
+        switch (chosen.ApplyTo) {
+        case atAll:
+            Picture.ApplyEnvelops();
+            break;
+        case atRed:
+            Picture.ApplyRedEnvelop();
+            break;
+        case atGreen:
+            Picture.ApplyGreenEnvelop();
+            break;
+        case atBlue:
+            Picture.ApplyBlueEnvelop();
+            break;
+        }
+    };
+}
+
+void TEnvelopesDialog::KeepOperation(TKvPictura& Shown) {
+    WriteTables(Shown, Chosen());
 }
 
 QString TEnvelopesDialog::OperationLabel() const {
     return ApplyTo() == atAll ? tr("Envelopes") : tr("%1 Envelope").arg(tr(ChannelNames[ApplyTo() - 1]));
-}
-
-void TEnvelopesDialog::CancelOperation() {
-    if (!FWritten) return;
-    for (int channel = chRed; channel <= chBlue; ++channel)
-        WriteTable(TChannel(channel), FOpened[size_t(channel)]);
 }

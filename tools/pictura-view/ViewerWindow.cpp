@@ -18,10 +18,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -101,6 +103,17 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
 
+    // The worker is never shown, laid out or painted: its bitmap's changes, made on the work thread,
+    // must reach no widget code, and Refresh finds it hidden.
+    FWorker = std::make_unique<TKvPictura>();
+    FWorker->setObjectName("WorkerPicture");
+    FWorker->setUpdatesEnabled(false);
+    FWorker->Picture()->GetBitmap()->OnChange = nullptr;
+    FWork = std::make_unique<TBackgroundWork>();
+    FWorker->OnProgress = [work = FWork.get()](TObject*, TProgressStage, int Percent, bool, const QRect&,
+                                               const QString&) { work->SetPercent(Percent); };
+    connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
+
     CreateActions();
     CreateMenus();
     CreateStatusBar();
@@ -109,7 +122,11 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     resize(1024, 720);
 }
 
-TViewerWindow::~TViewerWindow() = default;
+TViewerWindow::~TViewerWindow() {
+    // Work still running ends before anything it uses goes; its results are dropped.
+    if (FWork->Busy()) QApplication::restoreOverrideCursor();
+    FWork.reset();
+}
 
 void TViewerWindow::CreateActions() {
     const auto make = [this](const QString& Name, const QString& Text, auto Slot,
@@ -237,7 +254,19 @@ void TViewerWindow::CreateStatusBar() {
     FSizeLabel = label("SizeLabel", tr("Width x height in pixels"));
     FFormatLabel = label("FormatLabel", tr("Pixel format"));
     FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
+    FWorkLabel = label("WorkLabel", tr("The work running now"));
+    FProgressBar = new QProgressBar(this);
+    FProgressBar->setObjectName("ProgressBar");
+    FProgressBar->setMaximumWidth(160);
+    FProgressBar->setTextVisible(true);
+    FWorkLabel->hide();
+    FProgressBar->hide();
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(50);
+    connect(FProgressTimer, &QTimer::timeout, this, &TViewerWindow::ShowProgress);
     statusBar()->addWidget(FFileLabel, 1);
+    statusBar()->addPermanentWidget(FWorkLabel);
+    statusBar()->addPermanentWidget(FProgressBar);
     statusBar()->addPermanentWidget(FTimeLabel);
     statusBar()->addPermanentWidget(FSizeLabel);
     statusBar()->addPermanentWidget(FFormatLabel);
@@ -245,21 +274,26 @@ void TViewerWindow::CreateStatusBar() {
 
 void TViewerWindow::UpdateActions() {
     const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
+    // While work runs, only what leaves the picture and the document alone stays on (the view).
+    const bool idle = !FWork->Busy();
     for (QAction* action : {FSaveAction, FSaveAsAction, FInvertAction, FBrightnessAction, FGreyScaleAction,
-                            FBlurAction, FSharpenAction, FEnvelopesAction, FZoomToFitAction,
-                            FActualSizeAction, FStretchAction, FProportionalAction, FCenterAction})
+                            FBlurAction, FSharpenAction, FEnvelopesAction})
+        action->setEnabled(hasPicture && idle);
+    for (QAction* action :
+         {FZoomToFitAction, FActualSizeAction, FStretchAction, FProportionalAction, FCenterAction})
         action->setEnabled(hasPicture);
-    FReloadAction->setEnabled(!FDocument.FileName().isEmpty());
-    FUndoAction->setEnabled(FDocument.CanUndo());
+    FOpenAction->setEnabled(idle);
+    FReloadAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FUndoAction->setEnabled(idle && FDocument.CanUndo());
     FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
-    FRedoAction->setEnabled(FDocument.CanRedo());
+    FRedoAction->setEnabled(idle && FDocument.CanRedo());
     FRedoAction->setText(FDocument.CanRedo() ? tr("&Redo %1").arg(FDocument.RedoLabel()) : tr("&Redo"));
     FStretchAction->setChecked(FPicture->Stretch());
     FProportionalAction->setChecked(FPicture->Proportional());
     FCenterAction->setChecked(FPicture->Center());
     const bool hasRecent = !FRecentFiles.Files().isEmpty();
     FClearRecentAction->setEnabled(hasRecent);
-    FRecentMenu->setEnabled(hasRecent);
+    FRecentMenu->setEnabled(idle && hasRecent);
     setWindowTitle(FDocument.DisplayName() + "[*]");
     setWindowModified(FDocument.Modified());
 }
@@ -309,29 +343,71 @@ void TViewerWindow::PictureReplaced() {
 }
 
 bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
-    // While an operation holds the view (painting off, control grown to the picture), its size is
-    // the operation's business; the view is laid out again when the operation ends.
-    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize &&
-        FScrollArea->updatesEnabled())
-        LayOutPicture();
+    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize) LayOutPicture();
     return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TViewerWindow::ReportError(const QString& Title, const std::exception& Error) {
-    FReportError(Title, Sentence(QString::fromStdString(Error.what())));
+    ReportError(Title, QString::fromStdString(Error.what()));
+}
+
+void TViewerWindow::ReportError(const QString& Title, const QString& Error) {
+    FReportError(Title, Sentence(Error));
+}
+
+QString TViewerWindow::RunInBackground(const QString& Title, std::function<void()> Work) {
+    QString error;
+    FWork->Start(Title, std::move(Work), [&error](const QString& Error) { error = Error; });
+    FWork->Wait();
+    return error;
+}
+
+void TViewerWindow::OnBusyChanged(bool Busy) {
+    if (Busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        FWorkLabel->setText(FWork->Title() + QStringLiteral("\u2026"));
+        ShowProgress();
+        FWorkLabel->show();
+        FProgressBar->show();
+        FProgressTimer->start();
+    } else {
+        FProgressTimer->stop();
+        FWorkLabel->hide();
+        FProgressBar->hide();
+        QApplication::restoreOverrideCursor();
+    }
+    UpdateActions();
+    // A close asked for while work ran happens now (the question about unsaved changes included).
+    if (!Busy && FCloseWhenIdle) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TViewerWindow::ShowProgress() {
+    const int percent = FWork->Percent();
+    if (percent < 0) {
+        FProgressBar->setRange(0, 0); // work that cannot say how far it is: a moving bar
+    } else {
+        FProgressBar->setRange(0, 100);
+        FProgressBar->setValue(percent);
+    }
 }
 
 bool TViewerWindow::OpenFile(const QString& FileName) {
-    try {
-        FPicture->Picture()->LoadFromFile(FileName);
-    } catch (const std::exception& e) {
+    if (FWork->Busy()) return false;
+    TDibImage loaded;
+    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()), [&] {
+        TPicture picture;
+        picture.LoadFromFile(FileName);
+        loaded = picture.GetBitmap()->Dib();
+    });
+    if (!error.isEmpty()) {
         if (!QFileInfo::exists(FileName)) {
             FRecentFiles.Remove(FileName);
             UpdateRecentMenu();
         }
-        ReportError(tr("Cannot Open Picture"), e);
+        ReportError(tr("Cannot Open Picture"), error);
         return false;
     }
+    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
     FRecentFiles.Add(FileName);
     UpdateRecentMenu();
@@ -341,10 +417,13 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
 }
 
 bool TViewerWindow::SaveFile(const QString& FileName) {
-    try {
-        FPicture->Picture()->SaveToFile(FileName);
-    } catch (const std::exception& e) {
-        ReportError(tr("Cannot Save Picture"), e);
+    if (FWork->Busy()) return false;
+    // The work only reads the shown picture, which changes only once it has ended.
+    const TPicture* shown = FPicture->Picture();
+    const QString error = RunInBackground(tr("Saving %1").arg(QFileInfo(FileName).fileName()),
+                                          [shown, FileName] { shown->SaveToFile(FileName); });
+    if (!error.isEmpty()) {
+        ReportError(tr("Cannot Save Picture"), error);
         return false;
     }
     FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
@@ -368,6 +447,15 @@ bool TViewerWindow::MaybeSave() {
 }
 
 void TViewerWindow::closeEvent(QCloseEvent* Event) {
+    // Closing under running work would drop it half way (a file half written): the window closes as
+    // soon as the work has ended.
+    if (FWork->Busy()) {
+        FCloseWhenIdle = true;
+        statusBar()->showMessage(tr("The window closes once %1 has finished.").arg(FWork->Title()));
+        Event->ignore();
+        return;
+    }
+    FCloseWhenIdle = false;
     if (MaybeSave())
         Event->accept();
     else
@@ -381,7 +469,7 @@ void TViewerWindow::dragEnterEvent(QDragEnterEvent* Event) {
 
 void TViewerWindow::dropEvent(QDropEvent* Event) {
     const QList<QUrl> urls = Event->mimeData()->urls();
-    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    if (urls.isEmpty() || !urls.front().isLocalFile() || FWork->Busy()) return;
     Event->acceptProposedAction();
     if (MaybeSave()) OpenFile(urls.front().toLocalFile());
 }
@@ -409,14 +497,21 @@ void TViewerWindow::OnClearRecent() {
 }
 
 void TViewerWindow::OnReload() {
-    if (FDocument.FileName().isEmpty()) return;
-    TDibImage before = FPicture->Picture()->GetBitmap()->Dib();
-    try {
-        FPicture->Picture()->LoadFromFile(FDocument.FileName());
-    } catch (const std::exception& e) {
-        ReportError(tr("Cannot Reload Picture"), e);
+    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
+    TDibImage before, loaded;
+    const QString fileName = FDocument.FileName();
+    const TBitmap* shown = FPicture->Picture()->GetBitmap();
+    const QString error = RunInBackground(tr("Reading %1").arg(FDocument.DisplayName()), [&] {
+        TPicture picture;
+        picture.LoadFromFile(fileName);
+        loaded = picture.GetBitmap()->Dib();
+        before = shown->Dib();
+    });
+    if (!error.isEmpty()) {
+        ReportError(tr("Cannot Reload Picture"), error);
         return;
     }
+    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
     PictureReplaced();
 }
@@ -461,11 +556,13 @@ void TViewerWindow::ShowPicture(const TDibImage& Picture) {
 }
 
 void TViewerWindow::OnUndo() {
-    if (FDocument.CanUndo()) ShowPicture(FDocument.Undo(FPicture->Picture()->GetBitmap()->Dib()));
+    if (FDocument.CanUndo() && !FWork->Busy())
+        ShowPicture(FDocument.Undo(FPicture->Picture()->GetBitmap()->Dib()));
 }
 
 void TViewerWindow::OnRedo() {
-    if (FDocument.CanRedo()) ShowPicture(FDocument.Redo(FPicture->Picture()->GetBitmap()->Dib()));
+    if (FDocument.CanRedo() && !FWork->Busy())
+        ShowPicture(FDocument.Redo(FPicture->Picture()->GetBitmap()->Dib()));
 }
 
 void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
@@ -474,16 +571,21 @@ void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
     PictureReplaced();
 }
 
-bool TViewerWindow::RunOperation(const QString& Label, const std::function<void()>& Work) {
-    TOperationSession session(*FPicture, FScrollArea);
+bool TViewerWindow::RunOperation(const QString& Label, TPictureOperation Operation) {
+    if (FWork->Busy()) return false;
+    TOperationSession session(*FPicture, *FWorker, *FWork);
     if (!session.Begin()) {
         statusBar()->showMessage(tr("%1 cancelled: the picture was not converted to 24 bits").arg(Label),
                                  5000);
         return false;
     }
-    if (!session.Run(Work)) {
+    UpdateStatusBar(); // the pixel format may have changed already
+    session.Run(Label, std::move(Operation));
+    FWork->Wait();
+    if (!session.Error().isEmpty()) {
         session.Cancel();
-        FReportError(tr("%1 Failed").arg(Label), Sentence(session.Error()));
+        PictureReplaced();
+        ReportError(tr("%1 Failed").arg(Label), session.Error());
         return false;
     }
     Commit(session, Label);
@@ -491,28 +593,38 @@ bool TViewerWindow::RunOperation(const QString& Label, const std::function<void(
 }
 
 bool TViewerWindow::RunDialogOperation(TOperationDialog& Dialog) {
-    TOperationSession session(*FPicture, FScrollArea);
+    if (FWork->Busy()) return false;
+    TOperationSession session(*FPicture, *FWorker, *FWork);
     if (!session.Begin()) {
         statusBar()->showMessage(tr("Cancelled: the picture was not converted to 24 bits"), 5000);
         return false;
     }
     UpdateStatusBar(); // the pixel format may have changed already
     Dialog.SetPreviewHandlers([&] { session.Restore(); },
-                              [&] { session.Run([&] { Dialog.ApplyOperation(); }); });
+                              [&](std::function<bool(bool)> Ended) {
+                                  session.Run(
+                                      Dialog.OperationLabel(), Dialog.Operation(),
+                                      [Ended] { return Ended(true); },
+                                      [&session, Ended] {
+                                          if (!session.Error().isEmpty()) Ended(false);
+                                      });
+                              });
     const bool accepted = Dialog.exec() == QDialog::Accepted;
+    FWork->Wait(); // a dropped preview may still be running
     if (!accepted || !session.Error().isEmpty()) {
         const QString error = session.Error();
         session.Cancel();
         PictureReplaced();
-        if (!error.isEmpty()) FReportError(tr("%1 Failed").arg(Dialog.windowTitle()), Sentence(error));
+        if (!error.isEmpty()) ReportError(tr("%1 Failed").arg(Dialog.windowTitle()), error);
         return false;
     }
+    Dialog.KeepOperation(*FPicture);
     Commit(session, Dialog.OperationLabel());
     return true;
 }
 
 void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter> Parameters,
-                                          std::function<void(const QList<int>&)> Work) {
+                                          std::function<void(TKvPictura&, const QList<int>&)> Work) {
     const QList<int> last = FLastValues.value(Title);
     for (qsizetype i = 0; i < Parameters.size() && i < last.size(); ++i)
         Parameters[i].Value = last[i];
@@ -522,30 +634,31 @@ void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter
 }
 
 void TViewerWindow::OnInvert() {
-    RunOperation(tr("Invert"), [this] { FPicture->Invert(); });
+    RunOperation(tr("Invert"), [](TKvPictura& Picture) { Picture.Invert(); });
 }
 
 void TViewerWindow::OnBrightness() {
-    RunParameterOperation(tr("Brightness"), {{"Brightness", tr("&Brightness:"), -100, 100, 25, " %"}},
-                          [this](const QList<int>& Values) { FPicture->Brightness(Values[0]); });
+    RunParameterOperation(
+        tr("Brightness"), {{"Brightness", tr("&Brightness:"), -100, 100, 25, " %"}},
+        [](TKvPictura& Picture, const QList<int>& Values) { Picture.Brightness(Values[0]); });
 }
 
 void TViewerWindow::OnGreyScale() {
-    RunOperation(tr("Greyscale"), [this] { FPicture->GreyScale(); });
+    RunOperation(tr("Greyscale"), [](TKvPictura& Picture) { Picture.GreyScale(); });
 }
 
 void TViewerWindow::OnBlur() {
     RunParameterOperation(
         tr("Blur"),
         {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 2, " px"}},
-        [this](const QList<int>& Values) { FPicture->Blur(int8_t(Values[0]), Values[1]); });
+        [](TKvPictura& Picture, const QList<int>& Values) { Picture.Blur(int8_t(Values[0]), Values[1]); });
 }
 
 void TViewerWindow::OnSharpen() {
     RunParameterOperation(
         tr("Sharpen"),
         {{"Amount", tr("&Amount:"), -128, 127, 50, " %"}, {"Radius", tr("&Radius:"), 0, 100, 1, " px"}},
-        [this](const QList<int>& Values) { FPicture->Sharpen(int8_t(Values[0]), Values[1]); });
+        [](TKvPictura& Picture, const QList<int>& Values) { Picture.Sharpen(int8_t(Values[0]), Values[1]); });
 }
 
 void TViewerWindow::OnEnvelopes() {
@@ -606,5 +719,5 @@ bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const Q
         }
         return true;
     }
-    return RunOperation(Label, [&] { ApplyOperation(*FPicture, Operation); });
+    return RunOperation(Label, [Operation](TKvPictura& Picture) { ApplyOperation(Picture, Operation); });
 }

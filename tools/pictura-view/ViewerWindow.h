@@ -2,6 +2,8 @@
 // and a status bar with the file, its size and pixel format and the time of the last operation.
 #pragma once
 
+#include "BackgroundWork.h"
+#include "OperationSession.h"
 #include "RecentFiles.h"
 #include "ViewerDocument.h"
 
@@ -12,12 +14,13 @@
 #include <memory>
 
 class QLabel;
+class QProgressBar;
+class QTimer;
 class QScrollArea;
 class QStackedWidget;
 class TForm;
 class TKvPictura;
 class TOperationDialog;
-class TOperationSession;
 struct TOperation;
 struct TParameter;
 
@@ -31,11 +34,12 @@ public:
     explicit TViewerWindow(QSettings* Settings = nullptr, QWidget* Parent = nullptr);
     ~TViewerWindow() override;
 
-    // Reads FileName through the control's picture. On failure an error box names the file and the
-    // reason, and the picture shown stays as it was.
+    // Reads FileName off the GUI thread and shows it. On failure an error box names the file and the
+    // reason, and the picture shown stays as it was. Like every long piece of work it returns when the
+    // work has ended, processing events meanwhile; false at once while other work runs.
     bool OpenFile(const QString& FileName);
-    // Writes the picture in the format FileName's extension names. On failure an error box names the
-    // file and the reason; the picture and any existing file stay as they were.
+    // Writes the picture off the GUI thread in the format FileName's extension names. On failure an
+    // error box names the file and the reason; the picture and any existing file stay as they were.
     bool SaveFile(const QString& FileName);
     // Runs one operation of the command-line tool (envelope settings only change the tables) the way
     // the matching action does, without a dialog; Label names it in the history.
@@ -49,6 +53,8 @@ public:
     const TViewerDocument& Document() const { return FDocument; }
     TViewerDocument& Document() { return FDocument; }
     const TRecentFiles& RecentFiles() const { return FRecentFiles; }
+    // The long work the window runs off the GUI thread.
+    TBackgroundWork& Work() const { return *FWork; }
 
 public slots:
     // Scales the picture to the window, keeping its proportions (Stretch, Proportional and Center on).
@@ -81,6 +87,8 @@ private slots:
     void OnProportional(bool Checked);
     void OnCenter(bool Checked);
     void OnAbout();
+    void OnBusyChanged(bool Busy);
+    void ShowProgress();
 
 private:
     void CreateActions();
@@ -96,17 +104,20 @@ private:
     void PictureReplaced();
     // Asks whether to save a modified picture; false when the user cancels.
     bool MaybeSave();
-    // Runs Work (a call of one of the control's operations) as one undoable operation named Label.
-    bool RunOperation(const QString& Label, const std::function<void()>& Work);
+    // Runs Work off the GUI thread and waits for it; returns what it threw, or an empty string.
+    QString RunInBackground(const QString& Title, std::function<void()> Work);
+    // Runs Operation off the GUI thread as one undoable operation named Label.
+    bool RunOperation(const QString& Label, TPictureOperation Operation);
     // Opens Dialog with a live preview of its operation, and keeps the result when it is accepted.
     bool RunDialogOperation(TOperationDialog& Dialog);
     // A dialog with sliders for Parameters whose Work calls the control; the values are remembered.
     void RunParameterOperation(const QString& Title, QList<TParameter> Parameters,
-                               std::function<void(const QList<int>&)> Work);
+                               std::function<void(TKvPictura&, const QList<int>&)> Work);
     // Records a finished session as an undo step and shows its time.
     void Commit(TOperationSession& Session, const QString& Label);
     void ShowPicture(const TDibImage& Picture);
     void ReportError(const QString& Title, const std::exception& Error);
+    void ReportError(const QString& Title, const QString& Error);
 
     std::unique_ptr<QSettings> FOwnSettings;
     TRecentFiles FRecentFiles;
@@ -120,11 +131,19 @@ private:
     QLabel* FPlaceholder;
     QScrollArea* FScrollArea;
     TKvPictura* FPicture;
+    // Operations run on this control, never shown, so the shown one is never worked on; FWork is
+    // declared after it so that work still running ends before the control goes.
+    std::unique_ptr<TKvPictura> FWorker;
+    std::unique_ptr<TBackgroundWork> FWork;
+    bool FCloseWhenIdle = false;
 
     QLabel* FFileLabel;
     QLabel* FSizeLabel;
     QLabel* FFormatLabel;
     QLabel* FTimeLabel;
+    QLabel* FWorkLabel;
+    QProgressBar* FProgressBar;
+    QTimer* FProgressTimer;
 
     QMenu* FRecentMenu = nullptr;
     QAction* FOpenAction = nullptr;
