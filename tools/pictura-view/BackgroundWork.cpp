@@ -1,12 +1,15 @@
 #include "BackgroundWork.h"
 
 #include <QEventLoop>
-#include <QMetaObject>
 
 #include <exception>
 #include <stdexcept>
 
-TBackgroundWork::TBackgroundWork(QObject* Parent) : QObject(Parent) {}
+TBackgroundWork::TBackgroundWork(QObject* Parent) : QObject(Parent) {
+    // A connection made here, on this thread, rather than a call object built by the work thread:
+    // what crosses over is Qt's alone.
+    connect(this, &TBackgroundWork::WorkEnded, this, &TBackgroundWork::Finish, Qt::QueuedConnection);
+}
 
 TBackgroundWork::~TBackgroundWork() {
     // The queued Finish dies with this object; only the thread is left to end.
@@ -29,7 +32,7 @@ void TBackgroundWork::Start(const QString& Title, std::function<void()> Work,
         } catch (...) {
             FError = QStringLiteral("unexpected error");
         }
-        QMetaObject::invokeMethod(this, &TBackgroundWork::Finish, Qt::QueuedConnection);
+        emit WorkEnded();
     });
     emit BusyChanged(true);
 }

@@ -35,10 +35,13 @@ public:
 signals:
     // Work started (true) or ended with nothing started after it (false).
     void BusyChanged(bool Busy);
+    // Emitted by the work thread as it ends; queued to Finish on this object's thread.
+    void WorkEnded();
 
-private:
+private slots:
     void Finish();
 
+private:
     std::thread FThread;
     QString FTitle;
     QString FError; // written by the work thread, read after joining it
