@@ -9,6 +9,7 @@
 #include <pictura/KvPictura.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -680,4 +681,44 @@ TEST_F(ViewerWindowTest, LongWorkNeverStallsTheWindow) {
     std::cout << "longest gap between GUI ticks: " << probe.Longest << " ms (" << probe.Ticks << " ticks)\n";
     RecordProperty("LongestGuiGapMs", int(probe.Longest));
     EXPECT_LT(probe.Longest, 1000);
+}
+
+TEST(ViewerScreenshot, WritesTheNamedFormatNeverOverItsInputAndLeavesRecentFilesAlone) {
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.png");
+    ASSERT_TRUE(QFile::copy(Samples + "/sample.png", input));
+    ASSERT_TRUE(QFile::link(input, dir.filePath("link.png")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    QFile inputFile(input);
+    ASSERT_TRUE(inputFile.open(QIODevice::ReadOnly));
+    const QByteArray inputBytes = inputFile.readAll();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    const auto run = [&](const QString& Shot) {
+        QProcess viewer;
+        viewer.setProcessEnvironment(environment);
+        viewer.start(PICTURA_VIEW_BINARY, {input, "--op", "invert", "--screenshot", Shot});
+        EXPECT_TRUE(viewer.waitForFinished(15000));
+        return std::pair{viewer.exitCode(), QString::fromLocal8Bit(viewer.readAllStandardError())};
+    };
+    for (const QString& refused : {input, dir.path() + "/./in.png", dir.filePath("link.png"),
+                                   dir.filePath("folder.png"), dir.filePath("shot.unknown")}) {
+        const auto [status, error] = run(refused);
+        EXPECT_EQ(status, 1) << refused.toStdString();
+        EXPECT_TRUE(error.contains("cannot write the screenshot")) << error.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(input).size(), inputBytes.size());
+    ASSERT_TRUE(inputFile.seek(0));
+    EXPECT_EQ(inputFile.readAll(), inputBytes);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("shot.unknown")));
+
+    const QString bmp = dir.filePath("shot.bmp");
+    const auto [status, error] = run(bmp);
+    ASSERT_EQ(status, 0) << error.toStdString();
+    QFile shot(bmp);
+    ASSERT_TRUE(shot.open(QIODevice::ReadOnly));
+    EXPECT_EQ(shot.read(2), "BM");
+    // Nothing was remembered: no settings were written, or none naming a recent file.
+    QSettings settings(dir.filePath("config/Pictura/pictura-view.conf"), QSettings::IniFormat);
+    EXPECT_TRUE(settings.value("RecentFiles").toStringList().isEmpty());
 }

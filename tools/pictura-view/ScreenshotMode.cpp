@@ -3,10 +3,13 @@
 #include "ViewerWindow.h"
 
 #include <pictura/Dialogs.h>
+#include <pictura/Picture.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPixmap>
-#include <QSaveFile>
+
+#include <sys/stat.h>
 
 #include <iostream>
 
@@ -28,10 +31,36 @@ private:
     TMessageBoxAnswerer FPrevious;
 };
 
+// Why the screenshot may not be written to Output, or an empty string. Files are compared by device
+// and inode, so another spelling of the input's path or a link to it is found too.
+QString RefusalToWrite(const QString& Output, const QString& Input) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(Output).constData(), &target) != 0) return {}; // a new file
+    if (!S_ISREG(target.st_mode)) return QStringLiteral("it exists and is not a regular file");
+    struct stat source {};
+    if (!Input.isEmpty() && ::stat(QFile::encodeName(Input).constData(), &source) == 0 &&
+        source.st_dev == target.st_dev && source.st_ino == target.st_ino)
+        return QStringLiteral("it is the picture the screenshot shows");
+    return {};
+}
+
 } // namespace
 
 int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
+    const auto fail = [&](const QString& Reason) {
+        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
+                  << "\": " << Reason.toStdString() << "\n";
+        return 1;
+    };
+    const QString suffix = QFileInfo(Options.Screenshot).suffix().toLower();
+    if (!TPicture::WritableExtensions().contains(suffix))
+        return fail(QStringLiteral("the extension names no picture format that can be written (%1)")
+                        .arg(TPicture::WritableExtensions().join(", ")));
+    if (const QString refusal = RefusalToWrite(Options.Screenshot, Options.File); !refusal.isEmpty())
+        return fail(refusal);
+
     TAnswerOk answerOk;
+    Window.SetKeepsRecentFiles(false); // a run nobody watches is no use of a file worth remembering
     Window.SetErrorReporter([](const QString&, const QString& Message) {
         std::cerr << "pictura-view: " << Message.toStdString() << "\n";
     });
@@ -43,11 +72,13 @@ int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
             return 1;
     QApplication::processEvents();
 
-    const QPixmap shot = Window.grab();
-    QSaveFile file(Options.Screenshot);
-    if (!file.open(QIODevice::WriteOnly) || !shot.save(&file, "PNG") || !file.commit()) {
-        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
-                  << "\": " << file.errorString().toStdString() << "\n";
+    // Written through the framework's picture, in the format the extension names, replaced atomically.
+    TPicture shot;
+    try {
+        shot.GetBitmap()->FromQImage(Window.grab().toImage());
+        shot.SaveToFile(Options.Screenshot);
+    } catch (const std::exception& e) {
+        std::cerr << "pictura-view: " << e.what() << "\n";
         return 1;
     }
     return 0;

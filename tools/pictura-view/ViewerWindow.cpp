@@ -400,7 +400,7 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
         loaded = picture.GetBitmap()->Dib();
     });
     if (!error.isEmpty()) {
-        if (!QFileInfo::exists(FileName)) {
+        if (FKeepsRecentFiles && !QFileInfo::exists(FileName)) {
             FRecentFiles.Remove(FileName);
             UpdateRecentMenu();
         }
@@ -409,7 +409,7 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
     }
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
-    FRecentFiles.Add(FileName);
+    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     FTimeLabel->clear();
     PictureReplaced();
@@ -427,7 +427,7 @@ bool TViewerWindow::SaveFile(const QString& FileName) {
         return false;
     }
     FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
-    FRecentFiles.Add(FileName);
+    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     PictureReplaced();
     return true;

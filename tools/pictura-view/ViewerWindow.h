@@ -45,6 +45,8 @@ public:
     // the matching action does, without a dialog; Label names it in the history.
     bool RunCommandLineOperation(const TOperation& Operation, const QString& Label);
 
+    // Off: opening and saving leave the recent files alone (for runs nobody watches).
+    void SetKeepsRecentFiles(bool Value) { FKeepsRecentFiles = Value; }
     // Errors go to Reporter instead of a message box (for runs nobody watches).
     void SetErrorReporter(TErrorReporter Reporter) { FReportError = std::move(Reporter); }
 
@@ -125,6 +127,7 @@ private:
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
     bool FFitToWindow = true;
+    bool FKeepsRecentFiles = true;
 
     TForm* FForm;
     QStackedWidget* FPages;
