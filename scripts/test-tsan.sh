@@ -15,7 +15,10 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTUR
       -DPICTURA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target "${programs[@]}"
 
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+# Qt is not instrumented: the suppressions file says which of its reports are not races and why.
+# Tests that start a program fork while threads run; the child only executes the program, so
+# ThreadSanitizer need not end the process for that.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/scripts/tsan-qt.supp"
 export QT_QPA_PLATFORM=offscreen
 for program in "${programs[@]}"; do
     echo "== $program (ThreadSanitizer)"

@@ -1,9 +1,11 @@
 #include "ViewerWindow.h"
 
 #include "EnvelopesDialog.h"
+#include "FolderPictures.h"
 #include "OperationSession.h"
 #include "Operations.h"
 #include "ParameterDialog.h"
+#include "ZoomSteps.h"
 
 #include <pictura/Forms.h>
 #include <pictura/KvPictura.h>
@@ -19,13 +21,18 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace {
 
@@ -90,10 +97,13 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FScrollArea->setBackgroundRole(QPalette::Dark);
     FScrollArea->setFrameShape(QFrame::NoFrame);
     FScrollArea->setWidgetResizable(false); // LayOutPicture sizes the control
+    FScrollArea->setAlignment(Qt::AlignCenter);
+    FScrollArea->setFocusPolicy(Qt::StrongFocus); // the arrow keys scroll without a click first
     FPicture = new TKvPictura(FForm);
     FPicture->setObjectName("Picture");
     FScrollArea->setWidget(FPicture);
     FScrollArea->viewport()->installEventFilter(this);
+    FPicture->installEventFilter(this);
     FPages->addWidget(FPlaceholder);
     FPages->addWidget(FScrollArea);
     auto* formLayout = new QVBoxLayout(FForm);
@@ -182,6 +192,18 @@ void TViewerWindow::CreateActions() {
     FActualSizeAction = make("ActualSizeAction", tr("&Actual Size"), &TViewerWindow::OnActualSize,
                              QKeySequence(tr("Ctrl+0")));
     FActualSizeAction->setIcon(QIcon::fromTheme("zoom-original"));
+    FZoomInAction = make("ZoomInAction", tr("Zoom &In"), &TViewerWindow::OnZoomIn);
+    FZoomInAction->setShortcuts({QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn});
+    FZoomInAction->setIcon(QIcon::fromTheme("zoom-in"));
+    FZoomOutAction = make("ZoomOutAction", tr("Zoom &Out"), &TViewerWindow::OnZoomOut);
+    FZoomOutAction->setShortcuts({QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut});
+    FZoomOutAction->setIcon(QIcon::fromTheme("zoom-out"));
+    FNextAction = make("NextPictureAction", tr("&Next Picture"), &TViewerWindow::OnNextPicture,
+                       QKeySequence(Qt::Key_PageDown));
+    FNextAction->setStatusTip(tr("Open the next picture of the folder"));
+    FPreviousAction = make("PreviousPictureAction", tr("&Previous Picture"),
+                           &TViewerWindow::OnPreviousPicture, QKeySequence(Qt::Key_PageUp));
+    FPreviousAction->setStatusTip(tr("Open the previous picture of the folder"));
     FStretchAction = make("StretchAction", tr("&Stretch"), &TViewerWindow::OnStretch);
     FProportionalAction = make("ProportionalAction", tr("&Proportional"), &TViewerWindow::OnProportional);
     FCenterAction = make("CenterAction", tr("&Center"), &TViewerWindow::OnCenter);
@@ -202,6 +224,7 @@ void TViewerWindow::CreateMenus() {
     FRecentMenu = file->addMenu(tr("Open &Recent"));
     FRecentMenu->setObjectName("RecentMenu");
     file->addAction(FReloadAction);
+    file->addActions({FPreviousAction, FNextAction});
     file->addSeparator();
     file->addAction(FSaveAction);
     file->addAction(FSaveAsAction);
@@ -220,7 +243,7 @@ void TViewerWindow::CreateMenus() {
     image->addAction(FEnvelopesAction);
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addActions({FZoomToFitAction, FActualSizeAction});
+    view->addActions({FZoomInAction, FZoomOutAction, FZoomToFitAction, FActualSizeAction});
     view->addSeparator();
     view->addActions({FStretchAction, FProportionalAction, FCenterAction});
 
@@ -254,6 +277,7 @@ void TViewerWindow::CreateStatusBar() {
     FSizeLabel = label("SizeLabel", tr("Width x height in pixels"));
     FFormatLabel = label("FormatLabel", tr("Pixel format"));
     FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
+    FZoomLabel = label("ZoomLabel", tr("The scale the picture is shown at"));
     FWorkLabel = label("WorkLabel", tr("The work running now"));
     FProgressBar = new QProgressBar(this);
     FProgressBar->setObjectName("ProgressBar");
@@ -268,6 +292,7 @@ void TViewerWindow::CreateStatusBar() {
     statusBar()->addPermanentWidget(FWorkLabel);
     statusBar()->addPermanentWidget(FProgressBar);
     statusBar()->addPermanentWidget(FTimeLabel);
+    statusBar()->addPermanentWidget(FZoomLabel);
     statusBar()->addPermanentWidget(FSizeLabel);
     statusBar()->addPermanentWidget(FFormatLabel);
 }
@@ -279,11 +304,13 @@ void TViewerWindow::UpdateActions() {
     for (QAction* action : {FSaveAction, FSaveAsAction, FInvertAction, FBrightnessAction, FGreyScaleAction,
                             FBlurAction, FSharpenAction, FEnvelopesAction})
         action->setEnabled(hasPicture && idle);
-    for (QAction* action :
-         {FZoomToFitAction, FActualSizeAction, FStretchAction, FProportionalAction, FCenterAction})
+    for (QAction* action : {FZoomToFitAction, FActualSizeAction, FZoomInAction, FZoomOutAction,
+                            FStretchAction, FProportionalAction, FCenterAction})
         action->setEnabled(hasPicture);
     FOpenAction->setEnabled(idle);
     FReloadAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FNextAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FPreviousAction->setEnabled(idle && !FDocument.FileName().isEmpty());
     FUndoAction->setEnabled(idle && FDocument.CanUndo());
     FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
     FRedoAction->setEnabled(idle && FDocument.CanRedo());
@@ -306,6 +333,8 @@ void TViewerWindow::UpdateStatusBar() {
     FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
                                    : "");
     FFormatLabel->setText(hasPicture ? PixelFormatName(bitmap->GetPixelFormat()) : QString());
+    FZoomLabel->setText(hasPicture ? QStringLiteral("%1 %").arg(qRound(ZoomFactor() * 100)) : QString());
+    FZoomLabel->setVisible(hasPicture);
     FSizeLabel->setVisible(hasPicture);
     FFormatLabel->setVisible(hasPicture);
     FTimeLabel->setVisible(!FTimeLabel->text().isEmpty());
@@ -314,10 +343,16 @@ void TViewerWindow::UpdateStatusBar() {
 void TViewerWindow::UpdateRecentMenu() {
     FRecentMenu->clear();
     const QStringList files = FRecentFiles.Files();
+    QStringList names;
+    for (const QString& file : files)
+        names << QFileInfo(file).fileName();
     for (int i = 0; i < files.size(); ++i) {
+        // Files of the same name tell themselves apart by their folder.
+        QString text = names[i];
+        if (names.count(names[i]) > 1)
+            text += QStringLiteral(" \u2014 ") + QDir::toNativeSeparators(QFileInfo(files[i]).absolutePath());
         // Numbered entries give keyboard users a mnemonic for each.
-        auto* action =
-            FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+        auto* action = FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
         action->setData(files[i]);
         action->setStatusTip(QDir::toNativeSeparators(files[i]));
         connect(action, &QAction::triggered, this, &TViewerWindow::OnOpenRecent);
@@ -332,11 +367,132 @@ void TViewerWindow::LayOutPicture() {
     FPages->setCurrentIndex(bitmap->Empty() ? 0 : 1);
     const QSize viewport = FScrollArea->viewport()->size();
     const QSize picture(bitmap->Width(), bitmap->Height());
-    FPicture->resize(FFitToWindow ? viewport : picture.expandedTo(viewport));
+    if (FFitToWindow)
+        FPicture->resize(viewport);
+    else if (FZoom == 1)
+        FPicture->resize(picture.expandedTo(viewport));
+    else
+        FPicture->resize(std::max(1, int(std::lround(picture.width() * FZoom))),
+                         std::max(1, int(std::lround(picture.height() * FZoom))));
+    const bool pannable = FPicture->width() > viewport.width() || FPicture->height() > viewport.height();
+    if (!FDragging) FPicture->setCursor(pannable ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    if (FZoomLabel) UpdateStatusBar();
+}
+
+double TViewerWindow::ZoomFactor() const {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    if (bitmap->Empty()) return 1;
+    if (!FFitToWindow) return FZoom;
+    const QRect dest = FPicture->DestRect();
+    return std::min(double(dest.width()) / bitmap->Width(), double(dest.height()) / bitmap->Height());
+}
+
+void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    if (bitmap->Empty()) return;
+    Factor = std::clamp(Factor, MinZoom, MaxZoom);
+    // The picture point under the anchor, from the control's point there and where the picture lies.
+    const QPointF inControl = FPicture->mapFrom(FScrollArea->viewport(), Anchor);
+    const QRect dest = FPicture->DestRect();
+    const double oldFactor = ZoomFactor();
+    const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
+    FFitToWindow = false;
+    FZoom = Factor;
+    FPicture->SetStretch(Factor != 1);
+    FPicture->SetProportional(false);
+    FPicture->SetCenter(true);
+    LayOutPicture();
+    const QPointF moved = inPicture * Factor + QPointF(FPicture->DestRect().topLeft());
+    FScrollArea->horizontalScrollBar()->setValue(int(std::lround(moved.x() - Anchor.x())));
+    FScrollArea->verticalScrollBar()->setValue(int(std::lround(moved.y() - Anchor.y())));
+    UpdateActions();
+    UpdateStatusBar();
+}
+
+void TViewerWindow::OnZoomIn() {
+    ZoomTo(NextZoomStep(ZoomFactor(), +1), FScrollArea->viewport()->rect().center());
+}
+
+void TViewerWindow::OnZoomOut() {
+    ZoomTo(NextZoomStep(ZoomFactor(), -1), FScrollArea->viewport()->rect().center());
+}
+
+bool TViewerWindow::ViewEvent(QEvent* Event) {
+    switch (Event->type()) {
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(Event);
+        if (!(wheel->modifiers() & Qt::ControlModifier) || wheel->angleDelta().y() == 0) return false;
+        const QPoint at = FScrollArea->viewport()->mapFromGlobal(wheel->globalPosition().toPoint());
+        ZoomTo(NextZoomStep(ZoomFactor(), wheel->angleDelta().y() > 0 ? +1 : -1), at);
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(Event);
+        if (mouse->button() != Qt::LeftButton) return false;
+        FDragging = true;
+        FDragFrom = mouse->globalPosition().toPoint();
+        FScrollFrom = {FScrollArea->horizontalScrollBar()->value(),
+                       FScrollArea->verticalScrollBar()->value()};
+        FPicture->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (!FDragging) return false;
+        const QPoint moved = static_cast<QMouseEvent*>(Event)->globalPosition().toPoint() - FDragFrom;
+        FScrollArea->horizontalScrollBar()->setValue(FScrollFrom.x() - moved.x());
+        FScrollArea->verticalScrollBar()->setValue(FScrollFrom.y() - moved.y());
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!FDragging || static_cast<QMouseEvent*>(Event)->button() != Qt::LeftButton) return false;
+        FDragging = false;
+        LayOutPicture(); // the cursor again
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TViewerWindow::StepThroughFolder(int Step) {
+    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
+    const QString next = NeighbourPicture(FDocument.FileName(), Step);
+    if (next.isEmpty()) {
+        statusBar()->showMessage(Step > 0 ? tr("This is the folder's last picture")
+                                          : tr("This is the folder's first picture"),
+                                 3000);
+        return;
+    }
+    if (MaybeSave()) OpenFile(next);
+}
+
+void TViewerWindow::OnNextPicture() {
+    StepThroughFolder(+1);
+}
+
+void TViewerWindow::OnPreviousPicture() {
+    StepThroughFolder(-1);
+}
+
+void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
+    Dialog.adjustSize();
+    const QRect screen = this->screen()->availableGeometry();
+    const QRect window = frameGeometry();
+    const QSize size = Dialog.frameGeometry().size();
+    int x;
+    if (window.right() + 1 + size.width() <= screen.right() + 1)
+        x = window.right() + 1;
+    else if (window.left() - size.width() >= screen.left())
+        x = window.left() - size.width();
+    else
+        x = screen.right() + 1 - size.width(); // no room: the screen's edge covers the least of the middle
+    const int y =
+        std::clamp(window.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    Dialog.move(x, y);
 }
 
 void TViewerWindow::PictureReplaced() {
     LayOutPicture();
+    if (FPages->currentIndex() == 1 && !FScrollArea->hasFocus()) FScrollArea->setFocus();
     FPicture->update();
     UpdateActions();
     UpdateStatusBar();
@@ -344,6 +500,7 @@ void TViewerWindow::PictureReplaced() {
 
 bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
     if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize) LayOutPicture();
+    if ((Watched == FScrollArea->viewport() || Watched == FPicture) && ViewEvent(Event)) return true;
     return QMainWindow::eventFilter(Watched, Event);
 }
 
@@ -609,6 +766,7 @@ bool TViewerWindow::RunDialogOperation(TOperationDialog& Dialog) {
                                           if (!session.Error().isEmpty()) Ended(false);
                                       });
                               });
+    PlaceBeside(Dialog);
     const bool accepted = Dialog.exec() == QDialog::Accepted;
     FWork->Wait(); // a dropped preview may still be running
     if (!accepted || !session.Error().isEmpty()) {
@@ -669,6 +827,7 @@ void TViewerWindow::OnEnvelopes() {
 
 void TViewerWindow::OnZoomToFit() {
     FFitToWindow = true;
+    FZoom = 1;
     FPicture->SetStretch(true);
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
@@ -678,6 +837,7 @@ void TViewerWindow::OnZoomToFit() {
 
 void TViewerWindow::OnActualSize() {
     FFitToWindow = false;
+    FZoom = 1;
     FPicture->SetStretch(false);
     FPicture->SetProportional(false);
     LayOutPicture();

@@ -63,6 +63,17 @@ public slots:
     void OnZoomToFit();
     // Shows the picture pixel for pixel, scrolling where it is larger than the window.
     void OnActualSize();
+    // One zoom step larger or smaller, keeping the middle of the view in place.
+    void OnZoomIn();
+    void OnZoomOut();
+
+public:
+    // The scale the picture is shown at (1 is actual size), also when fitted to the window.
+    double ZoomFactor() const;
+    // Zooms to Factor (clamped to the zoom steps' limits) keeping the picture point under Anchor (in
+    // the view's viewport) where it is.
+    void ZoomTo(double Factor, QPoint Anchor);
+    QScrollArea* View() const { return FScrollArea; }
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -73,6 +84,8 @@ protected:
 private slots:
     void OnOpen();
     void OnOpenRecent();
+    void OnNextPicture();
+    void OnPreviousPicture();
     void OnClearRecent();
     void OnReload();
     void OnSave();
@@ -100,8 +113,14 @@ private:
     void UpdateActions();
     void UpdateStatusBar();
     void UpdateRecentMenu();
-    // Sizes the control: the viewport in fit mode, else the picture grown to at least the viewport.
+    // Sizes the control: the viewport in fit mode, else the picture at the zoom factor.
     void LayOutPicture();
+    // Opens the picture Step places after or before the open one in its folder.
+    void StepThroughFolder(int Step);
+    // Moves Dialog beside the window (or to the screen's edge), off the picture it previews.
+    void PlaceBeside(QWidget& Dialog) const;
+    // Drags on the picture pan the view; Ctrl and the wheel zoom toward the pointer.
+    bool ViewEvent(QEvent* Event);
     // Refreshes everything that shows the picture or the document after they changed.
     void PictureReplaced();
     // Asks whether to save a modified picture; false when the user cancels.
@@ -127,6 +146,10 @@ private:
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
     bool FFitToWindow = true;
+    double FZoom = 1; // the scale while not fitted to the window
+    QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
+    QPoint FScrollFrom;
+    bool FDragging = false;
     bool FKeepsRecentFiles = true;
 
     TForm* FForm;
@@ -144,6 +167,7 @@ private:
     QLabel* FSizeLabel;
     QLabel* FFormatLabel;
     QLabel* FTimeLabel;
+    QLabel* FZoomLabel = nullptr;
     QLabel* FWorkLabel;
     QProgressBar* FProgressBar;
     QTimer* FProgressTimer;
@@ -165,6 +189,10 @@ private:
     QAction* FEnvelopesAction = nullptr;
     QAction* FZoomToFitAction = nullptr;
     QAction* FActualSizeAction = nullptr;
+    QAction* FZoomInAction = nullptr;
+    QAction* FZoomOutAction = nullptr;
+    QAction* FNextAction = nullptr;
+    QAction* FPreviousAction = nullptr;
     QAction* FStretchAction = nullptr;
     QAction* FProportionalAction = nullptr;
     QAction* FCenterAction = nullptr;
