@@ -10,32 +10,40 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-const std::array<const char*, 24> TKvPictura::PublishedProperties = {"Align",
-                                                                     "AutoSize",
-                                                                     "Center",
-                                                                     "DragCursor",
-                                                                     "DragMode",
-                                                                     "Enabled",
-                                                                     "IncrementalDisplay",
-                                                                     "ParentShowHint",
-                                                                     "Picture",
-                                                                     "PopupMenu",
-                                                                     "ShowHint",
-                                                                     "Stretch",
-                                                                     "Transparent",
-                                                                     "Visible",
-                                                                     "OnClick",
-                                                                     "OnDblClick",
-                                                                     "OnDragDrop",
-                                                                     "OnDragOver",
-                                                                     "OnEndDrag",
-                                                                     "OnMouseDown",
-                                                                     "OnMouseMove",
-                                                                     "OnMouseUp",
-                                                                     "OnProgress",
-                                                                     "OnStartDrag"};
+namespace {
+
+constexpr char PublishedList[] = KVPICTURA_PUBLISHED_PROPERTIES;
+using TPublishedNames = std::remove_const_t<decltype(TKvPictura::PublishedProperties)>;
+
+// The published list with every comma turned into the end of a name.
+struct TPublishedText {
+    char Text[sizeof PublishedList];
+};
+constexpr TPublishedText PublishedText = [] {
+    TPublishedText names{};
+    for (size_t i = 0; i < sizeof PublishedList; ++i)
+        names.Text[i] = PublishedList[i] == ',' ? '\0' : PublishedList[i];
+    return names;
+}();
+
+constexpr TPublishedNames SplitPublished() {
+    TPublishedNames names{};
+    size_t count = 0;
+    names[count++] = PublishedText.Text;
+    for (size_t i = 0; i + 1 < sizeof PublishedList; ++i)
+        if (PublishedText.Text[i] == '\0') names[count++] = PublishedText.Text + i + 1;
+    return names;
+}
+static_assert(std::count(std::begin(PublishedList), std::end(PublishedList), ',') + 1 ==
+                  std::tuple_size_v<TPublishedNames>,
+              "PublishedProperties must have one entry for each published name");
+
+} // namespace
+
+constinit const TPublishedNames TKvPictura::PublishedProperties = SplitPublished();
 
 TKvPictura::TKvPictura(TComponent* AOwner) : TImage(AOwner) {
     std::fill(std::begin(FRedEnvelop), std::end(FRedEnvelop), 1.0);

@@ -6,15 +6,16 @@
 #include <atomic>
 
 namespace {
-std::atomic<size_t> maxBitmapBytes{size_t(1) << 30};
-}
+// The byte limit in force; programs may change it from any thread.
+std::atomic<size_t> MaxBitmapBytesSetting{size_t(1) << 30};
+} // namespace
 
 size_t GetMaxBitmapBytes() {
-    return maxBitmapBytes.load();
+    return MaxBitmapBytesSetting.load();
 }
 
 void SetMaxBitmapBytes(size_t Bytes) {
-    maxBitmapBytes.store(Bytes);
+    MaxBitmapBytesSetting.store(Bytes);
 }
 
 void CheckBitmapSize(int64_t Width, int64_t Height, int Bpp, const std::string& What) {

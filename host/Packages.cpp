@@ -204,7 +204,7 @@ TPackage* LoadPackage(const std::string& FileName) {
             throw EPackageError("cannot load package " + info.Name + ": it requires package " + required +
                                 ", which is not loaded");
     for (const std::string& unit : info.Contains) {
-        if (unit == "SysInit") continue; // every package carries its own start-up unit
+        if (unit == StartupUnitName) continue; // every package carries its own start-up unit
         for (const auto& other : Packages()) {
             const auto& units = other->Info().Contains;
             if (std::find(units.begin(), units.end(), unit) != units.end())

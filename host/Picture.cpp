@@ -21,10 +21,6 @@ std::string Quoted(const QString& Name) {
     return "\"" + Name.toStdString() + "\"";
 }
 
-bool LooksLikeBmp(const QByteArray& Data) {
-    return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M';
-}
-
 // Bits per pixel of the image Qt's reader will allocate: its announced format, else 32 (the widest it
 // uses for 8-bit channels).
 int DecodedBitsPerPixel(const QImageReader& Reader) {
@@ -81,7 +77,7 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     const std::string what = "cannot read picture " + Quoted(Name) + ": ";
     if (Data.isEmpty()) throw EInvalidGraphic(what + "the file is empty");
     TBitmap loaded;
-    if (LooksLikeBmp(Data)) {
+    if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))) {
         try {
             loaded.Assign(DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())));
         } catch (const EOutOfResources& e) {
@@ -145,7 +141,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name) c
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
     QImage image = FBitmap->ToQImage();
-    // Formats without palettes or 16-bit pixels get the true-colour picture.
+    // JPEG has no alpha channel: a picture with one is written opaque.
     if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
         image = image.convertToFormat(QImage::Format_RGB888);
     if (!writer.write(image)) throw EInvalidGraphic(what + writer.errorString().toStdString());

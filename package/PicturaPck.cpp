@@ -1,15 +1,23 @@
 // The package's main unit: the package's description, its units' table and the three functions of
-// the package protocol, exported with C linkage.
+// the package protocol.
 #include <pictura/KvPicturaRegister.h>
-#include <pictura/Packages.h>
+#include <pictura/PackageDefinition.h>
 #include <pictura/PicturaPckResources.h>
 
 #include <iterator>
 
 namespace {
 
-constexpr const char* Requires[] = {"vcl40"};
-constexpr const char* Contains[] = {"PicturaPck", "KvPictura", "SysInit"};
+constexpr const char* Requires[] = {HostPackageName};
+
+// The start-up unit first, KvPictura last. No unit has initialisation or finalisation work of its
+// own: PackageLoad's bookkeeping is all that happens for them.
+constexpr TUnitEntry Units[] = {
+    {StartupUnitName, nullptr, nullptr, nullptr},
+    {"PicturaPck", nullptr, nullptr, nullptr},
+    {"KvPictura", nullptr, nullptr, &KvPictura::Register},
+};
+constexpr auto Contains = ContainedUnits(Units);
 
 // The version resource's descriptive strings: all present, all empty.
 constexpr TVersionString VersionStrings[] = {
@@ -26,20 +34,12 @@ constexpr TPackageDescription Description = {
     .RequiresCount = std::size(Requires),
     .Requires = Requires,
     .ContainsCount = std::size(Contains),
-    .Contains = Contains,
+    .Contains = Contains.data(),
     .Description = "",
     .FileVersion = Version,
     .ProductVersion = Version,
     .VersionStringCount = std::size(VersionStrings),
     .VersionStrings = VersionStrings,
-};
-
-// The start-up unit first, KvPictura last. No unit has initialisation or finalisation work of its
-// own: PackageLoad's bookkeeping is all that happens for them.
-constexpr TUnitEntry Units[] = {
-    {"SysInit", nullptr, nullptr, nullptr},
-    {"PicturaPck", nullptr, nullptr, nullptr},
-    {"KvPictura", nullptr, nullptr, &KvPictura::Register},
 };
 
 constexpr TPackageInfoTable InfoTable = {
@@ -52,21 +52,4 @@ constexpr TPackageInfoTable InfoTable = {
 
 } // namespace
 
-extern "C" {
-
-// Initialises the package's units; called by LoadPackage.
-void Initialize() {
-    PackageLoad(&InfoTable);
-}
-
-// Finalises the package's units; called by UnloadPackage.
-void Finalize() {
-    PackageUnload(&InfoTable);
-}
-
-// The package's description, units and resources.
-const TPackageInfoTable* GetPackageInfoTable() {
-    return &InfoTable;
-}
-
-} // extern "C"
+PICTURA_PACKAGE_ENTRY_POINTS(InfoTable)

@@ -123,6 +123,13 @@ TEST(PictureCorpus, QuestionableAndBadBmpFilesLoadOrFailCleanly) {
         ExpectCleanError(Load(path), path);
 }
 
+// Every signature of the BMP family reaches the BMP reader, which names what it refuses.
+TEST(PictureCorpus, Os2BitmapArraysAreRefusedAsSuch) {
+    const TLoad result = Load(Data / "bmp/x/ba-bm.bmp");
+    ASSERT_TRUE(result.Error);
+    EXPECT_NE(result.Error->find("bitmap arrays"), std::string::npos) << *result.Error;
+}
+
 TEST(PictureCorpus, ValidPngFilesLoadAtTheirSize) {
     int count = 0;
     for (const fs::path& path : Files(Data / "png")) {

@@ -1,7 +1,7 @@
 // A small package for the loader's tests. Compile definitions choose its name (TEST_PACKAGE_NAME), an
 // extra required package (TEST_REQUIRED_PACKAGE), the name of its last unit (TEST_LAST_UNIT) and a
 // unit whose initialisation fails (TEST_FAILING_UNIT, an index). Its units log what runs.
-#include <pictura/Packages.h>
+#include <pictura/PackageDefinition.h>
 
 #include <iterator>
 #include <stdexcept>
@@ -26,7 +26,7 @@ std::string& Log() {
     return log;
 }
 
-constexpr const char* UnitNames[] = {"SysInit", TEST_NAME "Main", TEST_LAST_NAME};
+constexpr const char* UnitNames[] = {StartupUnitName, TEST_NAME "Main", TEST_LAST_NAME};
 
 template <int Unit> void Initialization() {
     Log() += std::string("init ") + UnitNames[Unit] + ";";
@@ -44,13 +44,20 @@ constexpr const char* Requires[] = {"vcl40", TEST_STRING(TEST_REQUIRED_PACKAGE)}
 constexpr const char* Requires[] = {"vcl40"};
 #endif
 
+constexpr TUnitEntry Units[] = {
+    {UnitNames[0], &Initialization<0>, &Finalization<0>, nullptr},
+    {UnitNames[1], &Initialization<1>, &Finalization<1>, nullptr},
+    {UnitNames[2], &Initialization<2>, &Finalization<2>, nullptr},
+};
+constexpr auto Contains = ContainedUnits(Units);
+
 constexpr TPackageDescription Description = {
     TEST_NAME,
     0,
     std::size(Requires),
     Requires,
-    std::size(UnitNames),
-    UnitNames,
+    Contains.size(),
+    Contains.data(),
     "a test package",
     {2, 3, 4, 5},
     {6, 7, 8, 9},
@@ -58,29 +65,14 @@ constexpr TPackageDescription Description = {
     nullptr,
 };
 
-constexpr TUnitEntry Units[] = {
-    {UnitNames[0], &Initialization<0>, &Finalization<0>, nullptr},
-    {UnitNames[1], &Initialization<1>, &Finalization<1>, nullptr},
-    {UnitNames[2], &Initialization<2>, &Finalization<2>, nullptr},
-};
-
 constexpr TPackageInfoTable InfoTable = {PackageInfoSignature, std::size(Units), Units, &Description,
                                          nullptr};
 
 } // namespace
 
-extern "C" {
-void Initialize() {
-    PackageLoad(&InfoTable);
-}
-void Finalize() {
-    PackageUnload(&InfoTable);
-}
-const TPackageInfoTable* GetPackageInfoTable() {
-    return &InfoTable;
-}
+PICTURA_PACKAGE_ENTRY_POINTS(InfoTable)
+
 // What ran so far, as "init SysInit;init XMain;...".
-const char* TestPackageLog() {
+extern "C" const char* TestPackageLog() {
     return Log().c_str();
-}
 }

@@ -30,14 +30,18 @@ struct TRGBColor {
 };
 static_assert(sizeof(TRGBColor) == 3, "TRGBColor must match a 24-bit pixel exactly");
 
+// The properties and events TKvPictura offers to form designers, in their published order: written once,
+// for the class info that designers read and for TKvPictura::PublishedProperties.
+#define KVPICTURA_PUBLISHED_PROPERTIES                                                                       \
+    "Align,AutoSize,Center,DragCursor,DragMode,Enabled,IncrementalDisplay,ParentShowHint,Picture,"           \
+    "PopupMenu,ShowHint,Stretch,Transparent,Visible,OnClick,OnDblClick,OnDragDrop,OnDragOver,"               \
+    "OnEndDrag,OnMouseDown,OnMouseMove,OnMouseUp,OnProgress,OnStartDrag"
+
 class TKvPictura : public TImage {
     Q_OBJECT
-    Q_CLASSINFO("PublishedProperties",
-                "Align,AutoSize,Center,DragCursor,DragMode,Enabled,IncrementalDisplay,ParentShowHint,Picture,"
-                "PopupMenu,ShowHint,Stretch,Transparent,Visible,OnClick,OnDblClick,OnDragDrop,OnDragOver,"
-                "OnEndDrag,OnMouseDown,OnMouseMove,OnMouseUp,OnProgress,OnStartDrag")
+    Q_CLASSINFO("PublishedProperties", KVPICTURA_PUBLISHED_PROPERTIES)
 public:
-    // The 24 properties and events the control offers to form designers, in their published order.
+    // The 24 names of KVPICTURA_PUBLISHED_PROPERTIES, one by one.
     static const std::array<const char*, 24> PublishedProperties;
 
     // Builds the image control owned by AOwner; all envelope gains start at 1.0 (100 %).

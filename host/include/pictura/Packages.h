@@ -32,6 +32,8 @@ constexpr const char* HostPackageName = "vcl40";
 constexpr const char* InitializeExportName = "Initialize";
 constexpr const char* FinalizeExportName = "Finalize";
 constexpr const char* GetPackageInfoTableExportName = "GetPackageInfoTable";
+// The start-up unit that every package carries as its own, first in its unit table.
+constexpr const char* StartupUnitName = "SysInit";
 
 using TUnitProc = void (*)();
 

@@ -1,10 +1,11 @@
 // The component palette: classes that packages register on named pages, for form designers to offer.
 //
 // Registration is data. A package describes each class once, as a constant TComponentClass, and its
-// Register procedure hands the list to RegisterComponents:
+// Register procedure hands the list to RegisterComponents (package/KvPicturaRegister.cpp):
 //
-//     constexpr TComponentClass KvPicturaClass = ComponentClassOf<TKvPictura>("KvPictura", &Resources);
-//     void Register() { RegisterComponents("Kelvora", {&KvPicturaClass}); }
+//     constinit const TComponentClass TKvPicturaClass =
+//         ComponentClassOf<TKvPictura>("KvPictura", &PicturaPckResources);
+//     void Register() { RegisterComponents("Kelvora", {&TKvPicturaClass}); }
 //
 // The registry is used from the GUI thread only.
 #pragma once
