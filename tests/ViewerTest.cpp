@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -830,4 +831,26 @@ TEST_F(ViewerWindowTest, OperationDialogOpensBesideThePicture) {
     Action("BrightnessAction")->trigger();
     EXPECT_FALSE(dialogFrame.contains(pictureMiddle));
     EXPECT_GE(dialogFrame.left(), pictureMiddle.x());
+}
+
+TEST_F(ViewerWindowTest, ClosingWhileWorkRunsClosesOnceItHasEnded) {
+    ASSERT_TRUE(Window->OpenFile(Samples + "/sample.png"));
+    const QString saved = Dir.filePath("saved.png");
+    bool closedAtOnce = true;
+    QString message;
+    const QMetaObject::Connection connection =
+        QObject::connect(&Window->Work(), &TBackgroundWork::BusyChanged, [&](bool Busy) {
+            if (!Busy) return;
+            closedAtOnce = Window->close();
+            message = Window->statusBar()->currentMessage();
+        });
+    ASSERT_TRUE(Window->SaveFile(saved));
+    QObject::disconnect(connection);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(message.contains("closes once")) << message.toStdString();
+    ProcessUntil([&] { return !Window->isVisible(); });
+    EXPECT_FALSE(Window->isVisible());
+    TPicture reread;
+    reread.LoadFromFile(saved); // whole: the save was not cut short
+    EXPECT_EQ(reread.GetBitmap()->Dib().Bits, Pixels().Bits);
 }

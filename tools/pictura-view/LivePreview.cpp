@@ -24,6 +24,7 @@ void TLivePreview::SetEnabled(bool Value) {
 
 void TLivePreview::Schedule() {
     ++FGeneration;
+    FStopped = false;
     FCurrent = false;
     if (FEnabled) FTimer.start();
 }
@@ -35,6 +36,7 @@ void TLivePreview::Flush() {
 
 void TLivePreview::Finish() {
     FFinishing = true;
+    FStopped = false;
     FTimer.stop();
     if (!Current()) Run();
     WaitUntilSettled();
@@ -43,6 +45,7 @@ void TLivePreview::Finish() {
 void TLivePreview::Cancel() {
     FTimer.stop();
     ++FGeneration; // a run still going is dropped when it ends
+    FStopped = true;
     if (FApplied && FRestore) FRestore();
     FApplied = FCurrent = false;
 }

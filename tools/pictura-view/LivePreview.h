@@ -47,7 +47,7 @@ signals:
 private:
     void Run();
     bool Ended(int Generation, bool Succeeded);
-    bool ResultsWanted() const { return FEnabled || FFinishing; }
+    bool ResultsWanted() const { return !FStopped && (FEnabled || FFinishing); }
     void WaitUntilSettled();
 
     std::function<void()> FRestore;
@@ -56,6 +56,7 @@ private:
     int FGeneration = 0; // counts value changes and cancels; a run remembers the one it started with
     bool FEnabled = true;
     bool FFinishing = false;
+    bool FStopped = false; // cancelled: nothing runs until the values change again
     bool FRunning = false;
     bool FRerunPending = false;
     bool FApplied = false; // the picture differs from how it was before the dialog
