@@ -707,19 +707,32 @@ void TViewerWindow::OnSaveAs() {
         SaveFile(dialog.selectedFiles().front());
 }
 
-void TViewerWindow::ShowPicture(const TDibImage& Picture) {
-    FPicture->Picture()->GetBitmap()->Assign(Picture);
+void TViewerWindow::ShowPicture(TDibImage Picture) {
+    FPicture->Picture()->GetBitmap()->Assign(std::move(Picture));
     PictureReplaced();
 }
 
+void TViewerWindow::StepThroughHistory(bool Back) {
+    if (!(Back ? FDocument.CanUndo() : FDocument.CanRedo()) || FWork->Busy()) return;
+    // The shown picture goes into the history as a copy, made off the GUI thread; what comes back is
+    // moved in whole.
+    TDibImage current;
+    const TBitmap* shown = FPicture->Picture()->GetBitmap();
+    const QString error =
+        RunInBackground(Back ? tr("Undoing") : tr("Redoing"), [&current, shown] { current = shown->Dib(); });
+    if (!error.isEmpty()) {
+        ReportError(Back ? tr("Cannot Undo") : tr("Cannot Redo"), error);
+        return;
+    }
+    ShowPicture(Back ? FDocument.Undo(std::move(current)) : FDocument.Redo(std::move(current)));
+}
+
 void TViewerWindow::OnUndo() {
-    if (FDocument.CanUndo() && !FWork->Busy())
-        ShowPicture(FDocument.Undo(FPicture->Picture()->GetBitmap()->Dib()));
+    StepThroughHistory(true);
 }
 
 void TViewerWindow::OnRedo() {
-    if (FDocument.CanRedo() && !FWork->Busy())
-        ShowPicture(FDocument.Redo(FPicture->Picture()->GetBitmap()->Dib()));
+    StepThroughHistory(false);
 }
 
 void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {

@@ -136,7 +136,9 @@ private:
                                std::function<void(TKvPictura&, const QList<int>&)> Work);
     // Records a finished session as an undo step and shows its time.
     void Commit(TOperationSession& Session, const QString& Label);
-    void ShowPicture(const TDibImage& Picture);
+    void ShowPicture(TDibImage Picture);
+    // Undo (Back) or redo one step.
+    void StepThroughHistory(bool Back);
     void ReportError(const QString& Title, const std::exception& Error);
     void ReportError(const QString& Title, const QString& Error);
 
