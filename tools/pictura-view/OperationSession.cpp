@@ -47,7 +47,7 @@ void TOperationSession::Run(const QString& Title, TPictureOperation Operation, s
             FShown.update();
             FShowsResult = true;
         }
-        FResult = TDibImage();
+        // A dropped result stays: the next run copies into its memory rather than this thread freeing it.
         if (finished) finished();
     };
     FWork.Start(Title, work, done);

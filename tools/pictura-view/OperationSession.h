@@ -57,7 +57,7 @@ private:
     TBackgroundWork& FWork;
     std::optional<TDibImage> FBefore; // the picture before Begin's conversion, when it converted
     std::optional<TDibImage> FBase;   // the 24-bit picture every run starts from; made by the first run
-    TDibImage FResult;                // the last run's result, until it is shown or dropped
+    TDibImage FResult;                // the last run's result until it is shown; a dropped one stays
     double FRunMilliseconds = 0;      // written by the work thread
     bool FConverted = false;
     bool FShowsResult = false;
