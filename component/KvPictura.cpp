@@ -3,10 +3,12 @@
 #include "KvEnvelopeMath.h"
 #include "KvFilters.h"
 #include "KvPointOps.h"
+#include "KvProgress.h"
 #include <pictura/Dialogs.h>
 #include <pictura/SysUtils.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -72,45 +74,70 @@ void TKvPictura::SetRGBPixel(int32_t X, int32_t Y, TRGBColor Color) {
     pixel[2] = Color.Red;
 }
 
+void TKvPictura::ReportProgress(TProgressStage Stage, int Percent, const char* What) {
+    if (OnProgress) OnProgress(this, Stage, Percent, false, DestRect(), QString::fromUtf8(What));
+}
+
 bool TKvPictura::Set24BitColor() {
     TBitmap* bitmap = Picture()->GetBitmap();
     if (bitmap->GetPixelFormat() == pf24bit) return true;
     if (MessageBoxA(OwnerWindowHandle(Owner()), "The Imge will convert to \"24 bit color\" format", "Convert",
                     MB_OKCANCEL) != IDOK)
         return false;
+    // The host converts the whole bitmap in one call: only its start and end can be reported.
+    ReportProgress(psStarting, 0, "Convert");
     bitmap->SetPixelFormat(pf24bit);
+    ReportProgress(psEnding, 100, "Convert");
     return true;
 }
 
-template <class TWork> void TKvPictura::OperationFrame(TWork&& Work) {
+template <class TWork> void TKvPictura::OperationFrame(const char* What, TWork&& Work) {
     TBitmap* bitmap = Picture()->GetBitmap();
     if (bitmap->GetPixelFormat() != pf24bit && !Set24BitColor()) return;
+    ReportProgress(psStarting, 0, What);
     // The processed area is the control's size, clipped so that nothing outside the bitmap is touched.
     const int width = std::min(Width(), bitmap->Width());
     const int height = std::min(Height(), bitmap->Height());
-    if (width > 0 && height > 0) Work(bitmap, width, height);
+    if (width > 0 && height > 0) {
+        // Without a listener nothing is counted; with one, each whole percent is reported once, so a
+        // listener hears at most 99 running events whatever the picture's size.
+        KvKernels::TProgressCounter::TReport report;
+        if (OnProgress) report = [this, What](int Percent) { ReportProgress(psRunning, Percent, What); };
+        Work(bitmap, width, height, report);
+    }
     Refresh();
+    ReportProgress(psEnding, 100, What);
 }
 
-template <class TRowWork> void TKvPictura::ForEachRow(TRowWork&& RowWork) {
-    OperationFrame([&](TBitmap* bitmap, int width, int height) {
+template <class TRowWork> void TKvPictura::ForEachRow(const char* What, TRowWork&& RowWork) {
+    OperationFrame(What, [&](TBitmap* bitmap, int width, int height, const auto& report) {
+        std::optional<KvKernels::TProgressCounter> progress;
+        if (report) progress.emplace(uint64_t(height), report);
         for (int y = 0; y < height; ++y) {
             FScanLine = bitmap->GetScanline(y);
             RowWork(FScanLine, width);
+            if (progress) {
+                progress->Add(1);
+                progress->Poll();
+            }
         }
     });
 }
 
 void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
     KvKernels::CheckFilterRadius(Radius);
-    OperationFrame([&](TBitmap* bitmap, int width, int height) {
-        // The filter slides windows up and down the columns: it needs every row's address at hand.
-        std::vector<uint8_t*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y)
-            rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
-        KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
-                              Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur);
-    });
+    OperationFrame(
+        Sharpen ? "Sharpen" : "Blur", [&](TBitmap* bitmap, int width, int height, const auto& report) {
+            // The filter slides windows up and down the columns: it needs every row's address at hand.
+            std::vector<uint8_t*> rows(static_cast<size_t>(height));
+            for (int y = 0; y < height; ++y)
+                rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
+            std::optional<KvKernels::TProgressCounter> progress;
+            if (report) progress.emplace(uint64_t(width) * uint64_t(height), report);
+            KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
+                                  Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur,
+                                  progress ? &*progress : nullptr);
+        });
 }
 
 void TKvPictura::Blur(int8_t Amount, int32_t Radius) {
@@ -122,17 +149,17 @@ void TKvPictura::Sharpen(int8_t Amount, int32_t Radius) {
 }
 
 void TKvPictura::Invert() {
-    ForEachRow([](uint8_t* row, int width) { KvKernels::InvertRow(row, width); });
+    ForEachRow("Invert", [](uint8_t* row, int width) { KvKernels::InvertRow(row, width); });
 }
 
 void TKvPictura::Brightness(int32_t Value) {
     const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
     const KvKernels::TChannelTables tables{table, table, table};
-    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
 }
 
 void TKvPictura::GreyScale() {
-    ForEachRow([](uint8_t* row, int width) { KvKernels::GreyScaleRow(row, width); });
+    ForEachRow("Greyscale", [](uint8_t* row, int width) { KvKernels::GreyScaleRow(row, width); });
 }
 
 void TKvPictura::SetRedEnvelop(uint8_t Index, double Value) {
@@ -159,26 +186,32 @@ double TKvPictura::GetBlueEnvelop(uint8_t Index) const {
     return KvKernels::EnvelopePercentFromGain(FBlueEnvelop[Index]);
 }
 
-void TKvPictura::ApplyChannelEnvelop(int Channel, const double (&Envelop)[256]) {
+void TKvPictura::ApplyChannelEnvelop(int Channel, const double (&Envelop)[256], const char* What) {
     const KvKernels::TChannelTable table = KvKernels::EnvelopeTable(Envelop);
-    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapChannelRow(row, width, Channel, table); });
+    ForEachRow(What, [&](uint8_t* row, int width) { KvKernels::MapChannelRow(row, width, Channel, table); });
 }
 
 void TKvPictura::ApplyRedEnvelop() {
-    ApplyChannelEnvelop(2, FRedEnvelop);
+    ApplyChannelEnvelop(2, FRedEnvelop, "Red envelope");
 }
 
 void TKvPictura::ApplyGreenEnvelop() {
-    ApplyChannelEnvelop(1, FGreenEnvelop);
+    ApplyChannelEnvelop(1, FGreenEnvelop, "Green envelope");
 }
 
 void TKvPictura::ApplyBlueEnvelop() {
-    ApplyChannelEnvelop(0, FBlueEnvelop);
+    ApplyChannelEnvelop(0, FBlueEnvelop, "Blue envelope");
 }
 
 void TKvPictura::ApplyEnvelops() {
     const KvKernels::TChannelTables tables{KvKernels::EnvelopeTable(FBlueEnvelop),
                                            KvKernels::EnvelopeTable(FGreenEnvelop),
                                            KvKernels::EnvelopeTable(FRedEnvelop)};
-    ForEachRow([&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+    ForEachRow("Envelopes", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+}
+
+void TKvPictura::AssignEnvelops(const TKvPictura& Source) {
+    std::copy(std::begin(Source.FRedEnvelop), std::end(Source.FRedEnvelop), std::begin(FRedEnvelop));
+    std::copy(std::begin(Source.FGreenEnvelop), std::end(Source.FGreenEnvelop), std::begin(FGreenEnvelop));
+    std::copy(std::begin(Source.FBlueEnvelop), std::end(Source.FBlueEnvelop), std::begin(FBlueEnvelop));
 }

@@ -8,14 +8,17 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TSAN_BUILD_DIR:-$root/build-tsan}"
 programs=("$@")
 # Test programs that start threads; add a program here when its code starts threads.
-((${#programs[@]})) || programs=(FiltersTest)
+((${#programs[@]})) || programs=(FiltersTest ViewerTest)
 
 "$root/scripts/setup-debian.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTURA_SANITIZE=thread \
       -DPICTURA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target "${programs[@]}"
 
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+# Qt is not instrumented: the suppressions file says which of its reports are not races and why.
+# Tests that start a program fork while threads run; the child only executes the program, so
+# ThreadSanitizer need not end the process for that.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/scripts/tsan-qt.supp"
 export QT_QPA_PLATFORM=offscreen
 for program in "${programs[@]}"; do
     echo "== $program (ThreadSanitizer)"

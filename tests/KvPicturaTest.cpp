@@ -296,3 +296,98 @@ TEST(Envelopes, DefaultTablesLeaveThePictureButRepaint) {
     EXPECT_EQ(paints.Paints, 2);
     EXPECT_EQ(Channel(*control, 2), (Grid{{0, 128, 255}}));
 }
+
+namespace {
+
+// Every OnProgress event of a control: stage, percent and whether the control itself sent it.
+struct TProgressLog {
+    explicit TProgressLog(TKvPictura& Control) {
+        Control.OnProgress = [this, &Control](TObject* Sender, TProgressStage Stage, int Percent, bool,
+                                              const QRect&, const QString& Message) {
+            Events.push_back({Stage, Percent, Sender == &Control, Message});
+        };
+    }
+    struct TEvent {
+        TProgressStage Stage;
+        int Percent;
+        bool FromControl;
+        QString Message;
+    };
+    std::vector<TEvent> Events;
+};
+
+// Checks that Events[From..To) are one operation named What: a start at 0, growing whole percents
+// strictly between 0 and 100, an end at 100, all sent by the control.
+void ExpectOneOperation(const std::vector<TProgressLog::TEvent>& Events, size_t From, size_t To,
+                        const QString& What, bool ExpectRunning) {
+    ASSERT_GE(To - From, 2u) << What.toStdString();
+    EXPECT_EQ(Events[From].Stage, psStarting) << What.toStdString();
+    EXPECT_EQ(Events[From].Percent, 0);
+    EXPECT_EQ(Events[To - 1].Stage, psEnding) << What.toStdString();
+    EXPECT_EQ(Events[To - 1].Percent, 100);
+    int last = 0;
+    for (size_t i = From; i < To; ++i) {
+        EXPECT_TRUE(Events[i].FromControl);
+        EXPECT_EQ(Events[i].Message, What);
+        if (i == From || i == To - 1) continue;
+        EXPECT_EQ(Events[i].Stage, psRunning) << What.toStdString() << " event " << i;
+        EXPECT_GT(Events[i].Percent, last) << What.toStdString();
+        EXPECT_LT(Events[i].Percent, 100);
+        last = Events[i].Percent;
+    }
+    if (ExpectRunning) {
+        EXPECT_GT(To - From, 2u) << What.toStdString() << " reported nothing while running";
+    }
+}
+
+} // namespace
+
+TEST(Progress, EveryOperationReportsStartGrowingPercentsAndEndOnce) {
+    const struct {
+        const char* What;
+        std::function<void(TKvPictura&)> Run;
+    } rows[] = {
+        {"Invert", [](TKvPictura& c) { c.Invert(); }},
+        {"Brightness", [](TKvPictura& c) { c.Brightness(30); }},
+        {"Greyscale", [](TKvPictura& c) { c.GreyScale(); }},
+        {"Blur", [](TKvPictura& c) { c.Blur(50, 2); }},
+        {"Sharpen", [](TKvPictura& c) { c.Sharpen(50, 1); }},
+        {"Red envelope", [](TKvPictura& c) { c.ApplyRedEnvelop(); }},
+        {"Green envelope", [](TKvPictura& c) { c.ApplyGreenEnvelop(); }},
+        {"Blue envelope", [](TKvPictura& c) { c.ApplyBlueEnvelop(); }},
+        {"Envelopes", [](TKvPictura& c) { c.ApplyEnvelops(); }},
+    };
+    // 300 rows and columns: a report per row or per column would give more than the 99 whole percents.
+    const Grid square(300, std::vector<int>(300, 7));
+    for (const auto& row : rows) {
+        TKvPictura control;
+        LoadGrey(control, square);
+        TProgressLog log(control);
+        row.Run(control);
+        ExpectOneOperation(log.Events, 0, log.Events.size(), row.What, true);
+        EXPECT_LE(log.Events.size(), 101u) << row.What;
+
+        // An empty area still starts and ends.
+        control.SetAutoSize(false);
+        control.resize(0, 5);
+        log.Events.clear();
+        row.Run(control);
+        ExpectOneOperation(log.Events, 0, log.Events.size(), row.What, false);
+        EXPECT_EQ(log.Events.size(), 2u) << row.What;
+    }
+}
+
+TEST(Progress, ConversionReportsBeforeTheOperationAndADeclinedOneNothing) {
+    TKvPictura control;
+    LoadPalette(control);
+    TProgressLog log(control);
+    {
+        TCountingAnswerer answerer(IDCANCEL);
+        control.Invert();
+    }
+    EXPECT_TRUE(log.Events.empty());
+    TCountingAnswerer answerer(IDOK);
+    control.Invert();
+    ExpectOneOperation(log.Events, 0, 2, "Convert", false);
+    ExpectOneOperation(log.Events, 2, log.Events.size(), "Invert", true);
+}

@@ -26,8 +26,7 @@ const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x
 
 } // namespace
 
-TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent)
-    : TOperationDialog(Parent), FPicture(Picture) {
+TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent) : TOperationDialog(Parent) {
     setWindowTitle(tr("Envelopes"));
     for (int channel = chRed; channel <= chBlue; ++channel)
         for (int i = 0; i < 256; ++i)
@@ -89,33 +88,35 @@ void TEnvelopesDialog::SetApplyTo(TApplyTo Value) {
     FApplyTo->setCurrentIndex(int(Value));
 }
 
-void TEnvelopesDialog::WriteTable(TChannel Channel, const TEnvelopeTable& Table) {
-    for (int i = 0; i < 256; ++i)
-        SetEnvelop(FPicture, ControlChannel(Channel), uint8_t(i), Table[size_t(i)]);
+TEnvelopesDialog::TChosen TEnvelopesDialog::Chosen() const {
+    TChosen chosen{ApplyTo(), {}};
+    for (int channel = chRed; channel <= chBlue; ++channel)
+        chosen.Tables[size_t(channel)] = FCurves[size_t(channel)]->Table();
+    return chosen;
 }
 
-void TEnvelopesDialog::ApplyOperation() {
-    // Tables of channels not applied keep what they held when the dialog opened, whatever earlier
-    // previews wrote into them.
-    CancelOperation();
-    FWritten = true;
-    if (ApplyTo() == atAll) {
-        for (int channel = chRed; channel <= chBlue; ++channel)
-            WriteTable(TChannel(channel), FCurves[size_t(channel)]->Table());
-        FPicture.ApplyEnvelops();
-        return;
+void TEnvelopesDialog::WriteTables(TKvPictura& Picture, const TChosen& Chosen) {
+    for (int channel = chRed; channel <= chBlue; ++channel) {
+        if (Chosen.ApplyTo != atAll && Chosen.ApplyTo != atRed + channel) continue;
+        for (int i = 0; i < 256; ++i)
+            SetEnvelop(Picture, ControlChannel(channel), uint8_t(i), Chosen.Tables[size_t(channel)][size_t(i)]);
     }
-    const TChannel channel = TChannel(ApplyTo() - atRed);
-    WriteTable(channel, FCurves[channel]->Table());
-    ApplyEnvelop(FPicture, ControlChannel(channel));
+}
+
+TPictureOperation TEnvelopesDialog::Operation() const {
+    return [chosen = Chosen()](TKvPictura& Picture) {
+        WriteTables(Picture, chosen);
+        if (chosen.ApplyTo == atAll)
+            Picture.ApplyEnvelops();
+        else
+            ApplyEnvelop(Picture, ControlChannel(chosen.ApplyTo - atRed));
+    };
+}
+
+void TEnvelopesDialog::KeepOperation(TKvPictura& Shown) {
+    WriteTables(Shown, Chosen());
 }
 
 QString TEnvelopesDialog::OperationLabel() const {
     return ApplyTo() == atAll ? tr("Envelopes") : tr("%1 Envelope").arg(tr(ChannelTitle(ApplyTo() - atRed)));
-}
-
-void TEnvelopesDialog::CancelOperation() {
-    if (!FWritten) return;
-    for (int channel = chRed; channel <= chBlue; ++channel)
-        WriteTable(TChannel(channel), FOpened[size_t(channel)]);
 }

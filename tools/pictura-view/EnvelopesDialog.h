@@ -22,20 +22,23 @@ public:
     TApplyTo ApplyTo() const;
     void SetApplyTo(TApplyTo Value);
 
-    // Writes the chosen channels' curves into the control's tables and applies them.
-    void ApplyOperation() override;
+    // Writes the chosen channels' curves into a control's tables and applies them; the other tables
+    // keep what they held.
+    TPictureOperation Operation() const override;
     QString OperationLabel() const override;
-
-protected:
-    // Puts back the tables read when the dialog opened.
-    void CancelOperation() override;
+    // Writes the applied channels' curves into Shown's tables, as the operation did on its control.
+    void KeepOperation(TKvPictura& Shown) override;
 
 private:
-    void WriteTable(TChannel Channel, const TEnvelopeTable& Table);
+    // The channels OK applies and their tables, in a form any thread can use.
+    struct TChosen {
+        TApplyTo ApplyTo;
+        std::array<TEnvelopeTable, 3> Tables;
+    };
+    TChosen Chosen() const;
+    static void WriteTables(TKvPictura& Picture, const TChosen& Chosen);
 
-    TKvPictura& FPicture;
     std::array<TEnvelopeTable, 3> FOpened;
     std::array<TEnvelopeCurve*, 3> FCurves;
     QComboBox* FApplyTo;
-    bool FWritten = false; // the control's tables were changed since the dialog opened
 };

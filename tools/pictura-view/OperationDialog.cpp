@@ -13,7 +13,7 @@ TOperationDialog::TOperationDialog(QWidget* Parent)
     connect(FButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-void TOperationDialog::SetPreviewHandlers(std::function<void()> Restore, std::function<void()> Apply) {
+void TOperationDialog::SetPreviewHandlers(std::function<void()> Restore, TLivePreview::TApply Apply) {
     FPreview->SetHandlers(std::move(Restore), std::move(Apply));
     // Show the starting values at once: the dialog opens with a useful setting.
     FPreview->Schedule();
@@ -37,6 +37,5 @@ void TOperationDialog::accept() {
 
 void TOperationDialog::reject() {
     FPreview->Cancel();
-    CancelOperation();
     QDialog::reject();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "LivePreview.h"
+#include "OperationSession.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -14,14 +15,17 @@ public:
     explicit TOperationDialog(QWidget* Parent = nullptr);
 
     // How the dialog reaches the picture: Restore puts back the pixels from before the dialog and Apply
-    // calls ApplyOperation on the picture (the viewer times it and makes it cover the whole picture).
-    void SetPreviewHandlers(std::function<void()> Restore, std::function<void()> Apply);
+    // starts Operation() off the GUI thread (see TLivePreview::TApply).
+    void SetPreviewHandlers(std::function<void()> Restore, TLivePreview::TApply Apply);
     TLivePreview& Preview() { return *FPreview; }
 
-    // Runs the operation with the dialog's current values on the control.
-    virtual void ApplyOperation() = 0;
+    // The operation with the dialog's current values, for any control on any thread.
+    virtual TPictureOperation Operation() const = 0;
     // The operation and its values for the undo history and the status bar, as in "Blur 50, 2".
     virtual QString OperationLabel() const = 0;
+    // Called once the accepted operation's result is shown: carries over to Shown whatever else the
+    // operation changed on the control it ran on.
+    virtual void KeepOperation(TKvPictura& Shown) { Q_UNUSED(Shown); }
 
     void accept() override;
     void reject() override;
@@ -30,8 +34,6 @@ protected:
     // Puts Content above the Preview box and the buttons (OK, Cancel and Extra).
     void SetContent(QLayout* Content, QDialogButtonBox::StandardButtons Extra = QDialogButtonBox::NoButton);
     QDialogButtonBox* Buttons() const { return FButtons; }
-    // Called on Cancel after the pixels are back, to undo anything else the previews changed.
-    virtual void CancelOperation() {}
     // Subclasses call this whenever a value changes.
     void ValuesChanged() { FPreview->Schedule(); }
 

@@ -1,68 +1,78 @@
 #include "OperationSession.h"
 
+#include "BackgroundWork.h"
+
 #include <pictura/KvPictura.h>
 
 #include <QElapsedTimer>
 
+TOperationSession::~TOperationSession() {
+    FWork.Wait();
+}
+
 bool TOperationSession::Begin() {
-    TBitmap* bitmap = FPicture.Picture()->GetBitmap();
+    TBitmap* bitmap = FShown.Picture()->GetBitmap();
     if (bitmap->Empty()) return false;
-    FBefore = bitmap->Dib();
     if (bitmap->GetPixelFormat() == pf24bit) return true;
-    if (!FPicture.Set24BitColor()) return false;
+    TDibImage before = bitmap->Dib();
+    if (!FShown.Set24BitColor()) return false;
+    FBefore = std::move(before);
     FConverted = true;
-    FConvertedBase = bitmap->Dib();
     return true;
 }
 
-bool TOperationSession::Run(const std::function<void()>& Work) {
-    // The control works on its own Width x Height clipped to the bitmap. A view smaller than the
-    // picture (zoomed to fit) would leave the rest untouched, so the control covers the whole picture
-    // while it works, with painting held so the larger size never shows.
-    TBitmap* bitmap = FPicture.Picture()->GetBitmap();
-    const QSize viewSize = FPicture.size();
-    const QSize workSize = viewSize.expandedTo(QSize(bitmap->Width(), bitmap->Height()));
-    const bool grow = workSize != viewSize;
-    const bool wasFrozen = FFrozen && !FFrozen->updatesEnabled();
-    if (grow) {
-        if (FFrozen) FFrozen->setUpdatesEnabled(false);
-        FPicture.resize(workSize);
-    }
+void TOperationSession::Run(const QString& Title, TPictureOperation Operation, std::function<bool()> Wanted,
+                            std::function<void()> Done) {
+    const TBitmap* shown = FShown.Picture()->GetBitmap();
+    // The worker processes its own Width x Height: it covers the whole picture, whatever the view shows.
+    FWorker.resize(shown->Width(), shown->Height());
+    FWorker.AssignEnvelops(FShown);
     FError.clear();
-    FRan = true; // from here on the pixels may differ from the base, even if Work fails half way
-    QElapsedTimer timer;
-    timer.start();
-    try {
-        Work();
-    } catch (const std::exception& e) {
-        FError = QString::fromStdString(e.what());
-    }
-    FMilliseconds = double(timer.nsecsElapsed()) / 1e6;
-    if (grow) {
-        FPicture.resize(viewSize);
-        if (FFrozen && !wasFrozen) FFrozen->setUpdatesEnabled(true);
-        FPicture.update();
-    }
-    if (!FError.isEmpty()) {
-        Restore();
-        return false;
-    }
-    return true;
+    const auto work = [this, shown, operation = std::move(Operation)] {
+        // Only reads of the shown picture here: the GUI thread paints it meanwhile and changes it only
+        // after this work has ended.
+        if (!FBase) FBase = shown->Dib();
+        FWorker.Picture()->GetBitmap()->Assign(*FBase);
+        QElapsedTimer timer;
+        timer.start();
+        operation(FWorker);
+        FRunMilliseconds = double(timer.nsecsElapsed()) / 1e6;
+        FResult = FWorker.Picture()->GetBitmap()->Dib();
+    };
+    const auto done = [this, wanted = std::move(Wanted), finished = std::move(Done)](const QString& Error) {
+        FError = Error;
+        if (Error.isEmpty() && (!wanted || wanted())) {
+            FMilliseconds = FRunMilliseconds;
+            FShown.Picture()->GetBitmap()->Assign(std::move(FResult));
+            FShown.update();
+            FShowsResult = true;
+        }
+        // A dropped result stays: the next run copies into its memory rather than this thread freeing it.
+        if (finished) finished();
+    };
+    FWork.Start(Title, work, done);
 }
 
 void TOperationSession::Restore() {
-    if (!FRan) return;
-    Assign(Base());
-    FRan = false;
+    if (!FShowsResult) return;
+    Show(*FBase);
+    FShowsResult = false;
 }
 
 void TOperationSession::Cancel() {
-    if (Changed()) Assign(FBefore);
-    FRan = FConverted = false;
-    FConvertedBase.reset();
+    if (FConverted)
+        Show(*FBefore);
+    else
+        Restore();
+    FShowsResult = FConverted = false;
 }
 
-void TOperationSession::Assign(const TDibImage& Picture) {
-    FPicture.Picture()->GetBitmap()->Assign(Picture);
-    FPicture.update();
+TDibImage TOperationSession::TakeBefore() {
+    if (FConverted) return std::move(*FBefore);
+    return FBase ? std::move(*FBase) : FShown.Picture()->GetBitmap()->Dib();
+}
+
+void TOperationSession::Show(const TDibImage& Picture) {
+    FShown.Picture()->GetBitmap()->Assign(Picture);
+    FShown.update();
 }

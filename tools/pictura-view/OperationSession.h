@@ -1,6 +1,8 @@
 // TOperationSession: one operation on the viewer's picture, from the question whether to convert it
-// to the last preview. It keeps the picture from before, so the operation can be cancelled cleanly or
-// recorded as an undo step.
+// to the last preview. The operation runs off the GUI thread on a hidden worker control holding a copy
+// of the picture; the shown control only ever receives finished results, so the picture being painted
+// is never the one being worked on. The session keeps the picture from before, so the operation can be
+// cancelled cleanly or recorded as an undo step.
 #pragma once
 
 #include <pictura/PixelFormat.h>
@@ -10,44 +12,55 @@
 #include <functional>
 #include <optional>
 
-class QWidget;
+class TBackgroundWork;
 class TKvPictura;
+
+// An operation of the control, bound to its values; runs on the work thread, on the worker control.
+using TPictureOperation = std::function<void(TKvPictura& Picture)>;
 
 class TOperationSession {
 public:
-    // Picture is the control to work on; Frozen (may be null) is the widget whose painting is held
-    // while the control is briefly grown to cover the whole picture.
-    TOperationSession(TKvPictura& Picture, QWidget* Frozen) : FPicture(Picture), FFrozen(Frozen) {}
+    // Shown is the control in the window; Worker a control that is never shown, used only by the
+    // session's work; Work runs that work.
+    TOperationSession(TKvPictura& Shown, TKvPictura& Worker, TBackgroundWork& Work)
+        : FShown(Shown), FWorker(Worker), FWork(Work) {}
+    // Waits for the session's work still running.
+    ~TOperationSession();
 
-    // Copies the picture and makes sure it is 24-bit, asking with the control's own "Convert" box.
-    // False, with nothing changed, when there is no picture or the user declines.
+    // Makes sure the picture is 24-bit, asking with the shown control's own "Convert" box. False, with
+    // nothing changed, when there is no picture or the user declines.
     bool Begin();
-    // Runs Work on the whole picture and times it. When Work throws, the pixels from before the first
-    // run come back, Error() says why and the result is false.
-    bool Run(const std::function<void()>& Work);
+    // Starts Operation (Title names it for the status bar) on a copy of the picture from before the first run
+    // (the worker gets the shown control's envelope tables first). When it has ended, Wanted decides on the
+    // GUI thread whether its result replaces the shown picture (a newer request may have overtaken it), then
+    // Done runs. On failure Error() says why, nothing is shown and Wanted is not asked.
+    void Run(const QString& Title, TPictureOperation Operation, std::function<bool()> Wanted = {},
+             std::function<void()> Done = {});
     // Puts back the pixels from before the first run (keeping the conversion to 24 bits).
     void Restore();
     // Puts back the picture from before Begin, the conversion included.
     void Cancel();
     // The picture from before Begin, for the undo history; the session is spent afterwards.
-    TDibImage TakeBefore() { return std::move(FBefore); }
+    TDibImage TakeBefore();
 
-    // True when the picture changed since Begin (a conversion or a run).
-    bool Changed() const { return FConverted || FRan; }
-    // Wall time of the last run in milliseconds.
+    // True when the shown picture differs from the one before Begin.
+    bool Changed() const { return FConverted || FShowsResult; }
+    // Wall time of the last finished run in milliseconds.
     double LastMilliseconds() const { return FMilliseconds; }
     QString Error() const { return FError; }
 
 private:
-    const TDibImage& Base() const { return FConvertedBase ? *FConvertedBase : FBefore; }
-    void Assign(const TDibImage& Picture);
+    void Show(const TDibImage& Picture);
 
-    TKvPictura& FPicture;
-    QWidget* FFrozen;
-    TDibImage FBefore;
-    std::optional<TDibImage> FConvertedBase; // the 24-bit picture, when Begin had to convert
+    TKvPictura& FShown;
+    TKvPictura& FWorker;
+    TBackgroundWork& FWork;
+    std::optional<TDibImage> FBefore; // the picture before Begin's conversion, when it converted
+    std::optional<TDibImage> FBase;   // the 24-bit picture every run starts from; made by the first run
+    TDibImage FResult;                // the last run's result until it is shown; a dropped one stays
+    double FRunMilliseconds = 0;      // written by the work thread
     bool FConverted = false;
-    bool FRan = false;
+    bool FShowsResult = false;
     double FMilliseconds = 0;
     QString FError;
 };

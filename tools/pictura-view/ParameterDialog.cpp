@@ -6,8 +6,8 @@
 #include <QSlider>
 #include <QSpinBox>
 
-TParameterDialog::TParameterDialog(const QString& Title, const QList<TParameter>& Parameters,
-                                   std::function<void(const QList<int>&)> Work, QWidget* Parent)
+TParameterDialog::TParameterDialog(const QString& Title, const QList<TParameter>& Parameters, TWork Work,
+                                   QWidget* Parent)
     : TOperationDialog(Parent), FTitle(Title), FWork(std::move(Work)) {
     setWindowTitle(Title);
     auto* grid = new QGridLayout;
@@ -49,6 +49,10 @@ QList<int> TParameterDialog::Values() const {
     for (const QSpinBox* spin : FSpins)
         values << spin->value();
     return values;
+}
+
+TPictureOperation TParameterDialog::Operation() const {
+    return [work = FWork, values = Values()](TKvPictura& Picture) { work(Picture, values); };
 }
 
 QString TParameterDialog::OperationLabel() const {

@@ -22,16 +22,19 @@ struct TParameter {
 class TParameterDialog : public TOperationDialog {
     Q_OBJECT
 public:
-    // Title names the operation; Work runs it with the values in the order of Parameters.
-    TParameterDialog(const QString& Title, const QList<TParameter>& Parameters,
-                     std::function<void(const QList<int>&)> Work, QWidget* Parent = nullptr);
+    // Runs an operation on a control with the values in the order of Parameters.
+    using TWork = std::function<void(TKvPictura& Picture, const QList<int>& Values)>;
+
+    // Title names the operation; Work runs it.
+    TParameterDialog(const QString& Title, const QList<TParameter>& Parameters, TWork Work,
+                     QWidget* Parent = nullptr);
 
     QList<int> Values() const;
-    void ApplyOperation() override { FWork(Values()); }
+    TPictureOperation Operation() const override;
     QString OperationLabel() const override;
 
 private:
     QString FTitle;
-    std::function<void(const QList<int>&)> FWork;
+    TWork FWork;
     QList<QSpinBox*> FSpins;
 };

@@ -4,10 +4,10 @@
 
 #include <pictura/Dialogs.h>
 #include <pictura/FileOutput.h>
-#include <pictura/SysUtils.h>
+#include <pictura/Picture.h>
 
 #include <QApplication>
-#include <QBuffer>
+#include <QFileInfo>
 #include <QPixmap>
 
 #include <iostream>
@@ -33,7 +33,26 @@ private:
 } // namespace
 
 int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
+    const auto fail = [&](const QString& Reason) {
+        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
+                  << "\": " << Reason.toStdString() << "\n";
+        return 1;
+    };
+    const QString suffix = QFileInfo(Options.Screenshot).suffix().toLower();
+    if (!TPicture::WritableExtensions().contains(suffix))
+        return fail(QStringLiteral("the extension names no picture format that can be written (%1)")
+                        .arg(TPicture::WritableExtensions().join(", ")));
+    if (!Options.File.isEmpty() && IsSameFile(Options.Screenshot, Options.File))
+        return fail(QStringLiteral("it is the picture the screenshot shows"));
+    try {
+        CheckOutputFile(Options.Screenshot); // a device or folder behind the name is never replaced
+    } catch (const std::exception& e) {
+        std::cerr << "pictura-view: " << e.what() << "\n";
+        return 1;
+    }
+
     TAnswerOk answerOk;
+    Window.SetKeepsRecentFiles(false); // a run nobody watches is no use of a file worth remembering
     Window.SetErrorReporter([](const QString&, const QString& Message) {
         std::cerr << "pictura-view: " << Message.toStdString() << "\n";
     });
@@ -45,13 +64,11 @@ int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
             return 1;
     QApplication::processEvents();
 
-    const QPixmap shot = Window.grab();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
+    // Written through the framework's picture, in the format the extension names, replaced atomically.
+    TPicture shot;
     try {
-        if (!shot.save(&buffer, "PNG")) throw Exception("cannot encode the screenshot");
-        WriteFileAtomically(Options.Screenshot, png);
+        shot.GetBitmap()->FromQImage(Window.grab().toImage());
+        shot.SaveToFile(Options.Screenshot);
     } catch (const std::exception& e) {
         std::cerr << "pictura-view: " << e.what() << "\n";
         return 1;

@@ -1,4 +1,5 @@
-// Screenshot mode: the window with a picture and its operations, written as a PNG, for checks in CI.
+// Screenshot mode: the window with a picture and its operations, written to a picture file, for checks
+// in CI.
 #pragma once
 
 #include "ViewerOptions.h"
@@ -9,7 +10,9 @@ class TViewerWindow;
 constexpr int MinScreenshotWidth = 640;
 constexpr int MinScreenshotHeight = 480;
 
-// Opens Options.File in Window, runs Options.Operations (answering the "Convert" box OK), writes a PNG
-// of the whole window to Options.Screenshot and returns the exit status: 0, or 1 after printing the
-// error to standard error.
+// Opens Options.File in Window, runs Options.Operations (answering the "Convert" box OK), writes a
+// picture of the whole window to Options.Screenshot in the format its extension names and returns the
+// exit status: 0, or 1 after printing the error to standard error. Refuses, before anything is run, an
+// unknown extension and a destination that is the input file or exists but is not a regular file.
+// The recent files are left as they were.
 int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options);

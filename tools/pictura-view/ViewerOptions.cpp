@@ -36,7 +36,8 @@ std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
     parser.setApplicationDescription(QCoreApplication::translate(
         "main", "Opens a picture and runs the Pictura image control's operations on it.\n\n"
                 "Screenshot mode: pictura-view FILE --op greyscale --op blur=50,2 --screenshot OUT.png\n"
-                "opens FILE, runs each --op, writes a PNG of the whole window and quits. Nobody can\n"
+                "opens FILE, runs each --op, writes a picture of the whole window (in the format OUT's\n"
+                "extension names; never over FILE) and quits, leaving the recent files alone. Nobody can\n"
                 "answer questions there, so a picture that is not 24-bit is converted without asking\n"
                 "(the \"Convert\" box is answered OK), and errors go to standard error."));
     parser.addHelpOption();
@@ -53,7 +54,8 @@ std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
         "name[=argument]");
     const QCommandLineOption screenshot(
         "screenshot",
-        QCoreApplication::translate("main", "Write a PNG of the whole window to <png> and quit."), "png");
+        QCoreApplication::translate("main", "Write a picture of the whole window to <file> and quit."),
+        "file");
     parser.addOption(op);
     parser.addOption(screenshot);
     parser.process(Arguments);

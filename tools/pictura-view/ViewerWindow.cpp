@@ -1,9 +1,11 @@
 #include "ViewerWindow.h"
 
 #include "EnvelopesDialog.h"
+#include "FolderPictures.h"
 #include "OperationSession.h"
 #include "Operations.h"
 #include "ParameterDialog.h"
+#include "ZoomSteps.h"
 
 #include <pictura/Forms.h>
 #include <pictura/KvPictura.h>
@@ -18,12 +20,19 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace {
 
@@ -88,10 +97,13 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FScrollArea->setBackgroundRole(QPalette::Dark);
     FScrollArea->setFrameShape(QFrame::NoFrame);
     FScrollArea->setWidgetResizable(false); // LayOutPicture sizes the control
+    FScrollArea->setAlignment(Qt::AlignCenter);
+    FScrollArea->setFocusPolicy(Qt::StrongFocus); // the arrow keys scroll without a click first
     FPicture = new TKvPictura(FForm);
     FPicture->setObjectName("Picture");
     FScrollArea->setWidget(FPicture);
     FScrollArea->viewport()->installEventFilter(this);
+    FPicture->installEventFilter(this);
     FPages->addWidget(FPlaceholder);
     FPages->addWidget(FScrollArea);
     auto* formLayout = new QVBoxLayout(FForm);
@@ -101,6 +113,17 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
 
+    // The worker is never shown, laid out or painted: its bitmap's changes, made on the work thread,
+    // must reach no widget code, and Refresh finds it hidden.
+    FWorker = std::make_unique<TKvPictura>();
+    FWorker->setObjectName("WorkerPicture");
+    FWorker->setUpdatesEnabled(false);
+    FWorker->Picture()->GetBitmap()->OnChange = nullptr;
+    FWork = std::make_unique<TBackgroundWork>();
+    FWorker->OnProgress = [work = FWork.get()](TObject*, TProgressStage, int Percent, bool, const QRect&,
+                                               const QString&) { work->SetPercent(Percent); };
+    connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
+
     CreateActions();
     CreateMenus();
     CreateStatusBar();
@@ -109,7 +132,11 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     resize(1024, 720);
 }
 
-TViewerWindow::~TViewerWindow() = default;
+TViewerWindow::~TViewerWindow() {
+    // Work still running ends before anything it uses goes; its results are dropped.
+    if (FWork->Busy()) QApplication::restoreOverrideCursor();
+    FWork.reset();
+}
 
 void TViewerWindow::CreateActions() {
     const auto make = [this](const QString& Name, const QString& Text, auto Slot,
@@ -165,6 +192,18 @@ void TViewerWindow::CreateActions() {
     FActualSizeAction = make("ActualSizeAction", tr("&Actual Size"), &TViewerWindow::OnActualSize,
                              QKeySequence(tr("Ctrl+0")));
     FActualSizeAction->setIcon(QIcon::fromTheme("zoom-original"));
+    FZoomInAction = make("ZoomInAction", tr("Zoom &In"), &TViewerWindow::OnZoomIn);
+    FZoomInAction->setShortcuts({QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn});
+    FZoomInAction->setIcon(QIcon::fromTheme("zoom-in"));
+    FZoomOutAction = make("ZoomOutAction", tr("Zoom &Out"), &TViewerWindow::OnZoomOut);
+    FZoomOutAction->setShortcuts({QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut});
+    FZoomOutAction->setIcon(QIcon::fromTheme("zoom-out"));
+    FNextAction = make("NextPictureAction", tr("&Next Picture"), &TViewerWindow::OnNextPicture,
+                       QKeySequence(Qt::Key_PageDown));
+    FNextAction->setStatusTip(tr("Open the next picture of the folder"));
+    FPreviousAction = make("PreviousPictureAction", tr("&Previous Picture"),
+                           &TViewerWindow::OnPreviousPicture, QKeySequence(Qt::Key_PageUp));
+    FPreviousAction->setStatusTip(tr("Open the previous picture of the folder"));
     FStretchAction = make("StretchAction", tr("&Stretch"), &TViewerWindow::OnStretch);
     FProportionalAction = make("ProportionalAction", tr("&Proportional"), &TViewerWindow::OnProportional);
     FCenterAction = make("CenterAction", tr("&Center"), &TViewerWindow::OnCenter);
@@ -185,6 +224,7 @@ void TViewerWindow::CreateMenus() {
     FRecentMenu = file->addMenu(tr("Open &Recent"));
     FRecentMenu->setObjectName("RecentMenu");
     file->addAction(FReloadAction);
+    file->addActions({FPreviousAction, FNextAction});
     file->addSeparator();
     file->addAction(FSaveAction);
     file->addAction(FSaveAsAction);
@@ -203,7 +243,7 @@ void TViewerWindow::CreateMenus() {
     image->addAction(FEnvelopesAction);
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addActions({FZoomToFitAction, FActualSizeAction});
+    view->addActions({FZoomInAction, FZoomOutAction, FZoomToFitAction, FActualSizeAction});
     view->addSeparator();
     view->addActions({FStretchAction, FProportionalAction, FCenterAction});
 
@@ -237,29 +277,50 @@ void TViewerWindow::CreateStatusBar() {
     FSizeLabel = label("SizeLabel", tr("Width x height in pixels"));
     FFormatLabel = label("FormatLabel", tr("Pixel format"));
     FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
+    FZoomLabel = label("ZoomLabel", tr("The scale the picture is shown at"));
+    FWorkLabel = label("WorkLabel", tr("The work running now"));
+    FProgressBar = new QProgressBar(this);
+    FProgressBar->setObjectName("ProgressBar");
+    FProgressBar->setMaximumWidth(160);
+    FProgressBar->setTextVisible(true);
+    FWorkLabel->hide();
+    FProgressBar->hide();
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(50);
+    connect(FProgressTimer, &QTimer::timeout, this, &TViewerWindow::ShowProgress);
     statusBar()->addWidget(FFileLabel, 1);
+    statusBar()->addPermanentWidget(FWorkLabel);
+    statusBar()->addPermanentWidget(FProgressBar);
     statusBar()->addPermanentWidget(FTimeLabel);
+    statusBar()->addPermanentWidget(FZoomLabel);
     statusBar()->addPermanentWidget(FSizeLabel);
     statusBar()->addPermanentWidget(FFormatLabel);
 }
 
 void TViewerWindow::UpdateActions() {
     const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
+    // While work runs, only what leaves the picture and the document alone stays on (the view).
+    const bool idle = !FWork->Busy();
     for (QAction* action : {FSaveAction, FSaveAsAction, FInvertAction, FBrightnessAction, FGreyScaleAction,
-                            FBlurAction, FSharpenAction, FEnvelopesAction, FZoomToFitAction,
-                            FActualSizeAction, FStretchAction, FProportionalAction, FCenterAction})
+                            FBlurAction, FSharpenAction, FEnvelopesAction})
+        action->setEnabled(hasPicture && idle);
+    for (QAction* action : {FZoomToFitAction, FActualSizeAction, FZoomInAction, FZoomOutAction,
+                            FStretchAction, FProportionalAction, FCenterAction})
         action->setEnabled(hasPicture);
-    FReloadAction->setEnabled(!FDocument.FileName().isEmpty());
-    FUndoAction->setEnabled(FDocument.CanUndo());
+    FOpenAction->setEnabled(idle);
+    FReloadAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FNextAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FPreviousAction->setEnabled(idle && !FDocument.FileName().isEmpty());
+    FUndoAction->setEnabled(idle && FDocument.CanUndo());
     FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
-    FRedoAction->setEnabled(FDocument.CanRedo());
+    FRedoAction->setEnabled(idle && FDocument.CanRedo());
     FRedoAction->setText(FDocument.CanRedo() ? tr("&Redo %1").arg(FDocument.RedoLabel()) : tr("&Redo"));
     FStretchAction->setChecked(FPicture->Stretch());
     FProportionalAction->setChecked(FPicture->Proportional());
     FCenterAction->setChecked(FPicture->Center());
     const bool hasRecent = !FRecentFiles.Files().isEmpty();
     FClearRecentAction->setEnabled(hasRecent);
-    FRecentMenu->setEnabled(hasRecent);
+    FRecentMenu->setEnabled(idle && hasRecent);
     setWindowTitle(FDocument.DisplayName() + "[*]");
     setWindowModified(FDocument.Modified());
 }
@@ -272,6 +333,8 @@ void TViewerWindow::UpdateStatusBar() {
     FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
                                    : "");
     FFormatLabel->setText(hasPicture ? PixelFormatName(bitmap->GetPixelFormat()) : QString());
+    FZoomLabel->setText(hasPicture ? QStringLiteral("%1 %").arg(qRound(ZoomFactor() * 100)) : QString());
+    FZoomLabel->setVisible(hasPicture);
     FSizeLabel->setVisible(hasPicture);
     FFormatLabel->setVisible(hasPicture);
     FTimeLabel->setVisible(!FTimeLabel->text().isEmpty());
@@ -280,10 +343,16 @@ void TViewerWindow::UpdateStatusBar() {
 void TViewerWindow::UpdateRecentMenu() {
     FRecentMenu->clear();
     const QStringList files = FRecentFiles.Files();
+    QStringList names;
+    for (const QString& file : files)
+        names << QFileInfo(file).fileName();
     for (int i = 0; i < files.size(); ++i) {
+        // Files of the same name tell themselves apart by their folder.
+        QString text = names[i];
+        if (names.count(names[i]) > 1)
+            text += QStringLiteral(" \u2014 ") + QDir::toNativeSeparators(QFileInfo(files[i]).absolutePath());
         // Numbered entries give keyboard users a mnemonic for each.
-        auto* action =
-            FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+        auto* action = FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
         action->setData(files[i]);
         action->setStatusTip(QDir::toNativeSeparators(files[i]));
         connect(action, &QAction::triggered, this, &TViewerWindow::OnOpenRecent);
@@ -298,42 +367,206 @@ void TViewerWindow::LayOutPicture() {
     FPages->setCurrentIndex(bitmap->Empty() ? 0 : 1);
     const QSize viewport = FScrollArea->viewport()->size();
     const QSize picture(bitmap->Width(), bitmap->Height());
-    FPicture->resize(FFitToWindow ? viewport : picture.expandedTo(viewport));
+    if (FFitToWindow)
+        FPicture->resize(viewport);
+    else if (FZoom == 1)
+        FPicture->resize(picture.expandedTo(viewport));
+    else
+        FPicture->resize(std::max(1, int(std::lround(picture.width() * FZoom))),
+                         std::max(1, int(std::lround(picture.height() * FZoom))));
+    const bool pannable = FPicture->width() > viewport.width() || FPicture->height() > viewport.height();
+    if (!FDragging) FPicture->setCursor(pannable ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    if (FZoomLabel) UpdateStatusBar();
+}
+
+double TViewerWindow::ZoomFactor() const {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    if (bitmap->Empty()) return 1;
+    if (!FFitToWindow) return FZoom;
+    const QRect dest = FPicture->DestRect();
+    return std::min(double(dest.width()) / bitmap->Width(), double(dest.height()) / bitmap->Height());
+}
+
+void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    if (bitmap->Empty()) return;
+    Factor = std::clamp(Factor, MinZoom, MaxZoom);
+    // The picture point under the anchor, from the control's point there and where the picture lies.
+    const QPointF inControl = FPicture->mapFrom(FScrollArea->viewport(), Anchor);
+    const QRect dest = FPicture->DestRect();
+    const double oldFactor = ZoomFactor();
+    const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
+    FFitToWindow = false;
+    FZoom = Factor;
+    FPicture->SetStretch(Factor != 1);
+    FPicture->SetProportional(false);
+    FPicture->SetCenter(true);
+    LayOutPicture();
+    const QPointF moved = inPicture * Factor + QPointF(FPicture->DestRect().topLeft());
+    FScrollArea->horizontalScrollBar()->setValue(int(std::lround(moved.x() - Anchor.x())));
+    FScrollArea->verticalScrollBar()->setValue(int(std::lround(moved.y() - Anchor.y())));
+    UpdateActions();
+    UpdateStatusBar();
+}
+
+void TViewerWindow::OnZoomIn() {
+    ZoomTo(NextZoomStep(ZoomFactor(), +1), FScrollArea->viewport()->rect().center());
+}
+
+void TViewerWindow::OnZoomOut() {
+    ZoomTo(NextZoomStep(ZoomFactor(), -1), FScrollArea->viewport()->rect().center());
+}
+
+bool TViewerWindow::ViewEvent(QEvent* Event) {
+    switch (Event->type()) {
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(Event);
+        if (!(wheel->modifiers() & Qt::ControlModifier) || wheel->angleDelta().y() == 0) return false;
+        const QPoint at = FScrollArea->viewport()->mapFromGlobal(wheel->globalPosition().toPoint());
+        ZoomTo(NextZoomStep(ZoomFactor(), wheel->angleDelta().y() > 0 ? +1 : -1), at);
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(Event);
+        if (mouse->button() != Qt::LeftButton) return false;
+        FDragging = true;
+        FDragFrom = mouse->globalPosition().toPoint();
+        FScrollFrom = {FScrollArea->horizontalScrollBar()->value(),
+                       FScrollArea->verticalScrollBar()->value()};
+        FPicture->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (!FDragging) return false;
+        const QPoint moved = static_cast<QMouseEvent*>(Event)->globalPosition().toPoint() - FDragFrom;
+        FScrollArea->horizontalScrollBar()->setValue(FScrollFrom.x() - moved.x());
+        FScrollArea->verticalScrollBar()->setValue(FScrollFrom.y() - moved.y());
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!FDragging || static_cast<QMouseEvent*>(Event)->button() != Qt::LeftButton) return false;
+        FDragging = false;
+        LayOutPicture(); // the cursor again
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TViewerWindow::StepThroughFolder(int Step) {
+    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
+    const QString next = NeighbourPicture(FDocument.FileName(), Step);
+    if (next.isEmpty()) {
+        statusBar()->showMessage(Step > 0 ? tr("This is the folder's last picture")
+                                          : tr("This is the folder's first picture"),
+                                 3000);
+        return;
+    }
+    if (MaybeSave()) OpenFile(next);
+}
+
+void TViewerWindow::OnNextPicture() {
+    StepThroughFolder(+1);
+}
+
+void TViewerWindow::OnPreviousPicture() {
+    StepThroughFolder(-1);
+}
+
+void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
+    Dialog.adjustSize();
+    const QRect screen = this->screen()->availableGeometry();
+    const QRect window = frameGeometry();
+    const QSize size = Dialog.frameGeometry().size();
+    int x;
+    if (window.right() + 1 + size.width() <= screen.right() + 1)
+        x = window.right() + 1;
+    else if (window.left() - size.width() >= screen.left())
+        x = window.left() - size.width();
+    else
+        x = screen.right() + 1 - size.width(); // no room: the screen's edge covers the least of the middle
+    const int y =
+        std::clamp(window.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    Dialog.move(x, y);
 }
 
 void TViewerWindow::PictureReplaced() {
     LayOutPicture();
+    if (FPages->currentIndex() == 1 && !FScrollArea->hasFocus()) FScrollArea->setFocus();
     FPicture->update();
     UpdateActions();
     UpdateStatusBar();
 }
 
 bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
-    // While an operation holds the view (painting off, control grown to the picture), its size is
-    // the operation's business; the view is laid out again when the operation ends.
-    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize &&
-        FScrollArea->updatesEnabled())
-        LayOutPicture();
+    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize) LayOutPicture();
+    if ((Watched == FScrollArea->viewport() || Watched == FPicture) && ViewEvent(Event)) return true;
     return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TViewerWindow::ReportError(const QString& Title, const std::exception& Error) {
-    FReportError(Title, Sentence(QString::fromStdString(Error.what())));
+    ReportError(Title, QString::fromStdString(Error.what()));
+}
+
+void TViewerWindow::ReportError(const QString& Title, const QString& Error) {
+    FReportError(Title, Sentence(Error));
+}
+
+QString TViewerWindow::RunInBackground(const QString& Title, std::function<void()> Work) {
+    QString error;
+    FWork->Start(Title, std::move(Work), [&error](const QString& Error) { error = Error; });
+    FWork->Wait();
+    return error;
+}
+
+void TViewerWindow::OnBusyChanged(bool Busy) {
+    if (Busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        FWorkLabel->setText(FWork->Title() + QStringLiteral("\u2026"));
+        ShowProgress();
+        FWorkLabel->show();
+        FProgressBar->show();
+        FProgressTimer->start();
+    } else {
+        FProgressTimer->stop();
+        FWorkLabel->hide();
+        FProgressBar->hide();
+        QApplication::restoreOverrideCursor();
+    }
+    UpdateActions();
+    // A close asked for while work ran happens now (the question about unsaved changes included).
+    if (!Busy && FCloseWhenIdle) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TViewerWindow::ShowProgress() {
+    const int percent = FWork->Percent();
+    if (percent < 0) {
+        FProgressBar->setRange(0, 0); // work that cannot say how far it is: a moving bar
+    } else {
+        FProgressBar->setRange(0, 100);
+        FProgressBar->setValue(percent);
+    }
 }
 
 bool TViewerWindow::OpenFile(const QString& FileName) {
-    try {
-        FPicture->Picture()->LoadFromFile(FileName);
-    } catch (const std::exception& e) {
-        if (!QFileInfo::exists(FileName)) {
+    if (FWork->Busy()) return false;
+    TDibImage loaded;
+    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()), [&] {
+        TPicture picture;
+        picture.LoadFromFile(FileName);
+        loaded = picture.GetBitmap()->Dib();
+    });
+    if (!error.isEmpty()) {
+        if (FKeepsRecentFiles && !QFileInfo::exists(FileName)) {
             FRecentFiles.Remove(FileName);
             UpdateRecentMenu();
         }
-        ReportError(tr("Cannot Open Picture"), e);
+        ReportError(tr("Cannot Open Picture"), error);
         return false;
     }
+    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
-    FRecentFiles.Add(FileName);
+    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     FTimeLabel->clear();
     PictureReplaced();
@@ -341,14 +574,17 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
 }
 
 bool TViewerWindow::SaveFile(const QString& FileName) {
-    try {
-        FPicture->Picture()->SaveToFile(FileName);
-    } catch (const std::exception& e) {
-        ReportError(tr("Cannot Save Picture"), e);
+    if (FWork->Busy()) return false;
+    // The work only reads the shown picture, which changes only once it has ended.
+    const TPicture* shown = FPicture->Picture();
+    const QString error = RunInBackground(tr("Saving %1").arg(QFileInfo(FileName).fileName()),
+                                          [shown, FileName] { shown->SaveToFile(FileName); });
+    if (!error.isEmpty()) {
+        ReportError(tr("Cannot Save Picture"), error);
         return false;
     }
     FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
-    FRecentFiles.Add(FileName);
+    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     PictureReplaced();
     return true;
@@ -368,6 +604,15 @@ bool TViewerWindow::MaybeSave() {
 }
 
 void TViewerWindow::closeEvent(QCloseEvent* Event) {
+    // Closing under running work would drop it half way (a file half written): the window closes as
+    // soon as the work has ended.
+    if (FWork->Busy()) {
+        FCloseWhenIdle = true;
+        statusBar()->showMessage(tr("The window closes once %1 has finished.").arg(FWork->Title()));
+        Event->ignore();
+        return;
+    }
+    FCloseWhenIdle = false;
     if (MaybeSave())
         Event->accept();
     else
@@ -381,7 +626,7 @@ void TViewerWindow::dragEnterEvent(QDragEnterEvent* Event) {
 
 void TViewerWindow::dropEvent(QDropEvent* Event) {
     const QList<QUrl> urls = Event->mimeData()->urls();
-    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    if (urls.isEmpty() || !urls.front().isLocalFile() || FWork->Busy()) return;
     Event->acceptProposedAction();
     if (MaybeSave()) OpenFile(urls.front().toLocalFile());
 }
@@ -409,14 +654,21 @@ void TViewerWindow::OnClearRecent() {
 }
 
 void TViewerWindow::OnReload() {
-    if (FDocument.FileName().isEmpty()) return;
-    TDibImage before = FPicture->Picture()->GetBitmap()->Dib();
-    try {
-        FPicture->Picture()->LoadFromFile(FDocument.FileName());
-    } catch (const std::exception& e) {
-        ReportError(tr("Cannot Reload Picture"), e);
+    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
+    TDibImage before, loaded;
+    const QString fileName = FDocument.FileName();
+    const TBitmap* shown = FPicture->Picture()->GetBitmap();
+    const QString error = RunInBackground(tr("Reading %1").arg(FDocument.DisplayName()), [&] {
+        TPicture picture;
+        picture.LoadFromFile(fileName);
+        loaded = picture.GetBitmap()->Dib();
+        before = shown->Dib();
+    });
+    if (!error.isEmpty()) {
+        ReportError(tr("Cannot Reload Picture"), error);
         return;
     }
+    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
     PictureReplaced();
 }
@@ -455,17 +707,32 @@ void TViewerWindow::OnSaveAs() {
         SaveFile(dialog.selectedFiles().front());
 }
 
-void TViewerWindow::ShowPicture(const TDibImage& Picture) {
-    FPicture->Picture()->GetBitmap()->Assign(Picture);
+void TViewerWindow::ShowPicture(TDibImage Picture) {
+    FPicture->Picture()->GetBitmap()->Assign(std::move(Picture));
     PictureReplaced();
 }
 
+void TViewerWindow::StepThroughHistory(bool Back) {
+    if (!(Back ? FDocument.CanUndo() : FDocument.CanRedo()) || FWork->Busy()) return;
+    // The shown picture goes into the history as a copy, made off the GUI thread; what comes back is
+    // moved in whole.
+    TDibImage current;
+    const TBitmap* shown = FPicture->Picture()->GetBitmap();
+    const QString error =
+        RunInBackground(Back ? tr("Undoing") : tr("Redoing"), [&current, shown] { current = shown->Dib(); });
+    if (!error.isEmpty()) {
+        ReportError(Back ? tr("Cannot Undo") : tr("Cannot Redo"), error);
+        return;
+    }
+    ShowPicture(Back ? FDocument.Undo(std::move(current)) : FDocument.Redo(std::move(current)));
+}
+
 void TViewerWindow::OnUndo() {
-    if (FDocument.CanUndo()) ShowPicture(FDocument.Undo(FPicture->Picture()->GetBitmap()->Dib()));
+    StepThroughHistory(true);
 }
 
 void TViewerWindow::OnRedo() {
-    if (FDocument.CanRedo()) ShowPicture(FDocument.Redo(FPicture->Picture()->GetBitmap()->Dib()));
+    StepThroughHistory(false);
 }
 
 void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
@@ -474,16 +741,21 @@ void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
     PictureReplaced();
 }
 
-bool TViewerWindow::RunOperation(const QString& Label, const std::function<void()>& Work) {
-    TOperationSession session(*FPicture, FScrollArea);
+bool TViewerWindow::RunOperation(const QString& Label, TPictureOperation Operation) {
+    if (FWork->Busy()) return false;
+    TOperationSession session(*FPicture, *FWorker, *FWork);
     if (!session.Begin()) {
         statusBar()->showMessage(tr("%1 cancelled: the picture was not converted to 24 bits").arg(Label),
                                  5000);
         return false;
     }
-    if (!session.Run(Work)) {
+    UpdateStatusBar(); // the pixel format may have changed already
+    session.Run(Label, std::move(Operation));
+    FWork->Wait();
+    if (!session.Error().isEmpty()) {
         session.Cancel();
-        FReportError(tr("%1 Failed").arg(Label), Sentence(session.Error()));
+        PictureReplaced();
+        ReportError(tr("%1 Failed").arg(Label), session.Error());
         return false;
     }
     Commit(session, Label);
@@ -491,28 +763,39 @@ bool TViewerWindow::RunOperation(const QString& Label, const std::function<void(
 }
 
 bool TViewerWindow::RunDialogOperation(TOperationDialog& Dialog) {
-    TOperationSession session(*FPicture, FScrollArea);
+    if (FWork->Busy()) return false;
+    TOperationSession session(*FPicture, *FWorker, *FWork);
     if (!session.Begin()) {
         statusBar()->showMessage(tr("Cancelled: the picture was not converted to 24 bits"), 5000);
         return false;
     }
     UpdateStatusBar(); // the pixel format may have changed already
     Dialog.SetPreviewHandlers([&] { session.Restore(); },
-                              [&] { session.Run([&] { Dialog.ApplyOperation(); }); });
+                              [&](std::function<bool(bool)> Ended) {
+                                  session.Run(
+                                      Dialog.OperationLabel(), Dialog.Operation(),
+                                      [Ended] { return Ended(true); },
+                                      [&session, Ended] {
+                                          if (!session.Error().isEmpty()) Ended(false);
+                                      });
+                              });
+    PlaceBeside(Dialog);
     const bool accepted = Dialog.exec() == QDialog::Accepted;
+    FWork->Wait(); // a dropped preview may still be running
     if (!accepted || !session.Error().isEmpty()) {
         const QString error = session.Error();
         session.Cancel();
         PictureReplaced();
-        if (!error.isEmpty()) FReportError(tr("%1 Failed").arg(Dialog.windowTitle()), Sentence(error));
+        if (!error.isEmpty()) ReportError(tr("%1 Failed").arg(Dialog.windowTitle()), error);
         return false;
     }
+    Dialog.KeepOperation(*FPicture);
     Commit(session, Dialog.OperationLabel());
     return true;
 }
 
 void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter> Parameters,
-                                          std::function<void(const QList<int>&)> Work) {
+                                          std::function<void(TKvPictura&, const QList<int>&)> Work) {
     const QList<int> last = FLastValues.value(Title);
     for (qsizetype i = 0; i < Parameters.size() && i < last.size(); ++i)
         Parameters[i].Value = last[i];
@@ -532,17 +815,17 @@ void TViewerWindow::RunTableOperation(TOperationKind Kind) {
                                  parameter.Default,
                                  parameter.Unit,
                                  parameter.SliderMax};
-    RunParameterOperation(tr(spec.Title), parameters, [this, &spec](const QList<int>& Values) {
+    RunParameterOperation(tr(spec.Title), parameters, [&spec](TKvPictura& Picture, const QList<int>& Values) {
         TOperation op(spec.Kind, spec.Name);
         op.Spec = &spec;
         op.Value = Values.value(0);
         op.Radius = Values.value(1);
-        ApplyOperation(*FPicture, op);
+        ApplyOperation(Picture, op);
     });
 }
 
 void TViewerWindow::OnInvert() {
-    RunOperation(tr("Invert"), [this] { FPicture->Invert(); });
+    RunOperation(tr("Invert"), [](TKvPictura& Picture) { Picture.Invert(); });
 }
 
 void TViewerWindow::OnBrightness() {
@@ -550,7 +833,7 @@ void TViewerWindow::OnBrightness() {
 }
 
 void TViewerWindow::OnGreyScale() {
-    RunOperation(tr("Greyscale"), [this] { FPicture->GreyScale(); });
+    RunOperation(tr("Greyscale"), [](TKvPictura& Picture) { Picture.GreyScale(); });
 }
 
 void TViewerWindow::OnBlur() {
@@ -569,6 +852,7 @@ void TViewerWindow::OnEnvelopes() {
 
 void TViewerWindow::OnZoomToFit() {
     FFitToWindow = true;
+    FZoom = 1;
     FPicture->SetStretch(true);
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
@@ -578,6 +862,7 @@ void TViewerWindow::OnZoomToFit() {
 
 void TViewerWindow::OnActualSize() {
     FFitToWindow = false;
+    FZoom = 1;
     FPicture->SetStretch(false);
     FPicture->SetProportional(false);
     LayOutPicture();
@@ -619,5 +904,5 @@ bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const Q
         }
         return true;
     }
-    return RunOperation(Label, [&] { ApplyOperation(*FPicture, Operation); });
+    return RunOperation(Label, [Operation](TKvPictura& Picture) { ApplyOperation(Picture, Operation); });
 }

@@ -2,6 +2,8 @@
 // and a status bar with the file, its size and pixel format and the time of the last operation.
 #pragma once
 
+#include "BackgroundWork.h"
+#include "OperationSession.h"
 #include "OperationTable.h"
 #include "RecentFiles.h"
 #include "ViewerDocument.h"
@@ -13,12 +15,13 @@
 #include <memory>
 
 class QLabel;
+class QProgressBar;
+class QTimer;
 class QScrollArea;
 class QStackedWidget;
 class TForm;
 class TKvPictura;
 class TOperationDialog;
-class TOperationSession;
 struct TParameter;
 
 class TViewerWindow : public QMainWindow {
@@ -31,16 +34,19 @@ public:
     explicit TViewerWindow(QSettings* Settings = nullptr, QWidget* Parent = nullptr);
     ~TViewerWindow() override;
 
-    // Reads FileName through the control's picture. On failure an error box names the file and the
-    // reason, and the picture shown stays as it was.
+    // Reads FileName off the GUI thread and shows it. On failure an error box names the file and the
+    // reason, and the picture shown stays as it was. Like every long piece of work it returns when the
+    // work has ended, processing events meanwhile; false at once while other work runs.
     bool OpenFile(const QString& FileName);
-    // Writes the picture in the format FileName's extension names. On failure an error box names the
-    // file and the reason; the picture and any existing file stay as they were.
+    // Writes the picture off the GUI thread in the format FileName's extension names. On failure an
+    // error box names the file and the reason; the picture and any existing file stay as they were.
     bool SaveFile(const QString& FileName);
     // Runs one operation of the command-line tool (envelope settings only change the tables) the way
     // the matching action does, without a dialog; Label names it in the history.
     bool RunCommandLineOperation(const TOperation& Operation, const QString& Label);
 
+    // Off: opening and saving leave the recent files alone (for runs nobody watches).
+    void SetKeepsRecentFiles(bool Value) { FKeepsRecentFiles = Value; }
     // Errors go to Reporter instead of a message box (for runs nobody watches).
     void SetErrorReporter(TErrorReporter Reporter) { FReportError = std::move(Reporter); }
 
@@ -49,12 +55,25 @@ public:
     const TViewerDocument& Document() const { return FDocument; }
     TViewerDocument& Document() { return FDocument; }
     const TRecentFiles& RecentFiles() const { return FRecentFiles; }
+    // The long work the window runs off the GUI thread.
+    TBackgroundWork& Work() const { return *FWork; }
 
 public slots:
     // Scales the picture to the window, keeping its proportions (Stretch, Proportional and Center on).
     void OnZoomToFit();
     // Shows the picture pixel for pixel, scrolling where it is larger than the window.
     void OnActualSize();
+    // One zoom step larger or smaller, keeping the middle of the view in place.
+    void OnZoomIn();
+    void OnZoomOut();
+
+public:
+    // The scale the picture is shown at (1 is actual size), also when fitted to the window.
+    double ZoomFactor() const;
+    // Zooms to Factor (clamped to the zoom steps' limits) keeping the picture point under Anchor (in
+    // the view's viewport) where it is.
+    void ZoomTo(double Factor, QPoint Anchor);
+    QScrollArea* View() const { return FScrollArea; }
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -65,6 +84,8 @@ protected:
 private slots:
     void OnOpen();
     void OnOpenRecent();
+    void OnNextPicture();
+    void OnPreviousPicture();
     void OnClearRecent();
     void OnReload();
     void OnSave();
@@ -81,6 +102,8 @@ private slots:
     void OnProportional(bool Checked);
     void OnCenter(bool Checked);
     void OnAbout();
+    void OnBusyChanged(bool Busy);
+    void ShowProgress();
 
 private:
     void CreateActions();
@@ -90,25 +113,36 @@ private:
     void UpdateActions();
     void UpdateStatusBar();
     void UpdateRecentMenu();
-    // Sizes the control: the viewport in fit mode, else the picture grown to at least the viewport.
+    // Sizes the control: the viewport in fit mode, else the picture at the zoom factor.
     void LayOutPicture();
+    // Opens the picture Step places after or before the open one in its folder.
+    void StepThroughFolder(int Step);
+    // Moves Dialog beside the window (or to the screen's edge), off the picture it previews.
+    void PlaceBeside(QWidget& Dialog) const;
+    // Drags on the picture pan the view; Ctrl and the wheel zoom toward the pointer.
+    bool ViewEvent(QEvent* Event);
     // Refreshes everything that shows the picture or the document after they changed.
     void PictureReplaced();
     // Asks whether to save a modified picture; false when the user cancels.
     bool MaybeSave();
-    // Runs Work (a call of one of the control's operations) as one undoable operation named Label.
-    bool RunOperation(const QString& Label, const std::function<void()>& Work);
+    // Runs Work off the GUI thread and waits for it; returns what it threw, or an empty string.
+    QString RunInBackground(const QString& Title, std::function<void()> Work);
+    // Runs Operation off the GUI thread as one undoable operation named Label.
+    bool RunOperation(const QString& Label, TPictureOperation Operation);
     // Opens Dialog with a live preview of its operation, and keeps the result when it is accepted.
     bool RunDialogOperation(TOperationDialog& Dialog);
     // A dialog with sliders for Parameters whose Work calls the control; the values are remembered.
     void RunParameterOperation(const QString& Title, QList<TParameter> Parameters,
-                               std::function<void(const QList<int>&)> Work);
+                               std::function<void(TKvPictura&, const QList<int>&)> Work);
     // Records a finished session as an undo step and shows its time.
     void Commit(TOperationSession& Session, const QString& Label);
     // Runs the parameter dialog of Kind's row of the operations table (ranges, labels, first values).
     void RunTableOperation(TOperationKind Kind);
-    void ShowPicture(const TDibImage& Picture);
+    void ShowPicture(TDibImage Picture);
+    // Undo (Back) or redo one step.
+    void StepThroughHistory(bool Back);
     void ReportError(const QString& Title, const std::exception& Error);
+    void ReportError(const QString& Title, const QString& Error);
 
     std::unique_ptr<QSettings> FOwnSettings;
     TRecentFiles FRecentFiles;
@@ -116,17 +150,31 @@ private:
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
     bool FFitToWindow = true;
+    double FZoom = 1; // the scale while not fitted to the window
+    QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
+    QPoint FScrollFrom;
+    bool FDragging = false;
+    bool FKeepsRecentFiles = true;
 
     TForm* FForm;
     QStackedWidget* FPages;
     QLabel* FPlaceholder;
     QScrollArea* FScrollArea;
     TKvPictura* FPicture;
+    // Operations run on this control, never shown, so the shown one is never worked on; FWork is
+    // declared after it so that work still running ends before the control goes.
+    std::unique_ptr<TKvPictura> FWorker;
+    std::unique_ptr<TBackgroundWork> FWork;
+    bool FCloseWhenIdle = false;
 
     QLabel* FFileLabel;
     QLabel* FSizeLabel;
     QLabel* FFormatLabel;
     QLabel* FTimeLabel;
+    QLabel* FZoomLabel = nullptr;
+    QLabel* FWorkLabel;
+    QProgressBar* FProgressBar;
+    QTimer* FProgressTimer;
 
     QMenu* FRecentMenu = nullptr;
     QAction* FOpenAction = nullptr;
@@ -145,6 +193,10 @@ private:
     QAction* FEnvelopesAction = nullptr;
     QAction* FZoomToFitAction = nullptr;
     QAction* FActualSizeAction = nullptr;
+    QAction* FZoomInAction = nullptr;
+    QAction* FZoomOutAction = nullptr;
+    QAction* FNextAction = nullptr;
+    QAction* FPreviousAction = nullptr;
     QAction* FStretchAction = nullptr;
     QAction* FProportionalAction = nullptr;
     QAction* FCenterAction = nullptr;

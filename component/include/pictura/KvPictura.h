@@ -3,7 +3,10 @@
 // Every whole-image operation runs in one frame: make sure the bitmap is 24-bit (asking the user
 // before converting it; a declined conversion ends the call with nothing changed), work on the
 // processed area (the control's Width x Height, clipped to the bitmap) scan line by scan line, then
-// repaint at once. Results are exact: real arithmetic in extended precision, ties rounded to even.
+// repaint at once. Each operation, and the conversion to 24 bits, reports through the inherited
+// OnProgress: psStarting at 0 %, psRunning at each new whole percent, psEnding at 100 %, Sender this
+// control (on the thread running the operation). Results are exact: real arithmetic in extended
+// precision, ties rounded to even.
 //
 //     TKvPictura* picture = new TKvPictura(form);
 //     picture->SetAutoSize(true);
@@ -85,17 +88,21 @@ public:
     void ApplyBlueEnvelop();
     // One pass applying the red, green and blue envelopes together.
     void ApplyEnvelops();
+    // Copies Source's three envelope tables exactly (the percent interface may not round-trip a gain).
+    void AssignEnvelops(const TKvPictura& Source);
 
 private:
-    // Ensures 24 bits, runs Work(bitmap, width, height) over the clipped area when it is not empty,
-    // then repaints.
-    template <class TWork> void OperationFrame(TWork&& Work);
-    // Runs RowWork(scanLine, width) on each row of the processed area.
-    template <class TRowWork> void ForEachRow(TRowWork&& RowWork);
+    // Ensures 24 bits, runs Work(bitmap, width, height, report) over the clipped area when it is not
+    // empty, then repaints. OnProgress hears What start at 0 %, run (report, empty without a listener,
+    // takes whole percents) and end at 100 %, also when the area is empty.
+    template <class TWork> void OperationFrame(const char* What, TWork&& Work);
+    // Runs RowWork(scanLine, width) on each row of the processed area, counting rows for OnProgress.
+    template <class TRowWork> void ForEachRow(const char* What, TRowWork&& RowWork);
+    void ReportProgress(TProgressStage Stage, int Percent, const char* What);
     // The address of pixel X of row Y, range-checked against the bitmap.
     uint8_t* PixelAddress(int32_t X, int32_t Y);
     void Filter(int8_t Amount, int32_t Radius, bool Sharpen);
-    void ApplyChannelEnvelop(int Channel, const double (&Envelop)[256]);
+    void ApplyChannelEnvelop(int Channel, const double (&Envelop)[256], const char* What);
 
     uint8_t* FScanLine = nullptr;
     double FRedEnvelop[256];

@@ -1,0 +1,63 @@
+// The control's operations with and without an OnProgress listener: what reporting progress costs.
+//
+// The same operation runs on the same control in place; the argument says whether a listener is set
+// (it only counts the events). The two times should differ by well under 1 %.
+#include "BenchImage.h"
+
+#include <pictura/KvPictura.h>
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// The control is a widget: it needs an application object, offscreen unless told otherwise.
+void EnsureApplication() {
+    static int argc = 1;
+    static char name[] = "pictura-bench";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication application(argc, argv);
+}
+
+template <typename TOperation> void RunOnControl(benchmark::State& State, TOperation Operation) {
+    EnsureApplication();
+    const TBenchImage source = MakeBenchImage();
+    TDibImage dib;
+    dib.Width = source.Width;
+    dib.Height = source.Height;
+    dib.Format = pf24bit;
+    dib.Bits = source.Bits;
+    TKvPictura control;
+    control.SetAutoSize(true);
+    control.Picture()->GetBitmap()->Assign(std::move(dib));
+    int events = 0;
+    if (State.range(0))
+        control.OnProgress = [&events](TObject*, TProgressStage, int, bool, const QRect&, const QString&) {
+            ++events;
+        };
+    for (auto _ : State) {
+        Operation(control);
+        benchmark::ClobberMemory();
+    }
+    State.counters["events"] = double(events) / double(State.iterations());
+    State.SetBytesProcessed(int64_t(State.iterations()) * int64_t(source.Bits.size()));
+}
+
+void BM_ControlInvert(benchmark::State& State) {
+    RunOnControl(State, [](TKvPictura& Control) { Control.Invert(); });
+}
+void BM_ControlEnvelopes(benchmark::State& State) {
+    RunOnControl(State, [](TKvPictura& Control) { Control.ApplyEnvelops(); });
+}
+void BM_ControlBlur(benchmark::State& State) {
+    RunOnControl(State, [](TKvPictura& Control) { Control.Blur(50, 2); });
+}
+
+} // namespace
+
+BENCHMARK(BM_ControlInvert)->ArgName("listener")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ControlEnvelopes)->ArgName("listener")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ControlBlur)->ArgName("listener")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
