@@ -728,7 +728,7 @@ TEST(ViewerScreenshot, WritesTheNamedFormatNeverOverItsInputAndLeavesRecentFiles
                                    dir.filePath("folder.png"), dir.filePath("shot.unknown")}) {
         const auto [status, error] = run(refused);
         EXPECT_EQ(status, 1) << refused.toStdString();
-        EXPECT_TRUE(error.contains("cannot write the screenshot")) << error.toStdString();
+        EXPECT_TRUE(error.contains("cannot write")) << error.toStdString();
     }
     EXPECT_EQ(QFileInfo(input).size(), inputBytes.size());
     ASSERT_TRUE(inputFile.seek(0));

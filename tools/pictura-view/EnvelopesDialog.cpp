@@ -99,7 +99,8 @@ void TEnvelopesDialog::WriteTables(TKvPictura& Picture, const TChosen& Chosen) {
     for (int channel = chRed; channel <= chBlue; ++channel) {
         if (Chosen.ApplyTo != atAll && Chosen.ApplyTo != atRed + channel) continue;
         for (int i = 0; i < 256; ++i)
-            SetEnvelop(Picture, ControlChannel(channel), uint8_t(i), Chosen.Tables[size_t(channel)][size_t(i)]);
+            SetEnvelop(Picture, ControlChannel(channel), uint8_t(i),
+                       Chosen.Tables[size_t(channel)][size_t(i)]);
     }
 }
 
