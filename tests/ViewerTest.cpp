@@ -1,6 +1,7 @@
 // The viewer: its non-GUI core (undo history, modified state, envelope knots) and its window driven the
 // way a user would: actions, dialogs answered by the test, message boxes, files, drops, screenshots.
 #include "EnvelopesDialog.h"
+#include "OperationTable.h"
 #include "ParameterDialog.h"
 #include "ViewerDocument.h"
 #include "ViewerWindow.h"
@@ -14,6 +15,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
@@ -579,6 +581,21 @@ TEST_F(ViewerWindowTest, ViewTogglesAreTheControlsProperties) {
     EXPECT_TRUE(Window->Picture()->Stretch() && Window->Picture()->Proportional() &&
                 Window->Picture()->Center());
     EXPECT_TRUE(Action("ProportionalAction")->isChecked());
+}
+
+TEST_F(ViewerWindowTest, ImageMenuIsTheTableOfOperations) {
+    QStringList expected;
+    for (const TOperationSpec& spec : OperationTable())
+        if (spec.Menu.Action) expected << spec.Menu.Action;
+    QMenu* image = nullptr;
+    for (QAction* entry : Window->menuBar()->actions())
+        if (entry->text() == "&Image") image = entry->menu();
+    ASSERT_NE(image, nullptr);
+    QStringList shown;
+    for (QAction* action : image->actions())
+        if (!action->isSeparator()) shown << action->objectName();
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(expected.size(), 6);
 }
 
 // The built program in screenshot mode, as CI runs it.

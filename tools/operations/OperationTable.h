@@ -45,6 +45,16 @@ struct TParameterSpec {
     int SliderMax;    // where the viewer's slider stops; its spin box goes on to Max
 };
 
+// Where the viewer offers an operation: its action in the Image menu and the toolbar. Rows without an
+// action (the table settings, single channels) are the tool's alone.
+struct TMenuEntry {
+    const char* Action = nullptr; // the action's object name, "BlurAction"
+    const char* Text = "";        // "B&lur...": a dialog follows when the text ends in dots
+    const char* Shortcut = "";    // "Ctrl+I", or none
+    const char* Tip = "";         // the status bar's line
+    int Group = 0;                // the menu puts a separator between groups
+};
+
 struct TOperation;
 
 struct TOperationSpec {
@@ -58,6 +68,7 @@ struct TOperationSpec {
     bool PerChannel;                        // one option for each of red, green and blue
     bool ChangesPicture;                    // false for the table settings, which touch no pixel
     void (*Apply)(TKvPictura& Picture, const TOperation& Op);
+    TMenuEntry Menu;
 
     // The option name for Channel, without dashes: "red-envelop".
     std::string OptionName(std::optional<TChannel> Channel) const;

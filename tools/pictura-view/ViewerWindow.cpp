@@ -169,21 +169,17 @@ void TViewerWindow::CreateActions() {
     FRedoAction = make("RedoAction", tr("&Redo"), &TViewerWindow::OnRedo, QKeySequence::Redo);
     FRedoAction->setIcon(icon("edit-redo", QStyle::SP_ArrowForward));
 
-    FInvertAction = make("InvertAction", tr("&Invert"), &TViewerWindow::OnInvert, QKeySequence(tr("Ctrl+I")));
-    FInvertAction->setStatusTip(tr("Replace every channel value c by 255 - c"));
-    FBrightnessAction = make("BrightnessAction", tr("&Brightness..."), &TViewerWindow::OnBrightness,
-                             QKeySequence(tr("Ctrl+B")));
-    FBrightnessAction->setStatusTip(tr("Move the colours towards white or black"));
-    FGreyScaleAction =
-        make("GreyScaleAction", tr("&Greyscale"), &TViewerWindow::OnGreyScale, QKeySequence(tr("Ctrl+G")));
-    FGreyScaleAction->setStatusTip(tr("Replace every pixel by its luma"));
-    FBlurAction = make("BlurAction", tr("B&lur..."), &TViewerWindow::OnBlur);
-    FBlurAction->setStatusTip(tr("Move every channel towards its mean over a square window"));
-    FSharpenAction = make("SharpenAction", tr("S&harpen..."), &TViewerWindow::OnSharpen);
-    FSharpenAction->setStatusTip(tr("Move every channel away from its mean over a square window"));
-    FEnvelopesAction =
-        make("EnvelopesAction", tr("&Envelopes..."), &TViewerWindow::OnEnvelopes, QKeySequence(tr("Ctrl+E")));
-    FEnvelopesAction->setStatusTip(tr("Edit the red, green and blue gain curves and apply them"));
+    // The operations' actions come from the table of operations, in its order.
+    for (const TOperationSpec& spec : OperationTable()) {
+        if (!spec.Menu.Action) continue;
+        auto* action = new QAction(tr(spec.Menu.Text), this);
+        action->setObjectName(spec.Menu.Action);
+        if (*spec.Menu.Shortcut) action->setShortcut(QKeySequence(tr(spec.Menu.Shortcut)));
+        action->setStatusTip(tr(spec.Menu.Tip));
+        action->setData(spec.Menu.Group);
+        connect(action, &QAction::triggered, this, [this, &spec] { RunMenuOperation(spec); });
+        FOperationActions.push_back(action);
+    }
 
     FZoomToFitAction =
         make("ZoomToFitAction", tr("Zoom to &Fit"), &TViewerWindow::OnZoomToFit, QKeySequence(tr("Ctrl+9")));
@@ -236,11 +232,10 @@ void TViewerWindow::CreateMenus() {
     edit->addAction(FRedoAction);
 
     QMenu* image = menuBar()->addMenu(tr("&Image"));
-    image->addActions({FInvertAction, FBrightnessAction, FGreyScaleAction});
-    image->addSeparator();
-    image->addActions({FBlurAction, FSharpenAction});
-    image->addSeparator();
-    image->addAction(FEnvelopesAction);
+    for (size_t i = 0; i < FOperationActions.size(); ++i) {
+        if (i > 0 && FOperationActions[i]->data() != FOperationActions[i - 1]->data()) image->addSeparator();
+        image->addAction(FOperationActions[i]);
+    }
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addActions({FZoomInAction, FZoomOutAction, FZoomToFitAction, FActualSizeAction});
@@ -259,8 +254,8 @@ void TViewerWindow::CreateMenus() {
     tools->addSeparator();
     tools->addActions({FUndoAction, FRedoAction});
     tools->addSeparator();
-    tools->addActions(
-        {FInvertAction, FBrightnessAction, FGreyScaleAction, FBlurAction, FSharpenAction, FEnvelopesAction});
+    for (QAction* action : FOperationActions)
+        tools->addAction(action);
     tools->addSeparator();
     tools->addActions({FZoomToFitAction, FActualSizeAction});
 }
@@ -301,8 +296,9 @@ void TViewerWindow::UpdateActions() {
     const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
     // While work runs, only what leaves the picture and the document alone stays on (the view).
     const bool idle = !FWork->Busy();
-    for (QAction* action : {FSaveAction, FSaveAsAction, FInvertAction, FBrightnessAction, FGreyScaleAction,
-                            FBlurAction, FSharpenAction, FEnvelopesAction})
+    for (QAction* action : {FSaveAction, FSaveAsAction})
+        action->setEnabled(hasPicture && idle);
+    for (QAction* action : FOperationActions)
         action->setEnabled(hasPicture && idle);
     for (QAction* action : {FZoomToFitAction, FActualSizeAction, FZoomInAction, FZoomOutAction,
                             FStretchAction, FProportionalAction, FCenterAction})
@@ -824,24 +820,14 @@ void TViewerWindow::RunTableOperation(TOperationKind Kind) {
     });
 }
 
-void TViewerWindow::OnInvert() {
-    RunOperation(tr("Invert"), [](TKvPictura& Picture) { Picture.Invert(); });
-}
-
-void TViewerWindow::OnBrightness() {
-    RunTableOperation(TOperationKind::Brightness);
-}
-
-void TViewerWindow::OnGreyScale() {
-    RunOperation(tr("Greyscale"), [](TKvPictura& Picture) { Picture.GreyScale(); });
-}
-
-void TViewerWindow::OnBlur() {
-    RunTableOperation(TOperationKind::Blur);
-}
-
-void TViewerWindow::OnSharpen() {
-    RunTableOperation(TOperationKind::Sharpen);
+void TViewerWindow::RunMenuOperation(const TOperationSpec& Spec) {
+    if (Spec.Kind == TOperationKind::ApplyEnvelops) return OnEnvelopes(); // the tables edited as curves
+    if (!Spec.Parameters.empty()) return RunTableOperation(Spec.Kind);
+    RunOperation(tr(Spec.Title), [&Spec](TKvPictura& Picture) {
+        TOperation op(Spec.Kind, Spec.Name);
+        op.Spec = &Spec;
+        ApplyOperation(Picture, op);
+    });
 }
 
 void TViewerWindow::OnEnvelopes() {

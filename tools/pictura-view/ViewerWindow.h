@@ -92,11 +92,9 @@ private slots:
     void OnSaveAs();
     void OnUndo();
     void OnRedo();
-    void OnInvert();
-    void OnBrightness();
-    void OnGreyScale();
-    void OnBlur();
-    void OnSharpen();
+    // The action of Spec's row in the Image menu: at once, through its parameter dialog, or (the
+    // envelopes) through the curves dialog.
+    void RunMenuOperation(const TOperationSpec& Spec);
     void OnEnvelopes();
     void OnStretch(bool Checked);
     void OnProportional(bool Checked);
@@ -185,12 +183,7 @@ private:
     QAction* FClearRecentAction = nullptr;
     QAction* FUndoAction = nullptr;
     QAction* FRedoAction = nullptr;
-    QAction* FInvertAction = nullptr;
-    QAction* FBrightnessAction = nullptr;
-    QAction* FGreyScaleAction = nullptr;
-    QAction* FBlurAction = nullptr;
-    QAction* FSharpenAction = nullptr;
-    QAction* FEnvelopesAction = nullptr;
+    std::vector<QAction*> FOperationActions; // the Image menu's, from the table of operations
     QAction* FZoomToFitAction = nullptr;
     QAction* FActualSizeAction = nullptr;
     QAction* FZoomInAction = nullptr;
