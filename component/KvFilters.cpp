@@ -65,14 +65,14 @@ void BuildMixTable(TMixTable& Table, int8_t Amount, TFilterKind Kind) {
 // 0: every hardware thread.
 std::atomic<int> GFilterThreads{0};
 
-int ThreadsFor(int64_t Width, int64_t Height) {
+} // namespace
+
+int ThreadsForArea(int64_t Width, int64_t Height) {
     if (Width * Height < KThreadedPixels) return 1;
     const int setting = GFilterThreads.load(std::memory_order_relaxed);
     if (setting > 0) return setting;
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
-
-} // namespace
 
 void CheckFilterRadius(int32_t Radius) {
     if (Radius < 0)
@@ -101,7 +101,7 @@ void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int3
     if (Detail::StripsCanSweep(Width, Height, Radius)) {
         const Detail::TLaneSweep sweep =
             SimdLevel() >= TSimdLevel::Avx2 ? Detail::Avx2LaneSweep : Detail::PortableLaneSweep;
-        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep, ThreadsFor(Width, Height),
+        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep, ThreadsForArea(Width, Height),
                             Progress);
     } else {
         Detail::SweepColumns(Rows, Width, Height, Radius, mix->data(), Progress);

@@ -19,11 +19,15 @@ enum class TFilterKind { Blur, Sharpen };
 // Throws EArgumentError for a negative filter radius; the one check of the control and the kernel.
 void CheckFilterRadius(int32_t Radius);
 
-// Threads the filters may use, process-wide: 0 (the default) is every hardware thread, 1 runs them on
-// the calling thread alone; EArgumentError below 0. Any count gives the same bytes. Safe to call between
-// operations, not during one.
+// Threads the filters and the point operations may use, process-wide: 0 (the default) is every hardware
+// thread, 1 runs them on the calling thread alone; EArgumentError below 0. Any count gives the same bytes.
+// Safe to call between operations, not during one.
 void SetFilterThreads(int Count);
 int FilterThreads();
+
+// The threads an operation on a Width x Height area uses under that setting: one for small areas, where
+// starting threads would cost more than they save.
+int ThreadsForArea(int64_t Width, int64_t Height);
 
 // Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
 // (2*Radius+1)-square window clipped at the area's edges; throws EArgumentError for a negative Radius.

@@ -4,6 +4,7 @@
 #include "KvFilters.h"
 #include "KvPointOps.h"
 #include "KvProgress.h"
+#include "KvRowBands.h"
 #include <pictura/Dialogs.h>
 #include <pictura/SysUtils.h>
 
@@ -113,14 +114,18 @@ template <class TRowWork> void TKvPictura::ForEachRow(const char* What, TRowWork
     OperationFrame(What, [&](TBitmap* bitmap, int width, int height, const auto& report) {
         std::optional<KvKernels::TProgressCounter> progress;
         if (report) progress.emplace(uint64_t(height), report);
-        for (int y = 0; y < height; ++y) {
-            FScanLine = bitmap->GetScanline(y);
-            RowWork(FScanLine, width);
-            if (progress) {
-                progress->Add(1);
-                progress->Poll();
-            }
-        }
+        // The rows' addresses are taken here, on the calling thread; the threads only change pixels.
+        std::vector<uint8_t*> rows(static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y)
+            rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
+        const int threads = int64_t(width) * height < KvKernels::KThreadedRowPixels
+                                ? 1
+                                : KvKernels::ThreadsForArea(width, height);
+        KvKernels::ForRowBands(width, height, threads, progress ? &*progress : nullptr,
+                               [&](int First, int End) {
+                                   for (int y = First; y < End; ++y)
+                                       RowWork(rows[size_t(y)], width);
+                               });
     });
 }
 

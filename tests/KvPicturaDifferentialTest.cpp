@@ -2,6 +2,7 @@
 // than the picture) and sequences of operations with random arguments must give the same bytes.
 #include "FiltersModel.h"
 #include "KvEnvelopeMath.h"
+#include "KvFilters.h"
 #include "PointOpsModel.h"
 #include "TestPictures.h"
 #include <pictura/KvPictura.h>
@@ -118,4 +119,44 @@ TEST(KvPicturaDifferential, RandomOperationSequencesMatchTheModels) {
                 << "trial " << trial << " picture " << w << "x" << h << " control " << cw << "x" << ch << log;
         }
     }
+}
+
+// Pictures large enough for the point operations to share their rows among threads: the same bytes as
+// the models whatever the thread count, outside the control's area too.
+TEST(KvPicturaDifferential, PointOperationsOnSeveralThreadsMatchTheModels) {
+    std::mt19937 random(20261208);
+    const int w = 801, h = 700, cw = 789; // over the threshold for threads
+    const TDibImage picture = RandomPicture(random, w, h);
+    double percents[3][256];
+    for (auto& table : percents)
+        for (double& percent : table)
+            percent = double(random() % 10000) / 100.0;
+    for (int threads : {1, 2, 3, 8}) {
+        KvKernels::SetFilterThreads(threads);
+        TKvPictura control;
+        control.Picture()->GetBitmap()->Assign(picture);
+        control.resize(cw, h);
+        TModelPicture model{picture, {}, {}, {}};
+        for (int i = 0; i < 256; ++i) {
+            control.SetRedEnvelop(uint8_t(i), percents[0][i]);
+            control.SetGreenEnvelop(uint8_t(i), percents[1][i]);
+            control.SetBlueEnvelop(uint8_t(i), percents[2][i]);
+            model.Red[i] = KvKernels::EnvelopeGainFromPercent(percents[0][i]);
+            model.Green[i] = KvKernels::EnvelopeGainFromPercent(percents[1][i]);
+            model.Blue[i] = KvKernels::EnvelopeGainFromPercent(percents[2][i]);
+        }
+        std::vector<uint8_t*> rows = model.Rows(h);
+        control.Brightness(-37);
+        ModelBrightness(rows.data(), cw, h, -37);
+        control.ApplyEnvelops();
+        ModelApplyEnvelops(rows.data(), cw, h, model.Red, model.Green, model.Blue);
+        control.ApplyRedEnvelop();
+        ModelApplyEnvelop(rows.data(), cw, h, 2, model.Red);
+        control.Invert();
+        ModelInvert(rows.data(), cw, h);
+        control.GreyScale();
+        ModelGreyScale(rows.data(), cw, h);
+        ASSERT_TRUE(control.Picture()->GetBitmap()->Dib().Bits == model.Dib.Bits) << threads << " threads";
+    }
+    KvKernels::SetFilterThreads(0);
 }

@@ -1,12 +1,17 @@
 #include "KvPointOps.h"
+#include "KvRowBands.h"
 #include "PointOpsModel.h"
 #include <pictura/SysUtils.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace KvKernels;
@@ -287,3 +292,53 @@ TEST(PointOps, LevelAboveTheProcessorsIsRefused) {
 }
 
 } // namespace
+
+// Rows shared out among threads: each row exactly once, whatever the thread count and height; progress
+// reported on the calling thread only, rising; a report that throws ends the work with its exception
+// after every thread has stopped.
+TEST(PointOps, RowBandsVisitEveryRowOnceAndReportOnTheCallingThread) {
+    for (int threads : {1, 2, 3, 8})
+        for (int height : {0, 1, 7, 5000}) {
+            std::vector<std::atomic<int>> visits(size_t(height) + 1);
+            const std::thread::id caller = std::this_thread::get_id();
+            std::vector<int> percents;
+            bool elsewhere = false;
+            KvKernels::TProgressCounter progress(uint64_t(height), [&](int Percent) {
+                elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                percents.push_back(Percent);
+            });
+            KvKernels::ForRowBands(100, height, threads, &progress, [&](int First, int End) {
+                for (int y = First; y < End; ++y)
+                    visits[size_t(y)]++;
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+            });
+            for (int y = 0; y < height; ++y)
+                ASSERT_EQ(visits[size_t(y)], 1)
+                    << "row " << y << " of " << height << ", " << threads << " threads";
+            EXPECT_EQ(visits[size_t(height)], 0);
+            EXPECT_FALSE(elsewhere);
+            EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()) &&
+                        std::adjacent_find(percents.begin(), percents.end()) == percents.end());
+            if (height == 5000 && threads == 1) EXPECT_FALSE(percents.empty()) << threads << " threads";
+        }
+    // The workers hold their first band until the calling thread has reported, so the report comes
+    // while they run.
+    for (int threads : {1, 8}) {
+        std::atomic<bool> reported{false};
+        KvKernels::TProgressCounter progress(5000, [&](int) {
+            reported = true;
+            throw std::runtime_error("stop");
+        });
+        const std::thread::id caller = std::this_thread::get_id();
+        std::atomic<int> rows{0};
+        EXPECT_THROW(KvKernels::ForRowBands(100, 5000, threads, &progress,
+                                            [&](int First, int End) {
+                                                while (std::this_thread::get_id() != caller && !reported)
+                                                    std::this_thread::sleep_for(
+                                                        std::chrono::microseconds(100));
+                                                rows += End - First;
+                                            }),
+                     std::runtime_error);
+        EXPECT_LT(rows, 5000) << threads << " threads";
+    }
+}
