@@ -14,9 +14,19 @@ bool TOperationSession::Begin() {
     TBitmap* bitmap = FShown.Picture()->GetBitmap();
     if (bitmap->Empty()) return false;
     if (bitmap->GetPixelFormat() == pf24bit) return true;
-    TDibImage before = bitmap->Dib();
-    if (!FShown.Set24BitColor()) return false;
-    FBefore = std::move(before);
+    // The control's own "Convert" box asks, from a stand-in that has the same owner and a one-pixel
+    // picture of the same format: the question is the control's, the conversion of the whole picture is
+    // left to the first run, off the GUI thread.
+    TKvPictura standIn(FShown.Owner());
+    const TDibImage& shown = bitmap->Dib();
+    TDibImage pixel;
+    pixel.Width = pixel.Height = 1;
+    pixel.Format = shown.Format;
+    pixel.Palette = shown.Palette;
+    pixel.HasAlpha = shown.HasAlpha;
+    pixel.Bits.assign(shown.Row(0), shown.Row(0) + pixel.Stride());
+    standIn.Picture()->GetBitmap()->Assign(std::move(pixel));
+    if (!standIn.Set24BitColor()) return false;
     FConverted = true;
     return true;
 }
@@ -31,7 +41,17 @@ void TOperationSession::Run(const QString& Title, TPictureOperation Operation, s
     const auto work = [this, shown, operation = std::move(Operation)] {
         // Only reads of the shown picture here: the GUI thread paints it meanwhile and changes it only
         // after this work has ended.
-        if (!FBase) FBase = shown->Dib();
+        if (!FBase) {
+            if (FConverted) {
+                FBefore = shown->Dib();
+                TBitmap converted;
+                converted.Assign(*FBefore);
+                converted.SetPixelFormat(pf24bit);
+                FBase = converted.Dib();
+            } else {
+                FBase = shown->Dib();
+            }
+        }
         FWorker.Picture()->GetBitmap()->Assign(*FBase);
         QElapsedTimer timer;
         timer.start();
@@ -60,7 +80,7 @@ void TOperationSession::Restore() {
 }
 
 void TOperationSession::Cancel() {
-    if (FConverted)
+    if (FBefore) // converted by a run: the picture from before the conversion goes back
         Show(*FBefore);
     else
         Restore();
@@ -68,7 +88,8 @@ void TOperationSession::Cancel() {
 }
 
 TDibImage TOperationSession::TakeBefore() {
-    if (FConverted) return std::move(*FBefore);
+    if (FBefore) return std::move(*FBefore);
+    if (FConverted) return FShown.Picture()->GetBitmap()->Dib(); // no run has converted it yet
     return FBase ? std::move(*FBase) : FShown.Picture()->GetBitmap()->Dib();
 }
 

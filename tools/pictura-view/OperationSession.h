@@ -27,8 +27,8 @@ public:
     // Waits for the session's work still running.
     ~TOperationSession();
 
-    // Makes sure the picture is 24-bit, asking with the shown control's own "Convert" box. False, with
-    // nothing changed, when there is no picture or the user declines.
+    // For a picture that is not 24-bit, asks the control's own "Convert" box; the first run converts a
+    // copy off the GUI thread. False, with nothing changed, when there is no picture or the user declines.
     bool Begin();
     // Starts Operation (Title names it for the status bar) on a copy of the picture from before the first run
     // (the worker gets the shown control's envelope tables first). When it has ended, Wanted decides on the
@@ -55,7 +55,7 @@ private:
     TKvPictura& FShown;
     TKvPictura& FWorker;
     TBackgroundWork& FWork;
-    std::optional<TDibImage> FBefore; // the picture before Begin's conversion, when it converted
+    std::optional<TDibImage> FBefore; // the picture before the conversion, kept by the run that made it
     std::optional<TDibImage> FBase;   // the 24-bit picture every run starts from; made by the first run
     TDibImage FResult;                // the last run's result until it is shown; a dropped one stays
     double FRunMilliseconds = 0;      // written by the work thread
