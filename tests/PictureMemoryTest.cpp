@@ -1,10 +1,10 @@
 // The byte limit bounds the memory of the whole process while a picture is read and converted: small
 // files that claim huge pictures are refused before decoding, and accepted pictures stay within the
 // limit plus what the program itself needs.
-#include <QBuffer>
+#include "EncodedPictures.h"
+
 #include <QFile>
 #include <QImage>
-#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -56,16 +56,6 @@ TProbe RunProbe(const QString& File, uint64_t Limit) {
     probe.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     probe.PeakBytes = uint64_t(usage.ru_maxrss) * 1024;
     return probe;
-}
-
-QByteArray Encode(const QImage& Image, const char* Format, bool Progressive = false) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, Format);
-    writer.setProgressiveScanWrite(Progressive);
-    writer.write(Image);
-    return data;
 }
 
 QImage Noise(int Width, int Height) {

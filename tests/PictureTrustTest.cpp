@@ -1,5 +1,6 @@
 // Picture data that is cut short, damaged or over the limits: refused with the file's name and the
 // real reason, never decoded into invented pixels.
+#include "EncodedPictures.h"
 #include <pictura/ImageLimits.h>
 #include <pictura/Picture.h>
 #include <pictura/SysUtils.h>
@@ -23,16 +24,6 @@ QImage Gradient(int Width, int Height) {
         for (int x = 0; x < Width; ++x)
             image.setPixel(x, y, qRgb(x * 255 / Width, y * 255 / Height, (x ^ y) & 255));
     return image;
-}
-
-QByteArray Encode(const QImage& Image, const char* Format, bool Progressive = false) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, Format);
-    writer.setProgressiveScanWrite(Progressive);
-    EXPECT_TRUE(writer.write(Image));
-    return data;
 }
 
 // A GIF of Width x Height 2-bit pixels whose image data holds Pixels literal codes (a clear code
