@@ -173,6 +173,105 @@ std::string SizeText(int64_t Width, int64_t Height) {
     return std::to_string(Width) + " x " + std::to_string(Height);
 }
 
+// What a load has learnt of the picture so far, for the message when memory runs out anyway.
+struct TLoadSize {
+    int64_t Width = 0, Height = 0;
+    uint64_t Needed = 0; // bytes of picture memory the decoding needs at once
+};
+
+// A BMP-family file: the decoder allocates the bitmap at the file's own depth, sized from the header.
+void LoadBmp(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size) {
+    uint64_t bytes = 0;
+    if (LooksLikeBmp(Data) && Data.size() >= 30) {
+        const bool core = LittleEndian(Data, 14, 4) == 12;
+        Size.Width = core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
+        Size.Height = core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
+        Size.Height = Size.Height < 0 ? -Size.Height : Size.Height;
+        const int bpp = int(LittleEndian(Data, core ? 24 : 28, 2));
+        const int decodedBpp = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : bpp <= 24 ? 24 : 32;
+        if (Size.Width > 0 && Size.Width <= INT32_MAX)
+            bytes = uint64_t(BytesPerScanline(int(Size.Width), decodedBpp)) * uint64_t(Size.Height);
+    }
+    Size.Needed = bytes;
+    const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), What + "the picture");
+    try {
+        Loaded.Assign(DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())));
+    } catch (const EOutOfResources& e) {
+        throw EOutOfResources(What + e.what());
+    } catch (const Exception& e) {
+        throw EInvalidGraphic(What + e.what());
+    }
+}
+
+// The memory a Qt decoding of a Size picture needs at once: the decoder's buffers, the decoded image
+// and the bitmap it becomes.
+uint64_t QtDecodingBytes(const QByteArray& Data, QImageReader& Reader, QSize Size) {
+    if (!Size.isValid()) return 0;
+    const int decodedBpp = DecodedBitsPerPixel(Reader);
+    const uint64_t bitmapBytes =
+        uint64_t(BytesPerScanline(Size.width(), BitmapBitsPerPixel(Reader, decodedBpp))) *
+        uint64_t(Size.height());
+    uint64_t bytes =
+        uint64_t(BytesPerScanline(Size.width(), decodedBpp)) * uint64_t(Size.height()) + bitmapBytes;
+    if (Reader.format() == "jpeg") bytes += JpegCoefficientBytes(Data);
+    // Formats the bitmap does not take as they are pass through one more converted copy.
+    const QImage::Format decoded = Reader.imageFormat();
+    if (decoded != QImage::Format_Mono && decoded != QImage::Format_Indexed8 &&
+        decoded != QImage::Format_Grayscale8 && decoded != QImage::Format_ARGB32 &&
+        decoded != QImage::Format_RGB32)
+        bytes += bitmapBytes;
+    return bytes;
+}
+
+// Every other format, through Qt's readers, with the framework's completeness checks and limits.
+void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& What,
+                   const TDecoderMessages& DecoderMessages, TLoadSize& Size) {
+    const std::string problem =
+        PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
+    if (!problem.empty()) throw EInvalidGraphic(What + problem);
+    QBuffer buffer;
+    buffer.setData(Data);
+    buffer.open(QIODevice::ReadOnly);
+    // Qt's limit holds from the first byte read: recognising a format may already decode.
+    QImageReader::setAllocationLimit(QtAllocationLimitMiB());
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    // Qt recognises XBM only by decoding the whole picture; a file that starts as XBM does is read
+    // as XBM straight away, so that its size is checked from the header first.
+    if (Data.startsWith("#define"))
+        reader.setFormat("xbm");
+    else if (!reader.canRead())
+        throw EInvalidGraphic(What + "not a picture format that can be read");
+    const QSize size = DecodedSize(Data, reader);
+    Size.Width = size.width();
+    Size.Height = size.height();
+    Size.Needed = QtDecodingBytes(Data, reader, size);
+    const TPictureMemory memory(Size.Needed,
+                                What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
+    const std::string format = reader.format().toLower().toStdString(); // unknown once read
+    QImage image;
+    const bool read = reader.read(&image) && !image.isNull();
+    const std::string said = DecoderMessages.Text();
+    if (!read) {
+        const std::string reason = reader.errorString().toLower().toStdString();
+        const std::string named = reason == "unable to read image data" || reason == "unknown error"
+                                      ? "the " + format + " data is damaged or cut short"
+                                      : reason;
+        throw EInvalidGraphic(What + (said.empty() ? named : said));
+    }
+    // libjpeg goes on after damaged or missing data with a warning, inventing the pixels.
+    if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(What + said);
+    Size.Width = image.width();
+    Size.Height = image.height();
+    // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
+    if (image.format() == QImage::Format_RGB32) image.convertTo(QImage::Format_BGR888);
+    try {
+        Loaded.FromQImage(image);
+    } catch (const EOutOfResources& e) {
+        throw EOutOfResources(What + e.what());
+    }
+}
+
 } // namespace
 
 TPicture::TPicture(QObject* Parent) : QObject(Parent), FBitmap(std::make_unique<TBitmap>()) {
@@ -204,103 +303,18 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     const std::string what = "cannot read picture " + Quoted(Name) + ": ";
     if (Data.isEmpty()) throw EInvalidGraphic(what + "the file is empty");
     TDecoderMessages decoderMessages;
-    int64_t width = 0, height = 0;
-    uint64_t needed = 0;
+    TLoadSize size;
     try {
         TBitmap loaded;
         CheckDeclaredSize(Data, what);
-        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()))) {
-            // The decoder allocates the bitmap at the file's own depth.
-            uint64_t bytes = 0;
-            if (LooksLikeBmp(Data) && Data.size() >= 30) {
-                const bool core = LittleEndian(Data, 14, 4) == 12;
-                width =
-                    core ? int64_t(LittleEndian(Data, 18, 2)) : int64_t(int32_t(LittleEndian(Data, 18, 4)));
-                height =
-                    core ? int64_t(LittleEndian(Data, 20, 2)) : int64_t(int32_t(LittleEndian(Data, 22, 4)));
-                height = height < 0 ? -height : height;
-                const int bpp = int(LittleEndian(Data, core ? 24 : 28, 2));
-                const int decodedBpp = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : bpp <= 24 ? 24 : 32;
-                if (width > 0 && width <= INT32_MAX)
-                    bytes = uint64_t(BytesPerScanline(int(width), decodedBpp)) * uint64_t(height);
-            }
-            needed = bytes;
-            const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), what + "the picture");
-            try {
-                loaded.Assign(
-                    DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())));
-            } catch (const EOutOfResources& e) {
-                throw EOutOfResources(what + e.what());
-            } catch (const Exception& e) {
-                throw EInvalidGraphic(what + e.what());
-            }
-        } else {
-            const std::string problem =
-                PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
-            if (!problem.empty()) throw EInvalidGraphic(what + problem);
-            QBuffer buffer;
-            buffer.setData(Data);
-            buffer.open(QIODevice::ReadOnly);
-            // Qt's limit holds from the first byte read: recognising a format may already decode.
-            QImageReader::setAllocationLimit(QtAllocationLimitMiB());
-            QImageReader reader(&buffer);
-            reader.setAutoTransform(false);
-            // Qt recognises XBM only by decoding the whole picture; a file that starts as XBM does is read
-            // as XBM straight away, so that its size is checked from the header first.
-            if (Data.startsWith("#define"))
-                reader.setFormat("xbm");
-            else if (!reader.canRead())
-                throw EInvalidGraphic(what + "not a picture format that can be read");
-            const QSize size = DecodedSize(Data, reader);
-            width = size.width();
-            height = size.height();
-            // The decoder's buffers, the decoded image and the bitmap it becomes exist together.
-            uint64_t bytes = 0;
-            if (size.isValid()) {
-                const int decodedBpp = DecodedBitsPerPixel(reader);
-                bytes = uint64_t(BytesPerScanline(size.width(), decodedBpp)) * uint64_t(size.height()) +
-                        uint64_t(BytesPerScanline(size.width(), BitmapBitsPerPixel(reader, decodedBpp))) *
-                            uint64_t(size.height());
-                if (reader.format() == "jpeg") bytes += JpegCoefficientBytes(Data);
-                // Formats the bitmap does not take as they are pass through one more converted copy.
-                const QImage::Format decoded = reader.imageFormat();
-                if (decoded != QImage::Format_Mono && decoded != QImage::Format_Indexed8 &&
-                    decoded != QImage::Format_Grayscale8 && decoded != QImage::Format_ARGB32 &&
-                    decoded != QImage::Format_RGB32)
-                    bytes +=
-                        uint64_t(BytesPerScanline(size.width(), BitmapBitsPerPixel(reader, decodedBpp))) *
-                        uint64_t(size.height());
-            }
-            needed = bytes;
-            const TPictureMemory memory(bytes,
-                                        what + "the picture of " + SizeText(width, height) + " pixels");
-            const std::string format = reader.format().toLower().toStdString(); // unknown once read
-            QImage image;
-            const bool read = reader.read(&image) && !image.isNull();
-            const std::string said = decoderMessages.Text();
-            if (!read) {
-                const std::string reason = reader.errorString().toLower().toStdString();
-                const std::string named = reason == "unable to read image data" || reason == "unknown error"
-                                              ? "the " + format + " data is damaged or cut short"
-                                              : reason;
-                throw EInvalidGraphic(what + (said.empty() ? named : said));
-            }
-            // libjpeg goes on after damaged or missing data with a warning, inventing the pixels.
-            if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(what + said);
-            width = image.width();
-            height = image.height();
-            // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
-            if (image.format() == QImage::Format_RGB32) image.convertTo(QImage::Format_BGR888);
-            try {
-                loaded.FromQImage(image);
-            } catch (const EOutOfResources& e) {
-                throw EOutOfResources(what + e.what());
-            }
-        }
+        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())))
+            LoadBmp(loaded, Data, what, size);
+        else
+            LoadThroughQt(loaded, Data, what, decoderMessages, size);
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(what + "out of memory: the picture of " + SizeText(width, height) +
-                              " pixels needs " + std::to_string(needed) + " bytes");
+        throw EOutOfResources(what + "out of memory: the picture of " + SizeText(size.Width, size.Height) +
+                              " pixels needs " + std::to_string(size.Needed) + " bytes");
     }
 }
 
