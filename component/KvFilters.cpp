@@ -67,8 +67,8 @@ std::atomic<int> GFilterThreads{0};
 
 } // namespace
 
-int ThreadsForArea(int64_t Width, int64_t Height) {
-    if (Width * Height < KThreadedPixels) return 1;
+int ThreadsForArea(int64_t Width, int64_t Height, int64_t MinPixels) {
+    if (Width * Height < MinPixels) return 1;
     const int setting = GFilterThreads.load(std::memory_order_relaxed);
     if (setting > 0) return setting;
     return int(std::max(1u, std::thread::hardware_concurrency()));
@@ -101,8 +101,8 @@ void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int3
     if (Detail::StripsCanSweep(Width, Height, Radius)) {
         const Detail::TLaneSweep sweep =
             SimdLevel() >= TSimdLevel::Avx2 ? Detail::Avx2LaneSweep : Detail::PortableLaneSweep;
-        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep, ThreadsForArea(Width, Height),
-                            Progress);
+        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep,
+                            ThreadsForArea(Width, Height, KThreadedPixels), Progress);
     } else {
         Detail::SweepColumns(Rows, Width, Height, Radius, mix->data(), Progress);
     }

@@ -25,9 +25,9 @@ void CheckFilterRadius(int32_t Radius);
 void SetFilterThreads(int Count);
 int FilterThreads();
 
-// The threads an operation on a Width x Height area uses under that setting: one for small areas, where
-// starting threads would cost more than they save.
-int ThreadsForArea(int64_t Width, int64_t Height);
+// The threads an operation on a Width x Height area uses under that setting: one for areas under
+// MinPixels, where starting threads would cost more than they save.
+int ThreadsForArea(int64_t Width, int64_t Height, int64_t MinPixels);
 
 // Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
 // (2*Radius+1)-square window clipped at the area's edges; throws EArgumentError for a negative Radius.

@@ -42,6 +42,14 @@ static_assert(std::count(std::begin(PublishedList), std::end(PublishedList), ','
                   std::tuple_size_v<TPublishedNames>,
               "PublishedProperties must have one entry for each published name");
 
+// The addresses of rows 0..Height-1, each taken through GetScanline; ScanLine ends at the last one.
+std::vector<uint8_t*> RowAddresses(TBitmap* Bitmap, int Height, uint8_t*& ScanLine) {
+    std::vector<uint8_t*> rows(static_cast<size_t>(Height));
+    for (int y = 0; y < Height; ++y)
+        rows[size_t(y)] = ScanLine = Bitmap->GetScanline(y);
+    return rows;
+}
+
 } // namespace
 
 constinit const TPublishedNames TKvPictura::PublishedProperties = SplitPublished();
@@ -115,12 +123,8 @@ template <class TRowWork> void TKvPictura::ForEachRow(const char* What, TRowWork
         std::optional<KvKernels::TProgressCounter> progress;
         if (report) progress.emplace(uint64_t(height), report);
         // The rows' addresses are taken here, on the calling thread; the threads only change pixels.
-        std::vector<uint8_t*> rows(static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y)
-            rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
-        const int threads = int64_t(width) * height < KvKernels::KThreadedRowPixels
-                                ? 1
-                                : KvKernels::ThreadsForArea(width, height);
+        const std::vector<uint8_t*> rows = RowAddresses(bitmap, height, FScanLine);
+        const int threads = KvKernels::ThreadsForArea(width, height, KvKernels::KThreadedRowPixels);
         KvKernels::ForRowBands(width, height, threads, progress ? &*progress : nullptr,
                                [&](int First, int End) {
                                    for (int y = First; y < End; ++y)
@@ -134,9 +138,7 @@ void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
     OperationFrame(
         Sharpen ? "Sharpen" : "Blur", [&](TBitmap* bitmap, int width, int height, const auto& report) {
             // The filter slides windows up and down the columns: it needs every row's address at hand.
-            std::vector<uint8_t*> rows(static_cast<size_t>(height));
-            for (int y = 0; y < height; ++y)
-                rows[size_t(y)] = FScanLine = bitmap->GetScanline(y);
+            const std::vector<uint8_t*> rows = RowAddresses(bitmap, height, FScanLine);
             std::optional<KvKernels::TProgressCounter> progress;
             if (report) progress.emplace(uint64_t(width) * uint64_t(height), report);
             KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,

@@ -28,9 +28,10 @@ const QColor ChannelColors[3] = {QColor(0xd0, 0x30, 0x30), QColor(0x2a, 0x9d, 0x
 
 TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent) : TOperationDialog(Parent) {
     setWindowTitle(tr("Envelopes"));
+    std::array<TEnvelopeTable, 3> opened; // the curves start from the control's tables
     for (int channel = chRed; channel <= chBlue; ++channel)
         for (int i = 0; i < 256; ++i)
-            FOpened[size_t(channel)][size_t(i)] = GetEnvelop(Picture, ControlChannel(channel), uint8_t(i));
+            opened[size_t(channel)][size_t(i)] = GetEnvelop(Picture, ControlChannel(channel), uint8_t(i));
 
     auto* content = new QVBoxLayout;
     auto* hint =
@@ -45,7 +46,7 @@ TEnvelopesDialog::TEnvelopesDialog(TKvPictura& Picture, QWidget* Parent) : TOper
         auto* box = new QGroupBox(name, this);
         auto* curve = new TEnvelopeCurve(ChannelColors[channel], box);
         curve->setObjectName(QString(ChannelTitle(channel)) + "Curve");
-        curve->SetTable(FOpened[size_t(channel)]);
+        curve->SetTable(opened[size_t(channel)]);
         connect(curve, &TEnvelopeCurve::Changed, this, [this] { ValuesChanged(); });
         auto* reset = new QPushButton(tr("Reset"), box);
         reset->setObjectName(QString(ChannelTitle(channel)) + "Reset");

@@ -38,7 +38,6 @@ private:
     TChosen Chosen() const;
     static void WriteTables(TKvPictura& Picture, const TChosen& Chosen);
 
-    std::array<TEnvelopeTable, 3> FOpened;
     std::array<TEnvelopeCurve*, 3> FCurves;
     QComboBox* FApplyTo;
 };

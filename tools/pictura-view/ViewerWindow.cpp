@@ -800,10 +800,20 @@ void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter
     if (RunDialogOperation(dialog)) FLastValues[Title] = dialog.Values();
 }
 
-void TViewerWindow::RunTableOperation(TOperationKind Kind) {
-    const TOperationSpec& spec = OperationSpec(Kind);
+void TViewerWindow::RunMenuOperation(const TOperationSpec& Spec) {
+    if (Spec.Kind == TOperationKind::ApplyEnvelops) return OnEnvelopes(); // the tables edited as curves
+    // The row's values in the table's order: the first is the value, the second the radius.
+    const auto apply = [&Spec](TKvPictura& Picture, const QList<int>& Values) {
+        TOperation op(Spec.Kind, Spec.Name);
+        op.Spec = &Spec;
+        op.Value = Values.value(0);
+        op.Radius = Values.value(1);
+        ApplyOperation(Picture, op);
+    };
+    if (Spec.Parameters.empty())
+        return void(RunOperation(tr(Spec.Title), [apply](TKvPictura& Picture) { apply(Picture, {}); }));
     QList<TParameter> parameters;
-    for (const TParameterSpec& parameter : spec.Parameters)
+    for (const TParameterSpec& parameter : Spec.Parameters)
         parameters << TParameter{QString(parameter.Label).remove('&').remove(':'),
                                  tr(parameter.Label),
                                  int(parameter.Min),
@@ -811,23 +821,7 @@ void TViewerWindow::RunTableOperation(TOperationKind Kind) {
                                  parameter.Default,
                                  parameter.Unit,
                                  parameter.SliderMax};
-    RunParameterOperation(tr(spec.Title), parameters, [&spec](TKvPictura& Picture, const QList<int>& Values) {
-        TOperation op(spec.Kind, spec.Name);
-        op.Spec = &spec;
-        op.Value = Values.value(0);
-        op.Radius = Values.value(1);
-        ApplyOperation(Picture, op);
-    });
-}
-
-void TViewerWindow::RunMenuOperation(const TOperationSpec& Spec) {
-    if (Spec.Kind == TOperationKind::ApplyEnvelops) return OnEnvelopes(); // the tables edited as curves
-    if (!Spec.Parameters.empty()) return RunTableOperation(Spec.Kind);
-    RunOperation(tr(Spec.Title), [&Spec](TKvPictura& Picture) {
-        TOperation op(Spec.Kind, Spec.Name);
-        op.Spec = &Spec;
-        ApplyOperation(Picture, op);
-    });
+    RunParameterOperation(tr(Spec.Title), parameters, apply);
 }
 
 void TViewerWindow::OnEnvelopes() {

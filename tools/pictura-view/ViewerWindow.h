@@ -92,8 +92,8 @@ private slots:
     void OnSaveAs();
     void OnUndo();
     void OnRedo();
-    // The action of Spec's row in the Image menu: at once, through its parameter dialog, or (the
-    // envelopes) through the curves dialog.
+    // The action of Spec's row in the Image menu: at once, through a dialog of the row's parameters
+    // (ranges, labels, first values), or (the envelopes) through the curves dialog.
     void RunMenuOperation(const TOperationSpec& Spec);
     void OnEnvelopes();
     void OnStretch(bool Checked);
@@ -134,8 +134,6 @@ private:
                                std::function<void(TKvPictura&, const QList<int>&)> Work);
     // Records a finished session as an undo step and shows its time.
     void Commit(TOperationSession& Session, const QString& Label);
-    // Runs the parameter dialog of Kind's row of the operations table (ranges, labels, first values).
-    void RunTableOperation(TOperationKind Kind);
     void ShowPicture(TDibImage Picture);
     // Undo (Back) or redo one step.
     void StepThroughHistory(bool Back);

@@ -109,9 +109,10 @@ void TJob::Load() {
 
 void TJob::Operate() {
     const bool transparent = HasTransparency(*FPicture.Picture()->GetBitmap());
-    FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&, const QString&) {
-        if (FProgress) FProgress->Update(Percent);
-    };
+    // Without a progress line nobody listens, and the control then counts nothing.
+    if (FProgress)
+        FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&,
+                                     const QString&) { FProgress->Update(Percent); };
     for (const TOperation& op : FLine.Operations) {
         Step(op.Name, op.Name, [&] { ApplyOperation(FPicture, op); });
         if (op.Spec->ChangesPicture && FPicture.Picture()->GetBitmap()->GetPixelFormat() != pf24bit)
