@@ -36,6 +36,15 @@ void ForRowBands(int Width, int Height, int Threads, TProgressCounter* Progress,
     std::mutex finishedLock;
     std::condition_variable finishedChanged;
     size_t finished = 0;
+    // A report that throws ends the operation: from that moment the other threads take no band.
+    const auto poll = [&] {
+        try {
+            Progress->Poll();
+        } catch (...) {
+            next.store(Height, std::memory_order_relaxed);
+            throw;
+        }
+    };
     const auto run = [&](bool Caller) {
         for (;;) {
             const int64_t first = next.fetch_add(bandRows, std::memory_order_relaxed);
@@ -44,7 +53,7 @@ void ForRowBands(int Width, int Height, int Threads, TProgressCounter* Progress,
             Work(int(first), int(end));
             if (Progress) {
                 Progress->Add(uint64_t(end - first));
-                if (Caller) Progress->Poll();
+                if (Caller) poll();
             }
         }
     };
@@ -73,12 +82,11 @@ void ForRowBands(int Width, int Height, int Threads, TProgressCounter* Progress,
             while (!finishedChanged.wait_for(lock, std::chrono::milliseconds(2),
                                              [&] { return finished == workers.size(); })) {
                 lock.unlock();
-                Progress->Poll();
+                poll();
                 lock.lock();
             }
         }
-    } catch (...) { // a progress report that throws ends the operation: the workers stop after their band
-        next.store(Height, std::memory_order_relaxed);
+    } catch (...) { // the workers end the band they hold
         joinAll();
         throw;
     }

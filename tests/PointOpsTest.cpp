@@ -319,10 +319,12 @@ TEST(PointOps, RowBandsVisitEveryRowOnceAndReportOnTheCallingThread) {
             EXPECT_FALSE(elsewhere);
             EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()) &&
                         std::adjacent_find(percents.begin(), percents.end()) == percents.end());
-            if (height == 5000 && threads == 1) EXPECT_FALSE(percents.empty()) << threads << " threads";
+            if (height == 5000 && threads == 1) {
+                EXPECT_FALSE(percents.empty()) << threads << " threads";
+            }
         }
     // The workers hold their first band until the calling thread has reported, so the report comes
-    // while they run.
+    // while they run; each band then takes a millisecond, far longer than the stop takes.
     for (int threads : {1, 8}) {
         std::atomic<bool> reported{false};
         KvKernels::TProgressCounter progress(5000, [&](int) {
@@ -337,6 +339,7 @@ TEST(PointOps, RowBandsVisitEveryRowOnceAndReportOnTheCallingThread) {
                                                     std::this_thread::sleep_for(
                                                         std::chrono::microseconds(100));
                                                 rows += End - First;
+                                                std::this_thread::sleep_for(std::chrono::milliseconds(1));
                                             }),
                      std::runtime_error);
         EXPECT_LT(rows, 5000) << threads << " threads";
