@@ -7,7 +7,7 @@
 // KvFilterStrips.cpp for why the sums are those of the plain sweep):
 //   entering row sum = left neighbour's final row sum of that row + entering pixel - leaving pixel
 //   window sum      += entering row sum - final row sum of the row that leaves the window
-//   mean             = Round(window sum / count), ties to even, exactly (RoundedMean)
+//   mean             = Round(window sum / count), ties to even, exactly (QuotientMean, RoundedMean)
 //   stored           = Mix[value, mean]; the change goes into the window sum and the row's final row sum.
 // Priming steps (the lane's row below 0) only add entering rows; draining steps (row past the last) only
 // drop leaving ones: there the lane's entering row sums and pixel changes are zero, by construction of
@@ -44,19 +44,35 @@ inline typename V::TI RoundedMean(typename V::TI Sum, typename V::TI Count, type
     return V::And(m, V::Set(255));   // in range for every lane, so the lookup stays in the table
 }
 
+// The same mean where every window holds fewer than 2^16 pixels, from the single-precision quotient alone.
+// Sum < 255 * 2^16 < 2^24 and Count convert exactly, and fl(Sum / Count) is the correctly rounded quotient
+// q. A tie q = k + 1/2 (k < 256) is a float, so the quotient is exactly it and the conversion, rounding to
+// nearest even, decides it as the rule does. Any other q lies at least 1 / (2 Count) > 2^-17 from the nearest
+// half-integer, more than half the spacing of floats below 256 (2^-16), so fl(q) stays strictly on q's side
+// of it and converts to q's nearest integer. Lanes outside those bounds give some value that the caller
+// masks.
+template <class V> inline typename V::TI QuotientMean(typename V::TI Sum, typename V::TF Count) {
+    const auto quotient = V::DivF(V::ToFloat(Sum), Count);
+    return V::And(V::RoundToInt(V::MinF(V::MaxF(quotient, V::SetF(0.0f)), V::SetF(256.0f))), V::Set(255));
+}
+
 // Runs steps First .. End - 1 of the strip (see TLaneStrip for the layout of the buffers). Register j
-// holds lanes 8j .. 8j + 7.
-template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
+// holds lanes 8j .. 8j + 7. SmallWindows: every window of the area holds fewer than 2^16 pixels.
+template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
     using TI = typename V::TI;
     constexpr int N = KVectorLanes;
     TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[KVectors][3];
+    // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
+    TI finals[KVectors][3];
     for (int j = 0; j < KVectors; ++j) {
         offset[j] = V::Load(Strip.Offset + N * j);
         band[j] = V::Load(Strip.Band + N * j);
         active[j] = V::Load(Strip.Active + N * j);
         inMask[j] = V::Load(Strip.InMask + N * j);
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < 3; ++c) {
             sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
+            finals[j][c] = V::Load(Strip.Final + LaneSlot((First - 1) & Strip.RingMask, c) + N * j);
+        }
     }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
@@ -78,7 +94,8 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
             const TI top = V::Max(zero, V::Sub(row, rowRadius));
             const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
-            const auto inverse = V::Reciprocal(count);
+            const auto countF = V::ToFloat(count);
+            const auto inverse = SmallWindows ? countF : V::Reciprocal(count);
             uint32_t* pixel = Strip.Pixels + PixelSlot(t) + N * j;
             const TI pixels = V::Load(pixel);
             const TI edges = V::Load(Strip.Edges + PixelSlot(t) + N * j);
@@ -90,22 +107,23 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
             for (int c = 0; c < 3; ++c) {
                 // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
                 // from the column left of the strip.
-                const TI finals = V::Load(Strip.Final + LaneSlot((t - 1) & mask, c) + N * j);
                 const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
                                        V::And(V::ShiftRight(gone, 8 * c), byte));
-                const TI entering = V::And(V::Add(V::ShiftIn(finals, carry[c]), edge), active[j]);
-                carry[c] = finals;
+                const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
+                carry[c] = finals[j][c];
                 V::Store(Strip.Entering + LaneSlot(t & mask, c) + N * j, entering);
                 const TI leaving = V::Load(Strip.Final + LaneSlot((t - radius - 1) & mask, c) + N * j);
                 const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
                 const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
-                const TI mean = RoundedMean<V>(windowSum, count, inverse);
+                const TI mean = SmallWindows ? QuotientMean<V>(windowSum, countF)
+                                             : RoundedMean<V>(windowSum, count, inverse);
                 const TI stored = V::Lookup(Strip.Mix, V::Or(V::ShiftLeft(value, 8), mean));
                 const TI change = V::And(V::Sub(stored, value), handles);
                 sum[j][c] = V::Add(windowSum, change);
                 // The handled row's row sum, final now: it entered RowRadius steps ago.
                 const TI entered = V::Load(Strip.Entering + LaneSlot((t - radius) & mask, c) + N * j);
-                V::Store(Strip.Final + LaneSlot(t & mask, c) + N * j, V::Add(entered, change));
+                finals[j][c] = V::Add(entered, change);
+                V::Store(Strip.Final + LaneSlot(t & mask, c) + N * j, finals[j][c]);
                 // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
                 changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
@@ -119,6 +137,13 @@ template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End
     for (int j = 0; j < KVectors; ++j)
         for (int c = 0; c < 3; ++c)
             V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
+}
+
+template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
+    if (Strip.SmallWindows)
+        SweepLanes<V, true>(Strip, First, End);
+    else
+        SweepLanes<V, false>(Strip, First, End);
 }
 
 } // namespace KvKernels::Detail

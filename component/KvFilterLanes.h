@@ -53,6 +53,7 @@ struct TLaneStrip {
     int32_t RowRadius; // min(Radius, Height)
     int32_t Lag;       // RowRadius + 1
     int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
+    bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
     int64_t RingMask;  // ring slots - 1; the rings hold at least RowRadius + 2 steps
     int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
     int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
@@ -69,12 +70,61 @@ struct TLaneStrip {
     int32_t* Final;               // ring of final row sums of the handled row by step
 };
 
+// How one strip's rows are copied between the area and its skewed buffers.
+struct TRowCopy {
+    int64_t Width;                // pixels in a row of the area
+    int64_t Height;               // rows of the area
+    int64_t First;                // the strip's first column
+    int32_t Lanes;                // its columns, 1..16
+    int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
+    int64_t
+        Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
+    size_t PixelSlots[KLaneCount]; // PixelSlot of lane k's row 0 plus k: where its pixels go
+    size_t EdgeSlots[KLaneCount];  // the same for its edges
+    // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at
+    // Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0 or right of
+    // it; lanes from LeavingLanes on read zero there, their leaving column being inside the strip).
+    bool Windows;
+    int32_t LeavingLanes;
+};
+
+// Rows ahead of the one being copied that the gathers request into the cache (each row is a new page).
+constexpr int64_t KPrefetchRows = 64;
+
+// Requests row Y + KPrefetchRows of the strip's three windows into the cache, where the area has that row.
+void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
+
 // Runs steps First .. End - 1 of the strip's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
+// Copies rows Y0 .. Y1 - 1 of the strip into the skewed buffers: each lane's pixel, and its entering pixel
+// minus its leaving one (EdgeOf; the leaving pixel is final, its row published by the previous strip).
+using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                             uint32_t* Pixels, uint32_t* Edges);
+// Writes rows Y0 .. Y1 - 1 of the swept strip back into the area, and nothing else of the rows.
+using TScatterRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                              const uint32_t* Pixels);
+
+// The three kernels of one instruction set.
+struct TLaneKernels {
+    TLaneSweep Sweep;
+    TGatherRows Gather;
+    TScatterRows Scatter;
+};
 
 // Plain C++, any processor.
 void PortableLaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
-// AVX2 (eight 32-bit lanes a register, table lookups by gather); only where AVX2 runs.
+void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
+                        uint32_t* Edges);
+void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                         const uint32_t* Pixels);
+// AVX2 (eight 32-bit lanes a register); only where AVX2 runs.
 void Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
+void Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
+                    uint32_t* Edges);
+void Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                     const uint32_t* Pixels);
+
+constexpr TLaneKernels KPortableLaneKernels{PortableLaneSweep, PortableGatherRows, PortableScatterRows};
+constexpr TLaneKernels KAvx2LaneKernels{Avx2LaneSweep, Avx2GatherRows, Avx2ScatterRows};
 
 } // namespace KvKernels::Detail

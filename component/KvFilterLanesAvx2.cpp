@@ -1,7 +1,8 @@
-// The lane kernel on AVX2: the eight lanes are the eight 32-bit elements of one register, the mixing table
-// is read by gathers. Everything in the region below is compiled for AVX2 and reached only through
-// Avx2LaneSweep, which the dispatcher calls only where AVX2 runs; the headers that the region uses are
-// included before it, so none of their inline functions is compiled for AVX2 here.
+// The lane kernels on AVX2: the sweep, whose eight lanes are the eight 32-bit elements of one register, and
+// the row copies, which move a strip's sixteen pixels of a row as two registers. Everything in the region
+// below is compiled for AVX2 and reached only through the entries at the end, which the dispatcher calls
+// only where AVX2 runs; the headers that the region uses are included before it, so none of their inline
+// functions is compiled for AVX2 here.
 #include "KvFilterLanes.h"
 
 #include <cstddef>
@@ -62,10 +63,100 @@ struct TAvx2Lanes {
     static TF ToFloat(TI A) { return _mm256_cvtepi32_ps(A); }
     static TF Reciprocal(TI A) { return _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(A)); }
     static TF MulF(TF A, TF B) { return _mm256_mul_ps(A, B); }
+    static TF DivF(TF A, TF B) { return _mm256_div_ps(A, B); }
     static TF MinF(TF A, TF B) { return _mm256_min_ps(A, B); }
     static TF MaxF(TF A, TF B) { return _mm256_max_ps(A, B); }
     static TI RoundToInt(TF A) { return _mm256_cvtps_epi32(A); }
 };
+
+// Sixteen packed pixels (PackedPixel), eight in each register, from the 48 bytes at P; reads nothing else.
+inline void LoadWindow(const uint8_t* P, __m256i& Low, __m256i& High) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
+                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    // Each half register takes the three words that hold its four pixels, then spreads them.
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P));      // bytes 0 .. 31
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + 16)); // bytes 16 .. 47
+    Low = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5)),
+                              spread);
+    High = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(2, 3, 4, 4, 5, 6, 7, 7)),
+                               spread);
+}
+
+// The 24 bytes of eight packed pixels, in the low 24 bytes of the result.
+inline __m256i PackPixels(__m256i Pixels) {
+    const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, //
+                                             0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(Pixels, squeeze),
+                                       _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+}
+
+// The three channels of eight packed pixels moved apart to 9-bit fields, as EdgeOf spreads them.
+inline __m256i SpreadChannels(__m256i P) {
+    const __m256i blue = _mm256_and_si256(P, _mm256_set1_epi32(0xFF));
+    const __m256i green = _mm256_slli_epi32(_mm256_and_si256(P, _mm256_set1_epi32(0xFF00)), 1);
+    const __m256i red = _mm256_slli_epi32(_mm256_and_si256(P, _mm256_set1_epi32(0xFF0000)), 2);
+    return _mm256_or_si256(_mm256_or_si256(blue, green), red);
+}
+
+// EdgeOf for eight lanes.
+inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
+    const __m256i bias = _mm256_set1_epi32(255 | 255 << 9 | 255 << 18);
+    return _mm256_sub_epi32(_mm256_add_epi32(SpreadChannels(Entering), bias), SpreadChannels(Leaving));
+}
+
+// Every row of a strip whose rows are whole windows (TRowCopy::Windows), eight lanes to a register.
+void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
+                      uint32_t* Edges) {
+    constexpr int N = KVectorLanes;
+    __m256i keep[KVectors]; // lanes whose leaving column lies left of the strip
+    for (int j = 0; j < KVectors; ++j)
+        keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
+                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    alignas(32) uint32_t pixels[KLaneCount], edges[KLaneCount];
+    for (int64_t y = Y0; y < Y1; ++y) {
+        PrefetchStripRow(Copy, Rows, y);
+        const uint8_t* line = Rows[y];
+        for (int j = 0; j < KVectors; j += 2) {
+            __m256i p[2], e[2], l[2];
+            LoadWindow(line + 3 * (Copy.First + N * j), p[0], p[1]);
+            LoadWindow(line + Copy.Entering[0] + 3 * N * j, e[0], e[1]);
+            LoadWindow(line + Copy.Leaving[0] + 3 * N * j, l[0], l[1]);
+            for (int h = 0; h < 2; ++h) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(pixels + N * (j + h)), p[h]);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(edges + N * (j + h)),
+                                   EdgesOf(e[h], _mm256_and_si256(l[h], keep[j + h])));
+            }
+        }
+        // The skewed buffers put each lane on a cache line of its own: one store per lane is the least.
+        uint32_t* pixelRow = Pixels + PixelSlot(y);
+        uint32_t* edgeRow = Edges + PixelSlot(y);
+        for (int k = 0; k < KLaneCount; ++k) {
+            pixelRow[Copy.PixelSlots[k]] = pixels[k];
+            edgeRow[Copy.EdgeSlots[k]] = edges[k];
+        }
+    }
+}
+
+// Every row of a strip of KLaneCount lanes.
+void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                       const uint32_t* Pixels) {
+    constexpr int N = KVectorLanes;
+    alignas(32) int32_t slots[KLaneCount]; // below 2^31: StripsCanSweep keeps a strip's steps below 2^27
+    for (int k = 0; k < KLaneCount; ++k)
+        slots[k] = int32_t(Copy.PixelSlots[k]);
+    for (int64_t y = Y0; y < Y1; ++y) {
+        const int* row = reinterpret_cast<const int*>(Pixels + PixelSlot(y));
+        uint8_t* line = Rows[y] + 3 * Copy.First;
+        for (int j = 0; j < KVectors; ++j) {
+            const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(slots + N * j));
+            const __m256i packed = PackPixels(_mm256_i32gather_epi32(row, index, 4));
+            // Exactly the strip's bytes: the columns on either side belong to other strips.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 24 * j), _mm256_castsi256_si128(packed));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 24 * j + 16),
+                             _mm256_extracti128_si256(packed, 1));
+        }
+    }
+}
 
 } // namespace
 } // namespace KvKernels::Detail
@@ -80,4 +171,21 @@ struct TAvx2Lanes {
 // different targets would make two versions of one function).
 void KvKernels::Detail::Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t End) {
     SweepLanes<TAvx2Lanes>(Strip, First, End);
+}
+
+// Strips whose rows are not whole windows, at the area's edges, copy lane by lane.
+void KvKernels::Detail::Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                                       uint32_t* Pixels, uint32_t* Edges) {
+    if (Copy.Windows)
+        Avx2GatherRowsIn(Copy, Rows, Y0, Y1, Pixels, Edges);
+    else
+        PortableGatherRows(Copy, Rows, Y0, Y1, Pixels, Edges);
+}
+
+void KvKernels::Detail::Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                                        const uint32_t* Pixels) {
+    if (Copy.Lanes == KLaneCount)
+        Avx2ScatterRowsIn(Copy, Rows, Y0, Y1, Pixels);
+    else
+        PortableScatterRows(Copy, Rows, Y0, Y1, Pixels);
 }

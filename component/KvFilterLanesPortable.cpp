@@ -109,6 +109,12 @@ struct TPortableLanes {
             r.V[k] = A.V[k] * B.V[k];
         return r;
     }
+    static TF DivF(const TF& A, const TF& B) {
+        TF r;
+        for (int k = 0; k < KVectorLanes; ++k)
+            r.V[k] = A.V[k] / B.V[k];
+        return r;
+    }
     static TF MinF(const TF& A, const TF& B) {
         TF r;
         for (int k = 0; k < KVectorLanes; ++k)

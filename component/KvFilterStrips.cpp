@@ -43,20 +43,8 @@ namespace {
 // Rows a strip gathers ahead of its sweep, and writes back, at a time.
 constexpr int64_t KChunkRows = 64;
 
-// Rows ahead that the gathers request into the cache (each row is a new page and line).
-constexpr int64_t KPrefetchRows = KChunkRows;
-
 // Offset of an inactive lane: its row stays far below 0 at every step, so it never handles a pixel.
 constexpr int32_t KInactiveOffset = int32_t(1) << 30;
-
-// The packed pixel at byte offset Offset of a row of Width pixels; one 4-byte read where the row holds
-// a fourth byte behind the pixel (any pixel but its last).
-inline uint32_t PixelAt(const uint8_t* Line, int64_t Offset, int64_t Width) {
-    if (Offset >= 3 * (Width - 1)) return PackedPixel(Line + Offset);
-    uint32_t word;
-    std::memcpy(&word, Line + Offset, 4);
-    return word & 0xFFFFFF; // x86-64 is little-endian: blue in the low byte
-}
 
 // Rows of a strip done (handled by all its lanes, written back, last column's row sums published).
 struct alignas(64) TStripRows {
@@ -73,14 +61,15 @@ struct TWorkspace {
     std::vector<uint32_t> Pixels, Edges;
     std::vector<int32_t> Entering, Final;
     TLaneStrip Strip{};
+    TRowCopy Copy{};
 };
 
 class TStripPipeline {
 public:
     TStripPipeline(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
-                   TLaneSweep Sweep, int Threads)
+                   const TLaneKernels& Kernels, int Threads)
         : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
-          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FMix(Mix), FSweep(Sweep),
+          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FMix(Mix), FKernels(Kernels),
           FStrips((Width + KLaneCount - 1) / KLaneCount), FThreads(int(std::min<int64_t>(Threads, FStrips))),
           FDone(size_t(FStrips)) {
         // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
@@ -167,6 +156,9 @@ private:
         // Lanes BandRadius + 1 and up find their band's leaving column inside the strip.
         const int64_t shift = FBandRadius + 1 < Lanes ? FBandRadius + 1 : 0;
         Strip.InShift = int32_t(shift);
+        const int64_t widest = std::min(FWidth, 2 * FBandRadius + 1),
+                      tallest = std::min(FHeight, 2 * FRowRadius + 1);
+        Strip.SmallWindows = widest * tallest < (int64_t(1) << 16);
         for (int64_t k = 0; k < KLaneCount; ++k) {
             const bool active = k < Lanes;
             const int64_t c = First + k;
@@ -195,6 +187,7 @@ private:
         const int64_t lanes = std::min<int64_t>(KLaneCount, FWidth - first);
         TLaneStrip& strip = Work.Strip;
         Prepare(strip, Work, first, lanes, S);
+        PlanCopy(Work.Copy, strip, first, lanes);
         const int64_t steps = (lanes - 1) * FLag + FRowRadius + FHeight;
         const int64_t lastOffset = strip.Offset[lanes - 1];
         int64_t done = 0;
@@ -204,12 +197,12 @@ private:
                 // Step t enters row t into lane 0 and handles rows above it in the other lanes.
                 const int64_t rows = std::min(FHeight, t1);
                 if (S > 0) WaitForRows(S - 1, rows, Reports);
-                Gather(Work, first, lanes, t0, rows);
+                FKernels.Gather(Work.Copy, FRows, t0, rows, strip.Pixels, Work.Edges.data());
             }
-            FSweep(strip, t0, t1);
+            FKernels.Sweep(strip, t0, t1);
             const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, FHeight);
             if (complete > done) {
-                Scatter(strip, first, lanes, done, complete);
+                FKernels.Scatter(Work.Copy, FRows, done, complete, strip.Pixels);
                 FDone[size_t(S)].Done.store(complete, std::memory_order_release);
                 if (FProgress) FProgress->Add(uint64_t(complete - done) * uint64_t(lanes));
                 done = complete;
@@ -233,53 +226,26 @@ private:
         }
     }
 
-    // Copies rows Y0 .. Y1 - 1 of the strip's pixels, and records per row and lane the entering pixel
-    // (original: its column is not processed yet) minus the leaving pixel when that lies left of the strip
-    // (final: the previous strip has published the row). A leaving column inside the strip is read from
-    // the strip by the kernel, once it is final there.
-    void Gather(TWorkspace& Work, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
-        const TLaneStrip& strip = Work.Strip;
-        int64_t entering[KLaneCount], leaving[KLaneCount]; // byte offsets in a row; -1: outside, reads zero
+    // Where the strip's rows come from and go to: per lane its own, entering and leaving columns (the
+    // entering one original, its column not processed yet; the leaving one, where it lies left of the strip,
+    // final, its row published by the previous strip; a leaving column inside the strip is read from the
+    // strip by the kernel, once it is final there) and its slots in the skewed buffers.
+    void PlanCopy(TRowCopy& Copy, const TLaneStrip& Strip, int64_t First, int64_t Lanes) const {
+        Copy.Width = FWidth;
+        Copy.Height = FHeight;
+        Copy.First = First;
+        Copy.Lanes = int32_t(Lanes);
         for (int64_t k = 0; k < Lanes; ++k) {
             const int64_t c = First + k;
-            entering[k] = c + FBandRadius <= FWidth - 1 ? 3 * (c + FBandRadius) : -1;
+            Copy.Entering[k] = c + FBandRadius <= FWidth - 1 ? 3 * (c + FBandRadius) : -1;
             const int64_t left = c - FBandRadius - 1;
-            leaving[k] = left >= 0 && left < First ? 3 * left : -1;
+            Copy.Leaving[k] = left >= 0 && left < First ? 3 * left : -1;
+            Copy.PixelSlots[k] = PixelSlot(Strip.Offset[k]) + size_t(k);
+            Copy.EdgeSlots[k] = PixelSlot(k * FLag) + size_t(k);
         }
-        for (int64_t y = Y0; y < Y1; ++y) {
-            const uint8_t* line = FRows[y];
-            if (y + KPrefetchRows < FHeight) {
-                const uint8_t* ahead = FRows[y + KPrefetchRows];
-                const int64_t last = 3 * (First + Lanes) - 1;
-                __builtin_prefetch(ahead + 3 * First);
-                __builtin_prefetch(ahead + last);
-                if (entering[0] >= 0) __builtin_prefetch(ahead + entering[0]);
-                if (entering[Lanes - 1] >= 0) __builtin_prefetch(ahead + entering[Lanes - 1] + 2);
-                if (leaving[0] >= 0) __builtin_prefetch(ahead + leaving[0]);
-                if (leaving[Lanes - 1] >= 0) __builtin_prefetch(ahead + leaving[Lanes - 1] + 2);
-            }
-            uint32_t* pixels = strip.Pixels + PixelSlot(y);
-            uint32_t* edges = Work.Edges.data() + PixelSlot(y);
-            for (int64_t k = 0; k < Lanes; ++k) {
-                pixels[PixelSlot(strip.Offset[k]) + size_t(k)] = PixelAt(line, 3 * (First + k), FWidth);
-                edges[PixelSlot(k * FLag) + size_t(k)] =
-                    EdgeOf(entering[k] >= 0 ? PixelAt(line, entering[k], FWidth) : 0,
-                           leaving[k] >= 0 ? PixelAt(line, leaving[k], FWidth) : 0);
-            }
-        }
-    }
-
-    // Writes rows Y0 .. Y1 - 1 of the swept strip back into the area.
-    void Scatter(const TLaneStrip& Strip, int64_t First, int64_t Lanes, int64_t Y0, int64_t Y1) {
-        for (int64_t y = Y0; y < Y1; ++y) {
-            uint8_t* line = FRows[y] + 3 * First;
-            const uint32_t* pixels = Strip.Pixels + PixelSlot(y);
-            for (int64_t k = 0; k < Lanes; ++k) {
-                const uint32_t pixel = pixels[PixelSlot(Strip.Offset[k]) + size_t(k)];
-                std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
-                line[3 * k + 2] = uint8_t(pixel >> 16);
-            }
-        }
+        Copy.LeavingLanes = int32_t(std::min<int64_t>(Lanes, FBandRadius + 1));
+        Copy.Windows = Lanes == KLaneCount && First + KLaneCount - 1 + FBandRadius <= FWidth - 1 &&
+                       First - FBandRadius - 1 >= 0;
     }
 
     uint8_t* const* FRows;
@@ -289,7 +255,7 @@ private:
     int64_t FRowRadius;  // min(Radius, Height)
     int64_t FLag;        // rows by which each lane trails its left neighbour
     const uint8_t* FMix;
-    TLaneSweep FSweep;
+    TLaneKernels FKernels;
     int64_t FStrips;
     int FThreads;
     int64_t FRing = 1; // ring slots, a power of two of at least RowRadius + 2
@@ -311,8 +277,8 @@ bool StripsCanSweep(int64_t Width, int64_t Height, int64_t Radius) {
 }
 
 void SweepStrips(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
-                 TLaneSweep Sweep, int Threads, TProgressCounter* Progress) {
-    TStripPipeline(Rows, Width, Height, Radius, Mix, Sweep, std::max(1, Threads)).Run(Progress);
+                 const TLaneKernels& Kernels, int Threads, TProgressCounter* Progress) {
+    TStripPipeline(Rows, Width, Height, Radius, Mix, Kernels, std::max(1, Threads)).Run(Progress);
 }
 
 } // namespace KvKernels::Detail

@@ -1,5 +1,5 @@
-// The neighbourhood filters' fast sweep: the area cut into strips of eight columns, each swept by the lane
-// kernel, the strips run as a pipeline on several threads.
+// The neighbourhood filters' fast sweep: the area cut into strips of sixteen columns, each swept by the lane
+// kernels, the strips run as a pipeline on several threads.
 #pragma once
 
 #include "KvFilterLanes.h"
@@ -14,9 +14,9 @@ namespace KvKernels::Detail {
 bool StripsCanSweep(int64_t Width, int64_t Height, int64_t Radius);
 
 // Filters the area in place like the plain column sweep, with Mix the mixing table (value * 256 + mean,
-// three bytes of slack behind it), Sweep the lane kernel and at most Threads threads (1 or more).
+// three bytes of slack behind it), Kernels the lane kernels and at most Threads threads (1 or more).
 // Progress counts finished pixels from any thread and is polled on the calling thread only.
 void SweepStrips(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
-                 TLaneSweep Sweep, int Threads, TProgressCounter* Progress);
+                 const TLaneKernels& Kernels, int Threads, TProgressCounter* Progress);
 
 } // namespace KvKernels::Detail

@@ -99,9 +99,9 @@ void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int3
     const auto mix = std::make_unique<TMixTable>(); // 64 KiB: kept off the caller's stack
     BuildMixTable(*mix, Amount, Kind);
     if (Detail::StripsCanSweep(Width, Height, Radius)) {
-        const Detail::TLaneSweep sweep =
-            SimdLevel() >= TSimdLevel::Avx2 ? Detail::Avx2LaneSweep : Detail::PortableLaneSweep;
-        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), sweep,
+        const Detail::TLaneKernels& kernels =
+            SimdLevel() >= TSimdLevel::Avx2 ? Detail::KAvx2LaneKernels : Detail::KPortableLaneKernels;
+        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), kernels,
                             ThreadsForArea(Width, Height, KThreadedPixels), Progress);
     } else {
         Detail::SweepColumns(Rows, Width, Height, Radius, mix->data(), Progress);

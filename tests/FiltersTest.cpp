@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <sstream>
@@ -254,6 +255,25 @@ TEST(Filters, LargeAreasAndWindows) {
         for (int x = 0; x < bright.Width; x += 89)
             for (int k = 0; k < 3; ++k)
                 ASSERT_EQ(bright.At(x, y, k), 255) << x << "," << y << "," << k;
+}
+
+// Windows of fewer than 2^16 pixels take their mean from the single-precision quotient, converted to the
+// nearest integer, ties to even. Checked at every such count, at each half-way sum and on both sides of it.
+TEST(Filters, SinglePrecisionQuotientGivesTheExactMeanBelowTwoToTheSixteenPixels) {
+    const auto exactMean = [](int64_t Sum, int64_t Count) {
+        int64_t q = Sum / Count;
+        const int64_t twice = 2 * (Sum - q * Count);
+        if (twice > Count || (twice == Count && q % 2 == 1)) ++q;
+        return q;
+    };
+    int64_t wrong = 0;
+    for (int64_t count = 1; count < 65536; ++count)
+        for (int64_t k = 0; k < 255; ++k) {
+            const int64_t halfway = (2 * k + 1) * count; // twice the sum whose quotient is k + 1/2
+            for (int64_t sum = halfway / 2 - 1; sum <= (halfway + 1) / 2 + 1; ++sum)
+                if (int64_t(std::nearbyint(float(sum) / float(count))) != exactMean(sum, count)) ++wrong;
+        }
+    EXPECT_EQ(wrong, 0);
 }
 
 namespace {

@@ -1,0 +1,62 @@
+// The strips' row copies in plain C++: one lane at a time, for any processor and for the strips whose rows
+// are not whole windows (at the area's edges, and where fewer than sixteen columns remain).
+#include "KvFilterLanes.h"
+
+#include <cstring>
+
+namespace KvKernels::Detail {
+namespace {
+
+// The packed pixel at byte offset Offset of a row of Width pixels; one 4-byte read where the row holds
+// a fourth byte behind the pixel (any pixel but its last).
+inline uint32_t PixelAt(const uint8_t* Line, int64_t Offset, int64_t Width) {
+    if (Offset >= 3 * (Width - 1)) return PackedPixel(Line + Offset);
+    uint32_t word;
+    std::memcpy(&word, Line + Offset, 4);
+    return word & 0xFFFFFF; // x86-64 is little-endian: blue in the low byte
+}
+
+} // namespace
+
+void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y) {
+    if (Y + KPrefetchRows >= Copy.Height) return;
+    const uint8_t* line = Rows[Y + KPrefetchRows];
+    const int64_t lanes = Copy.Lanes;
+    __builtin_prefetch(line + 3 * Copy.First);
+    __builtin_prefetch(line + 3 * (Copy.First + lanes) - 1);
+    if (Copy.Entering[0] >= 0) __builtin_prefetch(line + Copy.Entering[0]);
+    if (Copy.Entering[lanes - 1] >= 0) __builtin_prefetch(line + Copy.Entering[lanes - 1] + 2);
+    if (Copy.Leaving[0] >= 0) __builtin_prefetch(line + Copy.Leaving[0]);
+    if (Copy.Leaving[lanes - 1] >= 0) __builtin_prefetch(line + Copy.Leaving[lanes - 1] + 2);
+}
+
+void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
+                        uint32_t* Edges) {
+    for (int64_t y = Y0; y < Y1; ++y) {
+        const uint8_t* line = Rows[y];
+        PrefetchStripRow(Copy, Rows, y);
+        uint32_t* pixels = Pixels + PixelSlot(y);
+        uint32_t* edges = Edges + PixelSlot(y);
+        for (int64_t k = 0; k < Copy.Lanes; ++k) {
+            pixels[Copy.PixelSlots[k]] = PixelAt(line, 3 * (Copy.First + k), Copy.Width);
+            edges[Copy.EdgeSlots[k]] =
+                EdgeOf(Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0,
+                       Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0);
+        }
+    }
+}
+
+void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                         const uint32_t* Pixels) {
+    for (int64_t y = Y0; y < Y1; ++y) {
+        uint8_t* line = Rows[y] + 3 * Copy.First;
+        const uint32_t* pixels = Pixels + PixelSlot(y);
+        for (int64_t k = 0; k < Copy.Lanes; ++k) {
+            const uint32_t pixel = pixels[Copy.PixelSlots[k]];
+            std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
+            line[3 * k + 2] = uint8_t(pixel >> 16);
+        }
+    }
+}
+
+} // namespace KvKernels::Detail
