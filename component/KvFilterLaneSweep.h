@@ -78,12 +78,22 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
     const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
+    // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
+    uint32_t* const stripPixels = Strip.Pixels;
+    const uint32_t* const stripEdges = Strip.Edges;
+    int32_t* const enteringRing = Strip.Entering;
+    int32_t* const finalRing = Strip.Final;
+    const uint8_t* const mix = Strip.Mix;
+    const int32_t* const rowSumsIn = Strip.RowSumsIn;
+    const int inShift = Strip.InShift;
+    const int64_t rows = Strip.Height;
     // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
     // InDelay steps ago, InShift lanes lower.
-    const int64_t inDelay = Strip.InShift > 0 ? int64_t(Strip.InShift) * Strip.Lag - radius : 0;
+    const int64_t inDelay = inShift > 0 ? int64_t(inShift) * Strip.Lag - radius : 0;
     const int lastLane = Strip.Lanes - 1;
+    const int64_t lastOffset = Strip.Offset[lastLane];
     for (int64_t t = First; t < End; ++t) {
-        const int32_t* leftSums = t < Strip.Height ? Strip.RowSumsIn + 3 * t : nullptr;
+        const int32_t* leftSums = t < rows ? rowSumsIn + 3 * t : nullptr;
         TI carry[3];
         for (int c = 0; c < 3; ++c)
             carry[c] = V::Set(leftSums ? leftSums[c] : 0);
@@ -96,13 +106,12 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
             const auto countF = V::ToFloat(count);
             const auto inverse = SmallWindows ? countF : V::Reciprocal(count);
-            uint32_t* pixel = Strip.Pixels + PixelSlot(t) + N * j;
+            uint32_t* pixel = stripPixels + PixelSlot(t) + N * j;
             const TI pixels = V::Load(pixel);
-            const TI edges = V::Load(Strip.Edges + PixelSlot(t) + N * j);
+            const TI edges = V::Load(stripEdges + PixelSlot(t) + N * j);
             TI gone = zero; // the leaving pixel where it lies in the strip
             if (inDelay > 0 && t >= inDelay)
-                gone =
-                    V::And(V::Load(Strip.Pixels + PixelSlot(t - inDelay) + N * j - Strip.InShift), inMask[j]);
+                gone = V::And(V::Load(stripPixels + PixelSlot(t - inDelay) + N * j - inShift), inMask[j]);
             TI changes = zero;
             for (int c = 0; c < 3; ++c) {
                 // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
@@ -111,28 +120,28 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                                        V::And(V::ShiftRight(gone, 8 * c), byte));
                 const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
                 carry[c] = finals[j][c];
-                V::Store(Strip.Entering + LaneSlot(t & mask, c) + N * j, entering);
-                const TI leaving = V::Load(Strip.Final + LaneSlot((t - radius - 1) & mask, c) + N * j);
+                V::Store(enteringRing + LaneSlot(t & mask, c) + N * j, entering);
+                const TI leaving = V::Load(finalRing + LaneSlot((t - radius - 1) & mask, c) + N * j);
                 const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
                 const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
                 const TI mean = SmallWindows ? QuotientMean<V>(windowSum, countF)
                                              : RoundedMean<V>(windowSum, count, inverse);
-                const TI stored = V::Lookup(Strip.Mix, V::Or(V::ShiftLeft(value, 8), mean));
+                const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
                 const TI change = V::And(V::Sub(stored, value), handles);
                 sum[j][c] = V::Add(windowSum, change);
                 // The handled row's row sum, final now: it entered RowRadius steps ago.
-                const TI entered = V::Load(Strip.Entering + LaneSlot((t - radius) & mask, c) + N * j);
+                const TI entered = V::Load(enteringRing + LaneSlot((t - radius) & mask, c) + N * j);
                 finals[j][c] = V::Add(entered, change);
-                V::Store(Strip.Final + LaneSlot(t & mask, c) + N * j, finals[j][c]);
+                V::Store(finalRing + LaneSlot(t & mask, c) + N * j, finals[j][c]);
                 // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
                 changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
             V::Store(pixel, V::Add(pixels, changes));
         }
-        const int64_t doneRow = t - Strip.Offset[lastLane];
-        if (doneRow >= 0 && doneRow < Strip.Height)
+        const int64_t doneRow = t - lastOffset;
+        if (doneRow >= 0 && doneRow < rows)
             for (int c = 0; c < 3; ++c)
-                Strip.RowSumsOut[3 * doneRow + c] = Strip.Final[LaneSlot(t & mask, c) + size_t(lastLane)];
+                Strip.RowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(t & mask, c) + size_t(lastLane)];
     }
     for (int j = 0; j < KVectors; ++j)
         for (int c = 0; c < 3; ++c)
