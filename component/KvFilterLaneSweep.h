@@ -7,7 +7,7 @@
 // KvFilterStrips.cpp for why the sums are those of the plain sweep):
 //   entering row sum = left neighbour's final row sum of that row + entering pixel - leaving pixel
 //   window sum      += entering row sum - final row sum of the row that leaves the window
-//   mean             = Round(window sum / count), ties to even, exactly (QuotientMean, RoundedMean)
+//   mean             = Round(window sum / count), ties to even, exactly (QuotientMean, WideMean)
 //   stored           = Mix[value, mean]; the change goes into the window sum and the row's final row sum.
 // Priming steps (the lane's row below 0) only add entering rows; draining steps (row past the last) only
 // drop leaving ones: there the lane's entering row sums and pixel changes are zero, by construction of
@@ -19,29 +19,14 @@
 
 namespace KvKernels::Detail {
 
-// The integer nearest to Sum / Count, ties to even, per lane; Inverse is the float 1 / Count. Valid for
-// 0 <= Sum <= 255 * Count and 1 <= Count < 2^23.
-// The estimate fl(fl(Sum) * fl(1 / Count)) carries three relative roundings of 2^-24 each on a quotient
-// of at most 255, so it is within 5e-5 of Sum / Count, and the integer m it converts to (in whatever
-// rounding mode) is within 1.0001 of it. With d = Sum - m * Count (exact: |m * Count| < 2^31), the
-// quotient is m + d / Count: 2d > Count puts it beyond m + 1/2 (and below m + 1.5), so the answer is
-// m + 1; 2d == Count is the tie between m and m + 1, won by the even one; the other side mirrors this,
-// and |2d| < Count leaves m. Lanes outside those bounds give some value that the caller masks out.
-template <class V>
-inline typename V::TI RoundedMean(typename V::TI Sum, typename V::TI Count, typename V::TF Inverse) {
-    using TI = typename V::TI;
-    const TI zero = V::Set(0), one = V::Set(1);
-    const auto estimate =
-        V::MinF(V::MaxF(V::MulF(V::ToFloat(Sum), Inverse), V::SetF(0.0f)), V::SetF(256.0f)); // no overflow
-    TI m = V::RoundToInt(estimate);
-    const TI d = V::Sub(Sum, V::MulLo(m, Count));
-    const TI twice = V::Add(d, d);
-    const TI negative = V::Sub(zero, Count);
-    const TI odd = V::Equal(V::And(m, one), one);
-    const TI up = V::Or(V::Greater(twice, Count), V::And(V::Equal(twice, Count), odd));
-    const TI down = V::Or(V::Greater(negative, twice), V::And(V::Equal(twice, negative), odd));
-    m = V::Add(V::Sub(m, up), down); // the masks are -1 where set
-    return V::And(m, V::Set(255));   // in range for every lane, so the lookup stays in the table
+// The integer nearest to Sum / Count, ties to even, per lane, for 0 <= Sum <= 255 * Count and
+// 1 <= Count < 2^23, from the double-precision quotient. Sum and Count are exact in double, and the quotient
+// q is correctly rounded. A tie q = k + 1/2 is exact, and the conversion rounds it to even as the rule does.
+// Any other q lies at least 1 / (2 Count) > 2^-24 from the nearest half-integer, far more than half the
+// spacing of doubles below 256 (2^-45), so it converts to q's nearest integer. Other lanes give some value
+// that the caller masks out.
+template <class V> inline typename V::TI WideMean(typename V::TI Sum, typename V::TI Count) {
+    return V::And(V::NearestQuotient(Sum, Count), V::Set(255)); // the lookup stays in the table
 }
 
 // The same mean where every window holds fewer than 2^16 pixels, from the single-precision quotient alone.
@@ -105,7 +90,6 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
             const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
             const auto countF = V::ToFloat(count);
-            const auto inverse = SmallWindows ? countF : V::Reciprocal(count);
             uint32_t* pixel = stripPixels + PixelSlot(t) + N * j;
             const TI pixels = V::Load(pixel);
             const TI edges = V::Load(stripEdges + PixelSlot(t) + N * j);
@@ -124,8 +108,8 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                 const TI leaving = V::Load(finalRing + LaneSlot((t - radius - 1) & mask, c) + N * j);
                 const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
                 const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
-                const TI mean = SmallWindows ? QuotientMean<V>(windowSum, countF)
-                                             : RoundedMean<V>(windowSum, count, inverse);
+                const TI mean =
+                    SmallWindows ? QuotientMean<V>(windowSum, countF) : WideMean<V>(windowSum, count);
                 const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
                 const TI change = V::And(V::Sub(stored, value), handles);
                 sum[j][c] = V::Add(windowSum, change);

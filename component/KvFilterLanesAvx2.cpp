@@ -61,9 +61,16 @@ struct TAvx2Lanes {
     }
     static TF SetF(float X) { return _mm256_set1_ps(X); }
     static TF ToFloat(TI A) { return _mm256_cvtepi32_ps(A); }
-    static TF Reciprocal(TI A) { return _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(A)); }
-    static TF MulF(TF A, TF B) { return _mm256_mul_ps(A, B); }
     static TF DivF(TF A, TF B) { return _mm256_div_ps(A, B); }
+    // Sum / Count in double precision, converted to the nearest integer (ties to even, the default mode).
+    static TI NearestQuotient(TI Sum, TI Count) {
+        const auto quotient = [](__m128i S, __m128i C) {
+            return _mm256_cvtpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(S), _mm256_cvtepi32_pd(C)));
+        };
+        const __m128i low = quotient(_mm256_castsi256_si128(Sum), _mm256_castsi256_si128(Count));
+        const __m128i high = quotient(_mm256_extracti128_si256(Sum, 1), _mm256_extracti128_si256(Count, 1));
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+    }
     static TF MinF(TF A, TF B) { return _mm256_min_ps(A, B); }
     static TF MaxF(TF A, TF B) { return _mm256_max_ps(A, B); }
     static TI RoundToInt(TF A) { return _mm256_cvtps_epi32(A); }

@@ -97,23 +97,19 @@ struct TPortableLanes {
             r.V[k] = float(A.V[k]);
         return r;
     }
-    static TF Reciprocal(const TI& A) {
-        TF r;
-        for (int k = 0; k < KVectorLanes; ++k)
-            r.V[k] = 1.0f / float(A.V[k]);
-        return r;
-    }
-    static TF MulF(const TF& A, const TF& B) {
-        TF r;
-        for (int k = 0; k < KVectorLanes; ++k)
-            r.V[k] = A.V[k] * B.V[k];
-        return r;
-    }
     static TF DivF(const TF& A, const TF& B) {
         TF r;
         for (int k = 0; k < KVectorLanes; ++k)
             r.V[k] = A.V[k] / B.V[k];
         return r;
+    }
+    // Sum / Count in double precision, converted to the nearest integer (ties to even, the default mode);
+    // lanes that hold no pixel may hold any sums, so the quotient is brought within 0..256 first.
+    static TI NearestQuotient(const TI& Sum, const TI& Count) {
+        return Map([&](int k) {
+            const double quotient = double(Sum.V[k]) / double(Count.V[k]);
+            return int32_t(std::nearbyint(quotient < 0.0 ? 0.0 : quotient > 256.0 ? 256.0 : quotient));
+        });
     }
     static TF MinF(const TF& A, const TF& B) {
         TF r;

@@ -257,9 +257,11 @@ TEST(Filters, LargeAreasAndWindows) {
                 ASSERT_EQ(bright.At(x, y, k), 255) << x << "," << y << "," << k;
 }
 
-// Windows of fewer than 2^16 pixels take their mean from the single-precision quotient, converted to the
-// nearest integer, ties to even. Checked at every such count, at each half-way sum and on both sides of it.
-TEST(Filters, SinglePrecisionQuotientGivesTheExactMeanBelowTwoToTheSixteenPixels) {
+// Windows of fewer than 2^16 pixels take their mean from the single-precision quotient, larger ones (below
+// 2^23) from the double-precision one, converted to the nearest integer, ties to even. Checked at each
+// half-way sum and on both sides of it: for single precision at every count it takes, for double precision
+// at the counts just past single precision's and just below its own bound.
+TEST(Filters, QuotientsGiveTheExactMeanWithinTheirBounds) {
     const auto exactMean = [](int64_t Sum, int64_t Count) {
         int64_t q = Sum / Count;
         const int64_t twice = 2 * (Sum - q * Count);
@@ -273,6 +275,15 @@ TEST(Filters, SinglePrecisionQuotientGivesTheExactMeanBelowTwoToTheSixteenPixels
             for (int64_t sum = halfway / 2 - 1; sum <= (halfway + 1) / 2 + 1; ++sum)
                 if (int64_t(std::nearbyint(float(sum) / float(count))) != exactMean(sum, count)) ++wrong;
         }
+    EXPECT_EQ(wrong, 0);
+    for (int64_t first : {int64_t(1) << 16, (int64_t(1) << 23) - 1000})
+        for (int64_t count = first; count < first + 1000; ++count)
+            for (int64_t k = 0; k < 255; ++k) {
+                const int64_t halfway = (2 * k + 1) * count;
+                for (int64_t sum = halfway / 2 - 1; sum <= (halfway + 1) / 2 + 1; ++sum)
+                    if (int64_t(std::nearbyint(double(sum) / double(count))) != exactMean(sum, count))
+                        ++wrong;
+            }
     EXPECT_EQ(wrong, 0);
 }
 
