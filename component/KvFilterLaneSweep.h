@@ -17,6 +17,9 @@
 
 #include "KvFilterLanes.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace KvKernels::Detail {
 
 // The integer nearest to Sum / Count, ties to even, per lane, for 0 <= Sum <= 255 * Count and
@@ -77,12 +80,29 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t inDelay = inShift > 0 ? int64_t(inShift) * Strip.Lag - radius : 0;
     const int lastLane = Strip.Lanes - 1;
     const int64_t lastOffset = Strip.Offset[lastLane];
+    // The steps in which register j has work: from its first lane's first priming step to its last active
+    // lane's last handled row. Before them all of its state is zero and stays so; after them its lanes only
+    // drain, and their final row sums are zero (no row of the area enters any more). Skipping them leaves
+    // the bytes as they are and saves the ramps of the strip, which grow with the radius.
+    int64_t workFrom[KVectors], workTo[KVectors];
+    for (int j = 0; j < KVectors; ++j) {
+        workFrom[j] = N * j <= lastLane ? int64_t(Strip.Offset[N * j]) - radius : INT64_MAX;
+        workTo[j] = N * j <= lastLane ? int64_t(Strip.Offset[std::min(N * j + N - 1, lastLane)]) + rows : 0;
+    }
     for (int64_t t = First; t < End; ++t) {
         const int32_t* leftSums = t < rows ? rowSumsIn + 3 * t : nullptr;
         TI carry[3];
         for (int c = 0; c < 3; ++c)
             carry[c] = V::Set(leftSums ? leftSums[c] : 0);
         for (int j = 0; j < KVectors; ++j) {
+            if (t < workFrom[j] || t >= workTo[j]) {
+                for (int c = 0; c < 3; ++c) {
+                    carry[c] = finals[j][c];
+                    finals[j][c] = zero;
+                    V::Store(finalRing + LaneSlot(t & mask, c) + N * j, zero); // a later call starts from it
+                }
+                continue;
+            }
             // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
             const TI row = V::Sub(V::Set(int32_t(t)), offset[j]);
             const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));

@@ -3,8 +3,9 @@
 // Exactness contract: every pixel gets exactly the value of the plain sweep (columns left to right, rows
 // top to bottom, a window sum kept by adding entering and subtracting leaving band rows, the mean
 // Round(sum / count) in extended precision, the mixing rule in extended precision). The sweeps obtain the
-// same window sums in another order (KvFilterStrips.cpp), compute the same integer mean by exact integer
-// tests (their RoundedMean), and look the mixing rule up in a table built by the rule itself (below).
+// same window sums in another order (KvFilterStrips.cpp), compute the same integer mean exactly (the
+// strips from a single- or double-precision quotient, each within the bounds that make it exact; the 64-bit
+// sweep by integer tests), and look the mixing rule up in a table built by the rule itself (below).
 //
 // Why an exact nearest-even mean is the extended-precision one. Sum and Count are exact in the 64-bit
 // significand, the quotient (below 256) is correctly rounded, so off by at most 2^-57. A tie (2r == Count,
