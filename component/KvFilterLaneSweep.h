@@ -94,6 +94,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         TI carry[3];
         for (int c = 0; c < 3; ++c)
             carry[c] = V::Set(leftSums ? leftSums[c] : 0);
+#pragma GCC unroll 2 // the registers' state stays in registers
         for (int j = 0; j < KVectors; ++j) {
             if (t < workFrom[j] || t >= workTo[j]) {
                 for (int c = 0; c < 3; ++c) {
@@ -117,6 +118,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
             if (inDelay > 0 && t >= inDelay)
                 gone = V::And(V::Load(stripPixels + PixelSlot(t - inDelay) + N * j - inShift), inMask[j]);
             TI changes = zero;
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
                 // from the column left of the strip.
