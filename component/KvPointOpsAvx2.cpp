@@ -13,11 +13,10 @@
 namespace KvKernels::Detail {
 namespace {
 
-// A 256-entry table as 16 shuffle tables of 16 entries (repeated in both lanes). Slice h holds entries
-// 16h..16h+15; D[i] is slice i xor slice i - 1 within each half (0..7, 8..15), so that xoring the
-// lookups of slices 0..h of the value's half telescopes to slice h.
+// A 256-entry table as 16 shuffle tables of 16 entries (repeated in both lanes): S[h] holds entries
+// 16h .. 16h + 15.
 struct TLookup256 {
-    __m256i D[16];
+    __m256i S[16];
 };
 
 struct TVec256 {
@@ -66,33 +65,30 @@ struct TVec256 {
     }
 
     KV_KERNEL_TARGET static void BuildLookup(const TChannelTable& Table, TLookup256& Lookup) {
-        __m256i previous = _mm256_setzero_si256();
-        for (int h = 0; h < 16; ++h) {
-            const __m256i slice = _mm256_broadcastsi128_si256(
+        for (int h = 0; h < 16; ++h)
+            Lookup.S[h] = _mm256_broadcastsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(Table.data() + 16 * h)));
-            Lookup.D[h] = h % 8 == 0 ? slice : _mm256_xor_si256(slice, previous);
-            previous = slice;
-        }
     }
 
-    // Without a byte permute, Table[x] takes 16 shuffles. The index for slice i is x minus 16i in
-    // signed saturating steps: for a value below 128 it is non-negative (bit 7 clear, low nibble kept)
-    // exactly for i <= x / 16, and a shuffle index with bit 7 set yields 0; values of 128 and up are
-    // negative and stay so, taking nothing from the lower half. The upper half does the same with
-    // x ^ 0x80.
+    // Without a byte permute, Table[x] takes 16 shuffles, one per slice, by the low nibble; then a tree of
+    // blends picks the slice by the high nibble, bit 4 first. A blend follows bit 7 of each byte, so each
+    // level shifts its bit there (16-bit shifts: bits crossing into the next byte land below bit 7).
     KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
-        const __m256i step = _mm256_set1_epi8(16);
-        __m256i low = X, high = _mm256_xor_si256(X, _mm256_set1_epi8(char(0x80)));
-        __m256i result =
-            _mm256_xor_si256(_mm256_shuffle_epi8(L.D[0], low), _mm256_shuffle_epi8(L.D[8], high));
+        const __m256i low = _mm256_and_si256(X, _mm256_set1_epi8(0x0F)); // bit 7 clear: no zeroing
+        const __m256i bit4 = _mm256_slli_epi16(X, 3), bit5 = _mm256_slli_epi16(X, 2);
+        const __m256i bit6 = _mm256_slli_epi16(X, 1);
+        __m256i pair[8];
 #pragma GCC unroll 8
-        for (int i = 1; i < 8; ++i) {
-            low = _mm256_subs_epi8(low, step);
-            high = _mm256_subs_epi8(high, step);
-            result = _mm256_xor_si256(result, _mm256_xor_si256(_mm256_shuffle_epi8(L.D[i], low),
-                                                               _mm256_shuffle_epi8(L.D[8 + i], high)));
-        }
-        return result;
+        for (int g = 0; g < 8; ++g)
+            pair[g] = _mm256_blendv_epi8(_mm256_shuffle_epi8(L.S[2 * g], low),
+                                         _mm256_shuffle_epi8(L.S[2 * g + 1], low), bit4);
+        __m256i quad[4];
+#pragma GCC unroll 4
+        for (int g = 0; g < 4; ++g)
+            quad[g] = _mm256_blendv_epi8(pair[2 * g], pair[2 * g + 1], bit5);
+        const __m256i half0 = _mm256_blendv_epi8(quad[0], quad[1], bit6);
+        const __m256i half1 = _mm256_blendv_epi8(quad[2], quad[3], bit6);
+        return _mm256_blendv_epi8(half0, half1, X);
     }
 
     // Byte positions q (0..31) with q % 3 == K.
