@@ -68,7 +68,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
-    const uint32_t* const stripEdges = Strip.Edges;
+    const uint64_t* const stripInputs = Strip.Inputs;
     int32_t* const enteringRing = Strip.Entering;
     int32_t* const finalRing = Strip.Final;
     const uint8_t* const mix = Strip.Mix;
@@ -102,6 +102,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                     finals[j][c] = zero;
                     V::Store(finalRing + LaneSlot(t & mask, c) + N * j, zero); // a later call starts from it
                 }
+                V::Store(stripPixels + PixelSlot(t) + N * j, zero); // no pixel: a leaving one is read as zero
                 continue;
             }
             // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
@@ -111,9 +112,8 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
             const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
             const auto countF = V::ToFloat(count);
-            uint32_t* pixel = stripPixels + PixelSlot(t) + N * j;
-            const TI pixels = V::Load(pixel);
-            const TI edges = V::Load(stripEdges + PixelSlot(t) + N * j);
+            TI pixels, edges;
+            V::LoadInputs(stripInputs + PixelSlot(t) + N * j, pixels, edges);
             TI gone = zero; // the leaving pixel where it lies in the strip
             if (inDelay > 0 && t >= inDelay)
                 gone = V::And(V::Load(stripPixels + PixelSlot(t - inDelay) + N * j - inShift), inMask[j]);
@@ -142,7 +142,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                 // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
                 changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
-            V::Store(pixel, V::Add(pixels, changes));
+            V::Store(stripPixels + PixelSlot(t) + N * j, V::Add(pixels, changes));
         }
         const int64_t doneRow = t - lastOffset;
         if (doneRow >= 0 && doneRow < rows)

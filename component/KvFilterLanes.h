@@ -46,6 +46,15 @@ constexpr size_t PixelSlot(int64_t Step) {
     return size_t(Step) * KLaneCount;
 }
 
+// A lane's input at one step: the packed pixel it handles in the low half, the edge of the row that enters
+// its window in the high half. Each row copy writes both halves with one store.
+constexpr uint64_t InputOf(uint32_t Pixel, uint32_t Edge) {
+    return uint64_t(Edge) << 32 | Pixel;
+}
+
+// The input of a lane off its rows: no pixel, an edge of no difference.
+constexpr uint64_t KNeutralInput = InputOf(0, 255u | 255u << 9 | 255u << 18);
+
 // Everything one strip's sweep reads and writes. Filled by the strip scheduler, consumed by a lane kernel.
 struct TLaneStrip {
     int32_t Lanes;     // active lanes, 1..16; the others compute nothing that reaches the active ones
@@ -63,11 +72,13 @@ struct TLaneStrip {
     const uint8_t* Mix;           // stored value of (value, mean) at value * 256 + mean; 3 bytes of slack
     const int32_t* RowSumsIn;     // Height x 3: final row sums of the band of the column left of the strip
     int32_t* RowSumsOut;          // Height x 3: final row sums of the band of the strip's last lane
-    uint32_t* Pixels;             // skewed packed pixels: lane k's row y at step y + Offset[k]; zero off its
-                                  // rows; KPixelsFront readable entries before it
-    const uint32_t* Edges;        // skewed band-edge differences (EdgeOf), lane k's row y at step y + k * Lag
-    int32_t* Entering;            // ring of entering row sums by step
-    int32_t* Final;               // ring of final row sums of the handled row by step
+    const uint64_t* Inputs; // skewed inputs (InputOf) at PixelSlot(step) + lane: lane k's pixel of row y
+                            // and edge (EdgeOf) of row y + RowRadius at step y + Offset[k];
+                            // KNeutralInput off its rows
+    uint32_t* Pixels;       // skewed results, lane k's row y at step y + Offset[k], as Inputs; zero
+                            // off its rows; KPixelsFront readable entries before it
+    int32_t* Entering;      // ring of entering row sums by step
+    int32_t* Final;         // ring of final row sums of the handled row by step
 };
 
 // How one strip's rows are copied between the area and its skewed buffers.
@@ -79,8 +90,9 @@ struct TRowCopy {
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t
         Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
-    size_t PixelSlots[KLaneCount]; // PixelSlot of lane k's row 0 plus k: where its pixels go
-    size_t EdgeSlots[KLaneCount];  // the same for its edges
+    int64_t RowRadius;       // min(Radius, Height)
+    size_t PixelSlots[KLaneCount]; // PixelSlot of lane k's row 0 plus k: where its result lies
+    size_t InputSlots[KLaneCount]; // PixelSlot of the step that enters lane k's row 0, plus k
     // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at
     // Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0 or right of
     // it; lanes from LeavingLanes on read zero there, their leaving column being inside the strip).
@@ -96,10 +108,12 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 
 // Runs steps First .. End - 1 of the strip's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
-// Copies rows Y0 .. Y1 - 1 of the strip into the skewed buffers: each lane's pixel, and its entering pixel
-// minus its leaving one (EdgeOf; the leaving pixel is final, its row published by the previous strip).
+// Copies the strip's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
+// for each lane, at InputSlots + PixelSlot(y), its pixel of row y - RowRadius (zero outside the area; not
+// written back yet, so original) and the edge of row y, its entering pixel minus its leaving one (EdgeOf;
+// the leaving pixel final, its row published by the previous strip; no difference below the area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
-                             uint32_t* Pixels, uint32_t* Edges);
+                             uint64_t* Inputs);
 // Writes rows Y0 .. Y1 - 1 of the swept strip back into the area, and nothing else of the rows.
 using TScatterRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                               const uint32_t* Pixels);
@@ -113,14 +127,12 @@ struct TLaneKernels {
 
 // Plain C++, any processor.
 void PortableLaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
-void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
-                        uint32_t* Edges);
+void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs);
 void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                          const uint32_t* Pixels);
 // AVX2 (eight 32-bit lanes a register); only where AVX2 runs.
 void Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t End);
-void Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
-                    uint32_t* Edges);
+void Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs);
 void Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                      const uint32_t* Pixels);
 

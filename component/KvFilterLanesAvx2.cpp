@@ -30,6 +30,16 @@ struct TAvx2Lanes {
     static void Store(int32_t* P, TI A) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), A); }
     static TI Load(const uint32_t* P) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P)); }
     static void Store(uint32_t* P, TI A) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), A); }
+    // The pixels and the edges of eight inputs (InputOf).
+    static void LoadInputs(const uint64_t* P, TI& Pixels, TI& Edges) {
+        const __m256 a = _mm256_loadu_ps(reinterpret_cast<const float*>(P));     // lanes 0 .. 3
+        const __m256 b = _mm256_loadu_ps(reinterpret_cast<const float*>(P + 4)); // lanes 4 .. 7
+        // Within each half: a's two then b's two; the 64-bit permute puts the halves' pairs in order.
+        Pixels =
+            _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, 0x88)), 0xD8));
+        Edges =
+            _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8));
+    }
     static TI Add(TI A, TI B) { return _mm256_add_epi32(A, B); }
     static TI Sub(TI A, TI B) { return _mm256_sub_epi32(A, B); }
     static TI MulLo(TI A, TI B) { return _mm256_mullo_epi32(A, B); }
@@ -112,35 +122,43 @@ inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
 }
 
 // Every row of a strip whose rows are whole windows (TRowCopy::Windows), eight lanes to a register.
-void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
-                      uint32_t* Edges) {
+void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs) {
     constexpr int N = KVectorLanes;
     __m256i keep[KVectors]; // lanes whose leaving column lies left of the strip
     for (int j = 0; j < KVectors; ++j)
         keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
                                      _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    alignas(32) uint32_t pixels[KLaneCount], edges[KLaneCount];
+    const __m256i noDifference = _mm256_set1_epi32(int32_t(KNeutralInput >> 32));
+    alignas(32) uint64_t inputs[KLaneCount];
     for (int64_t y = Y0; y < Y1; ++y) {
         PrefetchStripRow(Copy, Rows, y);
-        const uint8_t* line = Rows[y];
+        const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         for (int j = 0; j < KVectors; j += 2) {
-            __m256i p[2], e[2], l[2];
-            LoadWindow(line + 3 * (Copy.First + N * j), p[0], p[1]);
-            LoadWindow(line + Copy.Entering[0] + 3 * N * j, e[0], e[1]);
-            LoadWindow(line + Copy.Leaving[0] + 3 * N * j, l[0], l[1]);
+            __m256i p[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()},
+                    e[2] = {noDifference, noDifference};
+            if (handled >= 0 && handled < Copy.Height)
+                LoadWindow(Rows[handled] + 3 * (Copy.First + N * j), p[0], p[1]);
+            if (y < Copy.Height) {
+                const uint8_t* line = Rows[y];
+                __m256i in[2], out[2];
+                LoadWindow(line + Copy.Entering[0] + 3 * N * j, in[0], in[1]);
+                LoadWindow(line + Copy.Leaving[0] + 3 * N * j, out[0], out[1]);
+                for (int h = 0; h < 2; ++h)
+                    e[h] = EdgesOf(in[h], _mm256_and_si256(out[h], keep[j + h]));
+            }
             for (int h = 0; h < 2; ++h) {
-                _mm256_store_si256(reinterpret_cast<__m256i*>(pixels + N * (j + h)), p[h]);
-                _mm256_store_si256(reinterpret_cast<__m256i*>(edges + N * (j + h)),
-                                   EdgesOf(e[h], _mm256_and_si256(l[h], keep[j + h])));
+                const __m256i low = _mm256_unpacklo_epi32(p[h], e[h]),
+                              high = _mm256_unpackhi_epi32(p[h], e[h]);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * (j + h)),
+                                   _mm256_permute2x128_si256(low, high, 0x20));
+                _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * (j + h) + 4),
+                                   _mm256_permute2x128_si256(low, high, 0x31));
             }
         }
-        // The skewed buffers put each lane on a cache line of its own: one store per lane is the least.
-        uint32_t* pixelRow = Pixels + PixelSlot(y);
-        uint32_t* edgeRow = Edges + PixelSlot(y);
-        for (int k = 0; k < KLaneCount; ++k) {
-            pixelRow[Copy.PixelSlots[k]] = pixels[k];
-            edgeRow[Copy.EdgeSlots[k]] = edges[k];
-        }
+        // The skewed inputs put each lane on a cache line of its own: one store per lane is the least.
+        uint64_t* row = Inputs + PixelSlot(y);
+        for (int k = 0; k < KLaneCount; ++k)
+            row[Copy.InputSlots[k]] = inputs[k];
     }
 }
 
@@ -182,11 +200,11 @@ void KvKernels::Detail::Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t 
 
 // Strips whose rows are not whole windows, at the area's edges, copy lane by lane.
 void KvKernels::Detail::Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
-                                       uint32_t* Pixels, uint32_t* Edges) {
+                                       uint64_t* Inputs) {
     if (Copy.Windows)
-        Avx2GatherRowsIn(Copy, Rows, Y0, Y1, Pixels, Edges);
+        Avx2GatherRowsIn(Copy, Rows, Y0, Y1, Inputs);
     else
-        PortableGatherRows(Copy, Rows, Y0, Y1, Pixels, Edges);
+        PortableGatherRows(Copy, Rows, Y0, Y1, Inputs);
 }
 
 void KvKernels::Detail::Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,

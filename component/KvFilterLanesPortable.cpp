@@ -42,6 +42,12 @@ struct TPortableLanes {
         for (int k = 0; k < KVectorLanes; ++k)
             P[k] = uint32_t(A.V[k]);
     }
+    static void LoadInputs(const uint64_t* P, TI& Pixels, TI& Edges) {
+        for (int k = 0; k < KVectorLanes; ++k) {
+            Pixels.V[k] = int32_t(uint32_t(P[k]));
+            Edges.V[k] = int32_t(uint32_t(P[k] >> 32));
+        }
+    }
     static TI Add(const TI& A, const TI& B) {
         return Map([&](int k) { return Wrap(uint32_t(A.V[k]) + uint32_t(B.V[k])); });
     }

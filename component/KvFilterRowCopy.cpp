@@ -30,18 +30,21 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y) {
     if (Copy.Leaving[lanes - 1] >= 0) __builtin_prefetch(line + Copy.Leaving[lanes - 1] + 2);
 }
 
-void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint32_t* Pixels,
-                        uint32_t* Edges) {
+void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
+                        uint64_t* Inputs) {
     for (int64_t y = Y0; y < Y1; ++y) {
-        const uint8_t* line = Rows[y];
         PrefetchStripRow(Copy, Rows, y);
-        uint32_t* pixels = Pixels + PixelSlot(y);
-        uint32_t* edges = Edges + PixelSlot(y);
+        const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
+        const uint8_t* pixelLine = handled >= 0 && handled < Copy.Height ? Rows[handled] : nullptr;
+        const uint8_t* line = y < Copy.Height ? Rows[y] : nullptr;
+        uint64_t* inputs = Inputs + PixelSlot(y);
         for (int64_t k = 0; k < Copy.Lanes; ++k) {
-            pixels[Copy.PixelSlots[k]] = PixelAt(line, 3 * (Copy.First + k), Copy.Width);
-            edges[Copy.EdgeSlots[k]] =
-                EdgeOf(Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0,
-                       Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0);
+            const uint32_t pixel = pixelLine ? PixelAt(pixelLine, 3 * (Copy.First + k), Copy.Width) : 0;
+            const uint32_t entering =
+                line && Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0;
+            const uint32_t leaving =
+                line && Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0;
+            inputs[Copy.InputSlots[k]] = InputOf(pixel, EdgeOf(entering, leaving));
         }
     }
 }

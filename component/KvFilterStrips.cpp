@@ -54,11 +54,13 @@ struct alignas(64) TStripRows {
 // The sweep of a strip stops when another thread failed; the strip's work is simply abandoned.
 struct TAbandoned {};
 
-// One thread's buffers, reused strip after strip. Off each lane's rows the skewed buffers stay neutral (zero
-// pixels, edges of no difference): the gathers write only on the rows, and the kernel stores a pixel back
-// unchanged where it handles none.
+// One thread's buffers, reused strip after strip. Off each lane's rows the inputs stay neutral (zero pixels,
+// edges of no difference): every strip's gathers write the same entries, those on the lanes' rows, and a
+// last, narrower strip's inactive lanes never reach the active ones. The kernel writes every result entry
+// of a step, zero where a lane handles no pixel.
 struct TWorkspace {
-    std::vector<uint32_t> Pixels, Edges;
+    std::vector<uint64_t> Inputs;
+    std::vector<uint32_t> Pixels;
     std::vector<int32_t> Entering, Final;
     TLaneStrip Strip{};
     TRowCopy Copy{};
@@ -79,8 +81,8 @@ public:
         const size_t steps = size_t((KLaneCount - 1) * FLag + FRowRadius + FHeight);
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
+            w.Inputs.assign(PixelSlot(int64_t(steps)), KNeutralInput);
             w.Pixels.assign(KPixelsFront + PixelSlot(int64_t(steps)), 0);
-            w.Edges.assign(PixelSlot(int64_t(steps)), EdgeOf(0, 0));
             w.Entering.assign(LaneSlot(FRing, 0), 0);
             w.Final.assign(LaneSlot(FRing, 0), 0);
         }
@@ -176,8 +178,8 @@ private:
         const size_t slots = FRowSums.size();
         Strip.RowSumsIn = FRowSums[size_t((S + int64_t(slots) - 1) % int64_t(slots))].data();
         Strip.RowSumsOut = FRowSums[size_t(S % int64_t(slots))].data();
+        Strip.Inputs = Work.Inputs.data();
         Strip.Pixels = Work.Pixels.data() + KPixelsFront;
-        Strip.Edges = Work.Edges.data();
         Strip.Entering = Work.Entering.data();
         Strip.Final = Work.Final.data();
     }
@@ -193,11 +195,11 @@ private:
         int64_t done = 0;
         for (int64_t t0 = 0; t0 < steps;) {
             const int64_t t1 = std::min(steps, t0 + KChunkRows);
-            if (t0 < FHeight) {
-                // Step t enters row t into lane 0 and handles rows above it in the other lanes.
-                const int64_t rows = std::min(FHeight, t1);
-                if (S > 0) WaitForRows(S - 1, rows, Reports);
-                FKernels.Gather(Work.Copy, FRows, t0, rows, strip.Pixels, Work.Edges.data());
+            if (t0 < FHeight + FRowRadius) {
+                // Step t enters row t into lane 0 and handles row t - RowRadius there; the other lanes
+                // trail it.
+                if (S > 0 && t0 < FHeight) WaitForRows(S - 1, std::min(FHeight, t1), Reports);
+                FKernels.Gather(Work.Copy, FRows, t0, std::min(FHeight + FRowRadius, t1), Work.Inputs.data());
             }
             FKernels.Sweep(strip, t0, t1);
             const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, FHeight);
@@ -233,6 +235,7 @@ private:
     void PlanCopy(TRowCopy& Copy, const TLaneStrip& Strip, int64_t First, int64_t Lanes) const {
         Copy.Width = FWidth;
         Copy.Height = FHeight;
+        Copy.RowRadius = FRowRadius;
         Copy.First = First;
         Copy.Lanes = int32_t(Lanes);
         for (int64_t k = 0; k < Lanes; ++k) {
@@ -241,7 +244,7 @@ private:
             const int64_t left = c - FBandRadius - 1;
             Copy.Leaving[k] = left >= 0 && left < First ? 3 * left : -1;
             Copy.PixelSlots[k] = PixelSlot(Strip.Offset[k]) + size_t(k);
-            Copy.EdgeSlots[k] = PixelSlot(k * FLag) + size_t(k);
+            Copy.InputSlots[k] = PixelSlot(k * FLag) + size_t(k);
         }
         Copy.LeavingLanes = int32_t(std::min<int64_t>(Lanes, FBandRadius + 1));
         Copy.Windows = Lanes == KLaneCount && First + KLaneCount - 1 + FBandRadius <= FWidth - 1 &&
