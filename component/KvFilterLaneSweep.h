@@ -40,8 +40,8 @@ template <class V> inline typename V::TI WideMean(typename V::TI Sum, typename V
 // of it and converts to q's nearest integer. Lanes outside those bounds give some value that the caller
 // masks.
 template <class V> inline typename V::TI QuotientMean(typename V::TI Sum, typename V::TF Count) {
-    const auto quotient = V::DivF(V::ToFloat(Sum), Count);
-    return V::And(V::RoundToInt(V::MinF(V::MaxF(quotient, V::SetF(0.0f)), V::SetF(256.0f))), V::Set(255));
+    return V::And(V::RoundToInt(V::DivF(V::ToFloat(Sum), Count)),
+                  V::Set(255)); // the lookup stays in the table
 }
 
 // Runs steps First .. End - 1 of the strip (see TLaneStrip for the layout of the buffers). Register j

@@ -29,11 +29,14 @@ inline uint32_t PackedPixel(const uint8_t* Pixel) {
     return uint32_t(Pixel[0]) | uint32_t(Pixel[1]) << 8 | uint32_t(Pixel[2]) << 16;
 }
 
+// The edge of no difference: 255 in each channel's 9-bit field (see EdgeOf).
+constexpr uint32_t KNoDifference = 255u | 255u << 9 | 255u << 18;
+
 // A band's entering pixel minus its leaving one, in one 32-bit entry: 255 + difference of channel c
 // (0..510) in bits 9c .. 9c + 8. Both pixels are packed (PackedPixel) or zero where outside the area.
 inline uint32_t EdgeOf(uint32_t Entering, uint32_t Leaving) {
     const auto spread = [](uint32_t P) { return (P & 0xFF) | (P & 0xFF00) << 1 | (P & 0xFF0000) << 2; };
-    return spread(Entering) + (255u | 255u << 9 | 255u << 18) - spread(Leaving); // no field borrows
+    return spread(Entering) + KNoDifference - spread(Leaving); // no field borrows
 }
 
 // Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 16 + Lane.
@@ -53,7 +56,7 @@ constexpr uint64_t InputOf(uint32_t Pixel, uint32_t Edge) {
 }
 
 // The input of a lane off its rows: no pixel, an edge of no difference.
-constexpr uint64_t KNeutralInput = InputOf(0, 255u | 255u << 9 | 255u << 18);
+constexpr uint64_t KNeutralInput = InputOf(0, KNoDifference);
 
 // Everything one strip's sweep reads and writes. Filled by the strip scheduler, consumed by a lane kernel.
 struct TLaneStrip {
@@ -85,12 +88,12 @@ struct TLaneStrip {
 struct TRowCopy {
     int64_t Width;                // pixels in a row of the area
     int64_t Height;               // rows of the area
+    int64_t RowRadius;            // min(Radius, Height)
     int64_t First;                // the strip's first column
     int32_t Lanes;                // its columns, 1..16
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t
         Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
-    int64_t RowRadius;       // min(Radius, Height)
     size_t PixelSlots[KLaneCount]; // PixelSlot of lane k's row 0 plus k: where its result lies
     size_t InputSlots[KLaneCount]; // PixelSlot of the step that enters lane k's row 0, plus k
     // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at

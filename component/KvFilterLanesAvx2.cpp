@@ -69,7 +69,6 @@ struct TAvx2Lanes {
                              uint64_t(Table[index[6]]) << 48 | uint64_t(Table[index[7]]) << 56;
         return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(int64_t(low)));
     }
-    static TF SetF(float X) { return _mm256_set1_ps(X); }
     static TF ToFloat(TI A) { return _mm256_cvtepi32_ps(A); }
     static TF DivF(TF A, TF B) { return _mm256_div_ps(A, B); }
     // Sum / Count in double precision, converted to the nearest integer (ties to even, the default mode).
@@ -81,8 +80,7 @@ struct TAvx2Lanes {
         const __m128i high = quotient(_mm256_extracti128_si256(Sum, 1), _mm256_extracti128_si256(Count, 1));
         return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
     }
-    static TF MinF(TF A, TF B) { return _mm256_min_ps(A, B); }
-    static TF MaxF(TF A, TF B) { return _mm256_max_ps(A, B); }
+    // Out of range, the conversion gives 0x80000000, which the caller masks like any other value.
     static TI RoundToInt(TF A) { return _mm256_cvtps_epi32(A); }
 };
 
@@ -117,7 +115,7 @@ inline __m256i SpreadChannels(__m256i P) {
 
 // EdgeOf for eight lanes.
 inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
-    const __m256i bias = _mm256_set1_epi32(255 | 255 << 9 | 255 << 18);
+    const __m256i bias = _mm256_set1_epi32(int32_t(KNoDifference));
     return _mm256_sub_epi32(_mm256_add_epi32(SpreadChannels(Entering), bias), SpreadChannels(Leaving));
 }
 
@@ -128,7 +126,7 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
     for (int j = 0; j < KVectors; ++j)
         keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
                                      _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    const __m256i noDifference = _mm256_set1_epi32(int32_t(KNeutralInput >> 32));
+    const __m256i noDifference = _mm256_set1_epi32(int32_t(KNoDifference));
     alignas(32) uint64_t inputs[KLaneCount];
     for (int64_t y = Y0; y < Y1; ++y) {
         PrefetchStripRow(Copy, Rows, y);

@@ -25,6 +25,11 @@ struct TPortableLanes {
     }
     static int32_t Wrap(uint32_t X) { return int32_t(X); }
     static int32_t Mask(bool X) { return X ? -1 : 0; }
+    // The nearest integer, ties to even (the default mode). Lanes that hold no pixel may hold any sums, so
+    // the value is brought within 0..256 first, where the conversion is defined; the caller masks them.
+    static int32_t NearestWithin256(double X) {
+        return int32_t(std::nearbyint(X < 0.0 ? 0.0 : X > 256.0 ? 256.0 : X));
+    }
 
     static TI Set(int32_t X) {
         return Map([&](int) { return X; });
@@ -91,12 +96,6 @@ struct TPortableLanes {
     static TI Lookup(const uint8_t* Table, const TI& Index) {
         return Map([&](int k) { return int32_t(Table[uint32_t(Index.V[k]) & 0xFFFF]); });
     }
-    static TF SetF(float X) {
-        TF r;
-        for (int k = 0; k < KVectorLanes; ++k)
-            r.V[k] = X;
-        return r;
-    }
     static TF ToFloat(const TI& A) {
         TF r;
         for (int k = 0; k < KVectorLanes; ++k)
@@ -109,29 +108,12 @@ struct TPortableLanes {
             r.V[k] = A.V[k] / B.V[k];
         return r;
     }
-    // Sum / Count in double precision, converted to the nearest integer (ties to even, the default mode);
-    // lanes that hold no pixel may hold any sums, so the quotient is brought within 0..256 first.
+    // Sum / Count in double precision, converted to the nearest integer (ties to even, the default mode).
     static TI NearestQuotient(const TI& Sum, const TI& Count) {
-        return Map([&](int k) {
-            const double quotient = double(Sum.V[k]) / double(Count.V[k]);
-            return int32_t(std::nearbyint(quotient < 0.0 ? 0.0 : quotient > 256.0 ? 256.0 : quotient));
-        });
+        return Map([&](int k) { return NearestWithin256(double(Sum.V[k]) / double(Count.V[k])); });
     }
-    static TF MinF(const TF& A, const TF& B) {
-        TF r;
-        for (int k = 0; k < KVectorLanes; ++k)
-            r.V[k] = A.V[k] < B.V[k] ? A.V[k] : B.V[k];
-        return r;
-    }
-    static TF MaxF(const TF& A, const TF& B) {
-        TF r;
-        for (int k = 0; k < KVectorLanes; ++k)
-            r.V[k] = A.V[k] > B.V[k] ? A.V[k] : B.V[k];
-        return r;
-    }
-    // The caller keeps the values within 0..256.
     static TI RoundToInt(const TF& A) {
-        return Map([&](int k) { return int32_t(std::nearbyint(A.V[k])); });
+        return Map([&](int k) { return NearestWithin256(A.V[k]); });
     }
 };
 

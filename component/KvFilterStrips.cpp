@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
