@@ -59,13 +59,14 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         inMask[j] = V::Load(Strip.InMask + N * j);
         for (int c = 0; c < 3; ++c) {
             sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
-            finals[j][c] = V::Load(Strip.Final + LaneSlot((First - 1) & Strip.RingMask, c) + N * j);
+            finals[j][c] =
+                V::Load(Strip.Final + LaneSlot((First + Strip.RingSlots - 1) % Strip.RingSlots, c) + N * j);
         }
     }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
-    const int64_t mask = Strip.RingMask, radius = Strip.RowRadius;
+    const int64_t ringSlots = Strip.RingSlots, radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
     const uint64_t* const stripInputs = Strip.Inputs;
@@ -89,7 +90,13 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         workFrom[j] = N * j <= lastLane ? int64_t(Strip.Offset[N * j]) - radius : INT64_MAX;
         workTo[j] = N * j <= lastLane ? int64_t(Strip.Offset[std::min(N * j + N - 1, lastLane)]) + rows : 0;
     }
+    // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
+    // row sums leave the window at step t and are read before they are overwritten, and the next slot is
+    // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
+    // read keeps the rings' stores in the cache.
+    int64_t slot = First % ringSlots;
     for (int64_t t = First; t < End; ++t) {
+        const int64_t nextSlot = slot + 1 == ringSlots ? 0 : slot + 1;
         const int32_t* leftSums = t < rows ? rowSumsIn + 3 * t : nullptr;
         TI carry[3];
         for (int c = 0; c < 3; ++c)
@@ -100,7 +107,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                 for (int c = 0; c < 3; ++c) {
                     carry[c] = finals[j][c];
                     finals[j][c] = zero;
-                    V::Store(finalRing + LaneSlot(t & mask, c) + N * j, zero); // a later call starts from it
+                    V::Store(finalRing + LaneSlot(slot, c) + N * j, zero); // a later call starts from it
                 }
                 V::Store(stripPixels + PixelSlot(t) + N * j, zero); // no pixel: a leaving one is read as zero
                 continue;
@@ -126,8 +133,8 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                                        V::And(V::ShiftRight(gone, 8 * c), byte));
                 const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
                 carry[c] = finals[j][c];
-                V::Store(enteringRing + LaneSlot(t & mask, c) + N * j, entering);
-                const TI leaving = V::Load(finalRing + LaneSlot((t - radius - 1) & mask, c) + N * j);
+                V::Store(enteringRing + LaneSlot(slot, c) + N * j, entering);
+                const TI leaving = V::Load(finalRing + LaneSlot(slot, c) + N * j);
                 const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
                 const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
                 const TI mean =
@@ -136,9 +143,9 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                 const TI change = V::And(V::Sub(stored, value), handles);
                 sum[j][c] = V::Add(windowSum, change);
                 // The handled row's row sum, final now: it entered RowRadius steps ago.
-                const TI entered = V::Load(enteringRing + LaneSlot((t - radius) & mask, c) + N * j);
+                const TI entered = V::Load(enteringRing + LaneSlot(nextSlot, c) + N * j);
                 finals[j][c] = V::Add(entered, change);
-                V::Store(finalRing + LaneSlot(t & mask, c) + N * j, finals[j][c]);
+                V::Store(finalRing + LaneSlot(slot, c) + N * j, finals[j][c]);
                 // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
                 changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
@@ -147,7 +154,8 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         const int64_t doneRow = t - lastOffset;
         if (doneRow >= 0 && doneRow < rows)
             for (int c = 0; c < 3; ++c)
-                Strip.RowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(t & mask, c) + size_t(lastLane)];
+                Strip.RowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(lastLane)];
+        slot = nextSlot;
     }
     for (int j = 0; j < KVectors; ++j)
         for (int c = 0; c < 3; ++c)

@@ -66,7 +66,7 @@ struct TLaneStrip {
     int32_t Lag;       // RowRadius + 1
     int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
     bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
-    int64_t RingMask;  // ring slots - 1; the rings hold at least RowRadius + 2 steps
+    int64_t RingSlots; // steps the rings hold: RowRadius + 1
     int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
     int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
     int32_t InMask[KLaneCount];   // -1 where lane k - InShift exists, else 0

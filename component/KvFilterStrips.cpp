@@ -70,13 +70,10 @@ public:
     TStripPipeline(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
                    const TLaneKernels& Kernels, int Threads)
         : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
-          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FMix(Mix), FKernels(Kernels),
-          FStrips((Width + KLaneCount - 1) / KLaneCount), FThreads(int(std::min<int64_t>(Threads, FStrips))),
-          FDone(size_t(FStrips)) {
+          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FRing(FRowRadius + 1), FMix(Mix),
+          FKernels(Kernels), FStrips((Width + KLaneCount - 1) / KLaneCount),
+          FThreads(int(std::min<int64_t>(Threads, FStrips))), FDone(size_t(FStrips)) {
         // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
-        FRing = 1;
-        while (FRing < FRowRadius + 2)
-            FRing *= 2;
         const size_t steps = size_t((KLaneCount - 1) * FLag + FRowRadius + FHeight);
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
@@ -153,7 +150,7 @@ private:
         Strip.Height = int32_t(FHeight);
         Strip.RowRadius = int32_t(FRowRadius);
         Strip.Lag = int32_t(FLag);
-        Strip.RingMask = FRing - 1;
+        Strip.RingSlots = FRing;
         // Lanes BandRadius + 1 and up find their band's leaving column inside the strip.
         const int64_t shift = FBandRadius + 1 < Lanes ? FBandRadius + 1 : 0;
         Strip.InShift = int32_t(shift);
@@ -256,11 +253,11 @@ private:
     int64_t FBandRadius; // min(Radius, Width)
     int64_t FRowRadius;  // min(Radius, Height)
     int64_t FLag;        // rows by which each lane trails its left neighbour
+    int64_t FRing;       // steps the kernel's rings hold: RowRadius + 1
     const uint8_t* FMix;
     TLaneKernels FKernels;
     int64_t FStrips;
     int FThreads;
-    int64_t FRing = 1; // ring slots, a power of two of at least RowRadius + 2
     std::vector<TStripRows> FDone;
     std::vector<TWorkspace> FWork;
     std::vector<std::vector<int32_t>> FRowSums; // Threads + 1 slots; strip s writes slot s mod (Threads + 1)
