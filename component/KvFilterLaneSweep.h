@@ -59,14 +59,13 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         inMask[j] = V::Load(Strip.InMask + N * j);
         for (int c = 0; c < 3; ++c) {
             sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
-            finals[j][c] =
-                V::Load(Strip.Final + LaneSlot((First + Strip.RingSlots - 1) % Strip.RingSlots, c) + N * j);
+            finals[j][c] = V::Load(Strip.Final + LaneSlot((First + Strip.Lag - 1) % Strip.Lag, c) + N * j);
         }
     }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
-    const int64_t ringSlots = Strip.RingSlots, radius = Strip.RowRadius;
+    const int64_t ringSlots = Strip.Lag, radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
     const uint64_t* const stripInputs = Strip.Inputs;

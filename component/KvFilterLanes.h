@@ -63,10 +63,9 @@ struct TLaneStrip {
     int32_t Lanes;     // active lanes, 1..16; the others compute nothing that reaches the active ones
     int32_t Height;    // rows of the area
     int32_t RowRadius; // min(Radius, Height)
-    int32_t Lag;       // RowRadius + 1
+    int32_t Lag;       // RowRadius + 1; also the steps the rings Entering and Final hold
     int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
     bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
-    int64_t RingSlots; // steps the rings hold: RowRadius + 1
     int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
     int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
     int32_t InMask[KLaneCount];   // -1 where lane k - InShift exists, else 0

@@ -122,6 +122,7 @@ inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
 // Every row of a strip whose rows are whole windows (TRowCopy::Windows), eight lanes to a register.
 void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs) {
     constexpr int N = KVectorLanes;
+    static_assert(KVectors == 2, "a strip's row is one 16-pixel window, two registers");
     __m256i keep[KVectors]; // lanes whose leaving column lies left of the strip
     for (int j = 0; j < KVectors; ++j)
         keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
@@ -131,27 +132,24 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
     for (int64_t y = Y0; y < Y1; ++y) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
-        for (int j = 0; j < KVectors; j += 2) {
-            __m256i p[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()},
-                    e[2] = {noDifference, noDifference};
-            if (handled >= 0 && handled < Copy.Height)
-                LoadWindow(Rows[handled] + 3 * (Copy.First + N * j), p[0], p[1]);
-            if (y < Copy.Height) {
-                const uint8_t* line = Rows[y];
-                __m256i in[2], out[2];
-                LoadWindow(line + Copy.Entering[0] + 3 * N * j, in[0], in[1]);
-                LoadWindow(line + Copy.Leaving[0] + 3 * N * j, out[0], out[1]);
-                for (int h = 0; h < 2; ++h)
-                    e[h] = EdgesOf(in[h], _mm256_and_si256(out[h], keep[j + h]));
-            }
-            for (int h = 0; h < 2; ++h) {
-                const __m256i low = _mm256_unpacklo_epi32(p[h], e[h]),
-                              high = _mm256_unpackhi_epi32(p[h], e[h]);
-                _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * (j + h)),
-                                   _mm256_permute2x128_si256(low, high, 0x20));
-                _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * (j + h) + 4),
-                                   _mm256_permute2x128_si256(low, high, 0x31));
-            }
+        // One 48-byte window holds the strip's sixteen pixels: its two registers are the two halves h.
+        __m256i p[KVectors] = {_mm256_setzero_si256(), _mm256_setzero_si256()},
+                e[KVectors] = {noDifference, noDifference};
+        if (handled >= 0 && handled < Copy.Height) LoadWindow(Rows[handled] + 3 * Copy.First, p[0], p[1]);
+        if (y < Copy.Height) {
+            const uint8_t* line = Rows[y];
+            __m256i in[KVectors], out[KVectors];
+            LoadWindow(line + Copy.Entering[0], in[0], in[1]);
+            LoadWindow(line + Copy.Leaving[0], out[0], out[1]);
+            for (int h = 0; h < KVectors; ++h)
+                e[h] = EdgesOf(in[h], _mm256_and_si256(out[h], keep[h]));
+        }
+        for (int h = 0; h < KVectors; ++h) {
+            const __m256i low = _mm256_unpacklo_epi32(p[h], e[h]), high = _mm256_unpackhi_epi32(p[h], e[h]);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * h),
+                               _mm256_permute2x128_si256(low, high, 0x20));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * h + 4),
+                               _mm256_permute2x128_si256(low, high, 0x31));
         }
         // The skewed inputs put each lane on a cache line of its own: one store per lane is the least.
         uint64_t* row = Inputs + PixelSlot(y);

@@ -70,17 +70,18 @@ public:
     TStripPipeline(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
                    const TLaneKernels& Kernels, int Threads)
         : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
-          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FRing(FRowRadius + 1), FMix(Mix),
-          FKernels(Kernels), FStrips((Width + KLaneCount - 1) / KLaneCount),
-          FThreads(int(std::min<int64_t>(Threads, FStrips))), FDone(size_t(FStrips)) {
+          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FMix(Mix), FKernels(Kernels),
+          FStrips((Width + KLaneCount - 1) / KLaneCount), FThreads(int(std::min<int64_t>(Threads, FStrips))),
+          FDone(size_t(FStrips)) {
         // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
         const size_t steps = size_t((KLaneCount - 1) * FLag + FRowRadius + FHeight);
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
             w.Inputs.assign(PixelSlot(int64_t(steps)), KNeutralInput);
             w.Pixels.assign(KPixelsFront + PixelSlot(int64_t(steps)), 0);
-            w.Entering.assign(LaneSlot(FRing, 0), 0);
-            w.Final.assign(LaneSlot(FRing, 0), 0);
+            // The kernel's rings hold Lag = RowRadius + 1 steps.
+            w.Entering.assign(LaneSlot(FLag, 0), 0);
+            w.Final.assign(LaneSlot(FLag, 0), 0);
         }
         FRowSums.resize(size_t(FThreads) + 1);
         for (auto& sums : FRowSums)
@@ -150,7 +151,6 @@ private:
         Strip.Height = int32_t(FHeight);
         Strip.RowRadius = int32_t(FRowRadius);
         Strip.Lag = int32_t(FLag);
-        Strip.RingSlots = FRing;
         // Lanes BandRadius + 1 and up find their band's leaving column inside the strip.
         const int64_t shift = FBandRadius + 1 < Lanes ? FBandRadius + 1 : 0;
         Strip.InShift = int32_t(shift);
@@ -253,7 +253,6 @@ private:
     int64_t FBandRadius; // min(Radius, Width)
     int64_t FRowRadius;  // min(Radius, Height)
     int64_t FLag;        // rows by which each lane trails its left neighbour
-    int64_t FRing;       // steps the kernel's rings hold: RowRadius + 1
     const uint8_t* FMix;
     TLaneKernels FKernels;
     int64_t FStrips;
