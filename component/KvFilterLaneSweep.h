@@ -52,6 +52,13 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[KVectors][3];
     // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
     TI finals[KVectors][3];
+    // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
+    // row sums leave the window at step t and are read before they are overwritten, and the next slot is
+    // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
+    // read keeps the rings' stores in the cache.
+    const int64_t ringSlots = Strip.Lag;
+    int64_t slot = First % ringSlots;
+    const int64_t previousSlot = (slot == 0 ? ringSlots : slot) - 1;
     for (int j = 0; j < KVectors; ++j) {
         offset[j] = V::Load(Strip.Offset + N * j);
         band[j] = V::Load(Strip.Band + N * j);
@@ -59,13 +66,13 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         inMask[j] = V::Load(Strip.InMask + N * j);
         for (int c = 0; c < 3; ++c) {
             sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
-            finals[j][c] = V::Load(Strip.Final + LaneSlot((First + Strip.Lag - 1) % Strip.Lag, c) + N * j);
+            finals[j][c] = V::Load(Strip.Final + LaneSlot(previousSlot, c) + N * j);
         }
     }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
-    const int64_t ringSlots = Strip.Lag, radius = Strip.RowRadius;
+    const int64_t radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
     const uint64_t* const stripInputs = Strip.Inputs;
@@ -89,11 +96,6 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
         workFrom[j] = N * j <= lastLane ? int64_t(Strip.Offset[N * j]) - radius : INT64_MAX;
         workTo[j] = N * j <= lastLane ? int64_t(Strip.Offset[std::min(N * j + N - 1, lastLane)]) + rows : 0;
     }
-    // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
-    // row sums leave the window at step t and are read before they are overwritten, and the next slot is
-    // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
-    // read keeps the rings' stores in the cache.
-    int64_t slot = First % ringSlots;
     for (int64_t t = First; t < End; ++t) {
         const int64_t nextSlot = slot + 1 == ringSlots ? 0 : slot + 1;
         const int32_t* leftSums = t < rows ? rowSumsIn + 3 * t : nullptr;
