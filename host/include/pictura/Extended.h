@@ -100,12 +100,10 @@ public:
         uint64_t high = aHigh * bHigh + (lowHigh >> 32) + (highLow >> 32) + (middle >> 32);
         uint64_t low = (middle << 32) | (lowLow & 0xFFFFFFFF);
         int64_t exponent = int64_t(A.FExponent) + B.FExponent + 1;
-        if ((high >> 63) == 0) {
-            high = (high << 1) | (low >> 63);
-            low <<= 1;
-            --exponent;
-        }
-        product.SetRounded(high, low, exponent);
+        const uint64_t shift = ~high >> 63; // one place left when bit 127 is clear; no branch to mispredict
+        high = (high << shift) | ((low >> 63) & shift);
+        low <<= shift;
+        product.SetRounded(high, low, exponent - int64_t(shift));
         return product;
     }
 
@@ -175,8 +173,8 @@ private:
 
     // Sets the significand from High (bit 63 set), the bits below it in Low, rounded to nearest even.
     constexpr void SetRounded(uint64_t High, uint64_t Low, int64_t Exponent) {
-        const bool up = (Low >> 63) != 0 && ((Low << 1) != 0 || (High & 1) != 0);
-        if (up && ++High == 0) {
+        High += (Low >> 63) & uint64_t(((Low << 1) | (High & 1)) != 0);
+        if (High == 0) { // carried out of the top: 2^64
             High = uint64_t(1) << 63;
             ++Exponent;
         }
