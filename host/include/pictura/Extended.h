@@ -38,7 +38,7 @@ class TExtended {
 public:
     constexpr TExtended() = default;
 
-    // Exact for every integer of magnitude below 2^64.
+    // Exact for every 64-bit integer.
     constexpr explicit TExtended(int64_t Value) {
         FNegative = Value < 0;
         const uint64_t magnitude = FNegative ? 0 - uint64_t(Value) : uint64_t(Value);
