@@ -280,9 +280,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
                            line.OutDir.empty() && !touchesPicture;
     if (printOnly) return line;
     if (line.NulSeparated && line.FilesFrom.empty()) Fail("-0 is for the names of --files-from FILE");
-    // The inputs --files-from names, and those in folders, are checked once gathered.
-    if (!line.FilesFrom.empty() || line.Recursive) return line;
-    if (line.Inputs.empty()) Fail("no input picture (see --help)");
+    if (line.Inputs.empty() && line.FilesFrom.empty()) Fail("no input picture (see --help)");
+    // Checked again once the inputs --files-from names, and those in folders, are gathered.
     CheckOutputs(line);
     return line;
 }

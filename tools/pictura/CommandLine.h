@@ -48,8 +48,8 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args);
 
 // Checks that the inputs and outputs fit together (several inputs need --out-dir or a pattern, standard
-// input and output alone, ...). ParseCommandLine calls it unless the inputs are yet to be gathered
-// (-r, --files-from). Throws TUsageError.
+// input and output alone, ...). ParseCommandLine calls it on the inputs given, GatherInputs again on
+// all of them (-r, --files-from). Throws TUsageError.
 void CheckOutputs(const TCommandLine& Line);
 
 // Parses the value of one operation's option: Option is how it was written ("--blur"), for messages.

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         TCommandLine line = ParseCommandLine(args);
-        if (!line.Help && !line.Version &&
-            !(line.Inputs.empty() && line.FilesFrom.empty() && !line.Recursive))
+        // A line that only prints the tables has no inputs to gather.
+        if (!line.Help && !line.Version && (!line.Inputs.empty() || !line.FilesFrom.empty()))
             GatherInputs(line);
         if (line.Help || line.Version) {
             std::string error;
