@@ -1,7 +1,7 @@
 # Installs the tools into a scratch prefix and checks the manual page and the shell completions written by
 # the build: installed where man, bash-completion and zsh look, naming every option of pictura --help,
 # and the bash completion completing an option.
-# cmake -DBUILD_DIR=... -DWORK_DIR=... -DTOOL=... -P ReferencePages.cmake
+# cmake -DBUILD_DIR=... -DWORK_DIR=... -DTOOL=... -DMANDIR=... -DDATAROOTDIR=... -P ReferencePages.cmake
 cmake_minimum_required(VERSION 3.25)
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -10,10 +10,9 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "installing the tools failed")
 endif()
-include(GNUInstallDirs)
-set(man ${prefix}/${CMAKE_INSTALL_MANDIR}/man1/pictura.1)
-set(bash ${prefix}/${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions/pictura)
-set(zsh ${prefix}/${CMAKE_INSTALL_DATAROOTDIR}/zsh/site-functions/_pictura)
+set(man ${prefix}/${MANDIR}/man1/pictura.1)
+set(bash ${prefix}/${DATAROOTDIR}/bash-completion/completions/pictura)
+set(zsh ${prefix}/${DATAROOTDIR}/zsh/site-functions/_pictura)
 foreach(file ${man} ${bash} ${zsh})
     if(NOT EXISTS ${file})
         message(FATAL_ERROR "not installed: ${file}")
@@ -23,6 +22,7 @@ endforeach()
 execute_process(COMMAND ${TOOL} --help OUTPUT_VARIABLE help)
 string(REGEX MATCHALL "--[a-z][a-z0-9-]*" options "${help}")
 list(REMOVE_DUPLICATES options)
+list(REMOVE_ITEM options --name) # "--name=value", the form every option's value may take
 file(READ ${man} manText)
 string(REPLACE "\\-" "-" manText "${manText}")
 file(READ ${bash} bashText)
