@@ -1,5 +1,6 @@
 // TViewerWindow: the viewer's main window: menus and tool bar, the picture on a form in a scroll area,
-// and a status bar with the file, its size and pixel format and the time of the last operation.
+// and a status bar with the file, its place in its folder, the picture's size, the file's size, the pixel
+// format and the time of the last operation.
 #pragma once
 
 #include "BackgroundWork.h"
