@@ -683,6 +683,7 @@ void TViewerWindow::OnReload() {
     }
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
+    FFileFacts = TFileFacts::Of(fileName);
     PictureReplaced();
 }
 

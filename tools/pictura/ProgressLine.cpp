@@ -61,7 +61,8 @@ void TProgressLine::Tick() {
 }
 
 std::string TProgressLine::LineText() const {
-    const double seconds = std::chrono::duration<double>(TClock::now() - FStarted).count();
+    const double seconds =
+        std::chrono::duration<double>((FEnded ? *FEnded : TClock::now()) - FStarted).count();
     char tail[64];
     if (FIsStep)
         std::snprintf(tail, sizeof tail, " %3d%% %6.1f s", FPercent, seconds);
@@ -75,6 +76,7 @@ void TProgressLine::Start(const std::string& What) {
     const std::lock_guard lock(FLock);
     FWhat = What;
     FIsStep = true;
+    FEnded.reset();
     FPercent = 0;
     FStarted = TClock::now();
     if (FMode == pmTerminal) Draw(LineText());
@@ -98,6 +100,7 @@ void TProgressLine::End() {
     if (FMode == pmOff) return;
     const std::lock_guard lock(FLock);
     FPercent = 100;
+    FEnded = TClock::now(); // the time stops with the step, until the next one starts
     Draw(LineText());
 }
 
@@ -108,6 +111,7 @@ void TProgressLine::Show(const std::string& Text, TClock::time_point Since) {
     if (FMode == pmLines && FShown && now - FDrawn < LinesInterval) return;
     FWhat = Text;
     FIsStep = false;
+    FEnded.reset();
     FStarted = Since;
     FDrawn = now;
     Draw(LineText());

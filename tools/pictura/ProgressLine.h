@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,7 @@ private:
     bool FIsStep = false; // FWhat is a step with a percent, not free text
     int FPercent = 0;
     TClock::time_point FStarted{}, FDrawn{};
+    std::optional<TClock::time_point> FEnded; // when the step shown ended
     bool FShown = false;
     bool FStopping = false;
     std::condition_variable FWake;
