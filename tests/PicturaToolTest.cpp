@@ -197,7 +197,7 @@ TEST_F(PicturaTool, FailuresWriteNothingAndKeepTheInput) {
         {Path("missing.png"), "-o", Path("out.png"), "--invert"},
         {Path("in.png"), "-o", Path("out.png"), "--sharpen", "10,-3"},
         {Path("in.png"), "-o", Path("in.png"), "--invert"},
-        {Path("in.png"), "-o", Path("in.png/dir/out.png"), "--invert"}, // a folder that cannot be made
+        {Path("in.png"), "-o", Path("no/such/dir/out.png"), "--invert"}, // a plain -o makes no folder
         {Path("in.png"), "-o", Path("out.xyz"), "--invert"},
         {dir.path(), "-o", Path("out.png"), "--invert"},
     };
@@ -543,7 +543,7 @@ TEST_F(PicturaTool, FoldersListsAndOutputFolders) {
     EXPECT_TRUE(QFile::exists(Path("listed/b.bmp")));
     EXPECT_TRUE(QFile::exists(Path("listed/odd\nname.bmp")));
     // What cannot be made is refused with the reason.
-    const TRun blocked = RunTool({photo, "-o", Path("in/notes.txt/x.png"), "--invert"});
+    const TRun blocked = RunTool({photo, "-o", Path("in/notes.txt/{stem}.png"), "--invert"});
     EXPECT_EQ(blocked.Code, 1);
     EXPECT_TRUE(blocked.Err.contains("notes.txt\" is not a folder")) << blocked.Err.toStdString();
 }

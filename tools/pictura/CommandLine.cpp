@@ -360,8 +360,8 @@ Several inputs go to --out-dir DIR (as STEM[SUFFIX].EXT) or to a pattern such as
 ({stem}: the input's name without extension, {ext}: --format or the input's extension, {dir}: its folder).
 Each picture is written on its own and atomically; a failing one does not stop the others.
 Folders given as inputs are walked with -r, their structure kept below --out-dir; --files-from FILE reads
-input names from FILE. Missing output folders are made. Numbers take one sign (+ or -); a value outside
-its range is an error.
+input names from FILE. A missing --out-dir, or folder of a pattern, is made.
+Numbers take one sign (+ or -); a value outside its range is an error.
 )";
 }
 

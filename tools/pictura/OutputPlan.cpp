@@ -104,6 +104,8 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
         const std::string& input = Line.Inputs[i];
         TPictureJob job{input, OutputFor(Line, input, i < Line.Subfolders.size() ? Line.Subfolders[i] : ""),
                         Line.Format};
+        // A plain -o names a file in a folder that should exist: a mistyped folder is not made.
+        job.MakesFolder = !Line.OutDir.empty() || Line.Output.find('{') != std::string::npos;
         if (job.Output != "-") {
             job.Format = Lower(ExtensionOf(job.Output));
             if (!Line.Format.empty() && job.Format != Line.Format)

@@ -163,7 +163,7 @@ TJobResult TJob::Run() {
                             writable.join(", ").toStdString() + ")");
         // A device, pipe or folder behind the output name is refused before any work is done.
         if (FJob.Output != "-") {
-            MakeFolderOf(FJob.Output);
+            if (FJob.MakesFolder) MakeFolderOf(FJob.Output);
             CheckOutputFile(QString::fromStdString(FJob.Output));
         }
         Load();
