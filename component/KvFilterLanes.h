@@ -96,10 +96,10 @@ struct TLaneStrip {
     // edge (EdgeOf) of row y + RowRadius at step y + Offset[k]; KNeutralInput off its rows. The sweep puts
     // KNeutralInput back into every entry it has read, so the ring is neutral wherever no gather wrote.
     uint64_t* Inputs;
-    uint32_t* Pixels; // skewed results, a ring as Inputs; zero off the lanes' rows; KPixelsFront readable
-                      // entries before it
-    int32_t* Entering;      // ring of entering row sums by step
-    int32_t* Final;         // ring of final row sums of the handled row by step
+    uint32_t* Pixels;  // skewed results, a ring as Inputs; zero off the lanes' rows; KPixelsFront readable
+                       // entries before it
+    int32_t* Entering; // ring of entering row sums by step
+    int32_t* Final;    // ring of final row sums of the handled row by step
 };
 
 // How one strip's rows are copied between the area and its skewed buffers.
@@ -112,7 +112,7 @@ struct TRowCopy {
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t
         Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
-    int64_t RingSteps;             // steps the skewed buffers hold
+    int64_t RingSteps;       // steps the skewed buffers hold
     int64_t PixelSteps[KLaneCount]; // the step of lane k's row 0 (its result), mod RingSteps
     int64_t InputSteps[KLaneCount]; // the step that enters lane k's row 0 (its input), mod RingSteps
     // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at
@@ -131,9 +131,10 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 // Runs steps First .. End - 1 of the strip's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
 // Copies the strip's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
-// for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero outside the area; not
-// written back yet, so original) and the edge of row y, its entering pixel minus its leaving one (EdgeOf;
-// the leaving pixel final, its row published by the previous strip; no difference below the area).
+// for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero outside
+// the area; not written back yet, so original) and the edge of row y, its entering pixel minus its leaving
+// one (EdgeOf; the leaving pixel final, its row published by the previous strip; no difference below the
+// area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                              uint64_t* Inputs);
 // Writes rows Y0 .. Y1 - 1 of the swept strip back into the area, and nothing else of the rows.

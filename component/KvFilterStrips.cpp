@@ -109,7 +109,9 @@ public:
     }
 
     static int64_t StripCount(const TFilterGeometry& G) { return (G.Width + KLaneCount - 1) / KLaneCount; }
-    static int64_t RowSumBuffers(int64_t Strips, int Threads) { return std::min<int64_t>(Threads + 1, Strips - 1); }
+    static int64_t RowSumBuffers(int64_t Strips, int Threads) {
+        return std::min<int64_t>(Threads + 1, Strips - 1);
+    }
 
     void Run(TProgressCounter* Progress) {
         FProgress = Progress;
@@ -260,7 +262,8 @@ private:
                     StartRowSums(Work.StartSums.data(), t0, std::min(G.Height, t1));
                     strip.SumsFrom = t0;
                 }
-                FKernels.Gather(Work.Copy, FRows, t0, std::min(G.Height + G.RowRadius, t1), Work.Inputs.data());
+                FKernels.Gather(Work.Copy, FRows, t0, std::min(G.Height + G.RowRadius, t1),
+                                Work.Inputs.data());
             }
             FKernels.Sweep(strip, t0, t1);
             const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, G.Height);
@@ -300,7 +303,8 @@ private:
             std::unique_lock<std::mutex> lock(FWaitLock);
             FSleepers.fetch_add(1, std::memory_order_seq_cst);
             FWaitChanged.wait_for(lock, std::chrono::milliseconds(2), [&] {
-                return done.load(std::memory_order_seq_cst) >= Rows || FAbandon.load(std::memory_order_relaxed);
+                return done.load(std::memory_order_seq_cst) >= Rows ||
+                       FAbandon.load(std::memory_order_relaxed);
             });
             FSleepers.fetch_sub(1, std::memory_order_relaxed);
         }

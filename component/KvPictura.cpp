@@ -146,7 +146,8 @@ void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
             return held + KvKernels::FilterWorkingBytes(width, height, Radius, Threads);
         };
         if (threads > 1 && needed(threads) > GetMaxBitmapBytes()) threads = 1;
-        const TPictureMemory memory(needed(threads), std::string(what) + ": the picture with the filter's memory");
+        const TPictureMemory memory(needed(threads),
+                                    std::string(what) + ": the picture with the filter's memory");
         // The filter slides windows up and down the columns: it needs every row's address at hand.
         const std::vector<uint8_t*> rows = RowAddresses(bitmap, height, FScanLine);
         std::optional<KvKernels::TProgressCounter> progress;
@@ -171,8 +172,7 @@ void TKvPictura::Invert() {
 
 void TKvPictura::Brightness(int32_t Value) {
     const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
-    const KvKernels::TChannelTables tables{table, table, table};
-    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, table); });
 }
 
 void TKvPictura::GreyScale() {
