@@ -42,6 +42,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -127,7 +128,13 @@ public:
                     const std::lock_guard<std::mutex> lock(FWaitLock);
                     ++FRunning;
                 }
-                workers.emplace_back([this, i] { RunThread(i); });
+                try {
+                    workers.emplace_back([this, i] { RunThread(i); });
+                } catch (const std::system_error&) { // the threads already running take every strip
+                    const std::lock_guard<std::mutex> lock(FWaitLock);
+                    --FRunning;
+                    break;
+                }
             }
             RunThread(0);
         } catch (...) {
