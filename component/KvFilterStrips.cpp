@@ -1,4 +1,4 @@
-// The strips of the fast sweep and their pipeline over threads.
+// The strips of the fast sweep, shared among threads.
 //
 // Why the sums agree with the plain sweep. When the plain sweep reaches pixel (c, i), the area holds final
 // values in the columns left of c and in the rows above i of column c, original values everywhere else, and
@@ -22,7 +22,9 @@
 // Memory. A strip gathers its pixels and band-edge differences row by row (the area's memory order) into
 // skewed buffers, one chunk of rows ahead of the sweep, and writes its pixels back a chunk at a time, once
 // its last lane is done with them. The skewed buffers are rings of 15 Lag + 64 steps (RingStepsFor), so a
-// thread holds O(Radius) whatever the height. The first strip computes the row sums of the band left of the
+// thread holds O(Radius) whatever the height: the gathers of a chunk write at most 15 Lag + 64 steps past
+// the chunk's first step, and its write-backs read the results of at most 15 Lag steps before it, so no
+// entry is overwritten while it is still to be read. The first strip computes the row sums of the band left of the
 // area a chunk at a time; the other strips take the row sums of their left neighbour's last column through
 // at most Threads + 1 buffers of Height entries, none for an area of one strip.
 //
