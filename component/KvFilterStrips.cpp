@@ -24,9 +24,9 @@
 // its last lane is done with them. The skewed buffers are rings of 15 Lag + 64 steps (RingStepsFor), so a
 // thread holds O(Radius) whatever the height: the gathers of a chunk write at most 15 Lag + 64 steps past
 // the chunk's first step, and its write-backs read the results of at most 15 Lag steps before it, so no
-// entry is overwritten while it is still to be read. The first strip computes the row sums of the band left of the
-// area a chunk at a time; the other strips take the row sums of their left neighbour's last column through
-// at most Threads + 1 buffers of Height entries, none for an area of one strip.
+// entry is overwritten while it is still to be read. The first strip computes the row sums of the band left
+// of the area a chunk at a time; the other strips take the row sums of their left neighbour's last column
+// through at most Threads + 1 buffers of Height entries, none for an area of one strip.
 //
 // Work sharing. A thread that is ready takes the next strip from one counter; strips are taken in order,
 // so a strip waits only for rows its left neighbour has published. A thread that must wait spins briefly
