@@ -262,7 +262,8 @@ void ClearRowTail(uint8_t* Row, int Width, int Bpp, size_t Stride) {
 // Decodes an RLE8 or RLE4 stream into a zeroed bottom-up picture. Runs and absolute blocks that
 // would cross the end of a row or the last row, deltas that leave the picture and a stream that
 // ends before its end-of-bitmap marker are errors.
-void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four, const std::function<void()>& ReleaseRead) {
+void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four,
+               const std::function<void()>& ReleaseRead) {
     const int w = Img.Width, h = Img.Height;
     size_t i = 0, released = 0;
     int x = 0, fy = 0; // position; fy counts rows from the bottom, as the file stores them

@@ -92,8 +92,8 @@ std::string OpenWhat(const QString& Name) {
 
 // One message for a file and a pipe; Size is empty for a pipe, which is never read to its end.
 [[noreturn]] void TooLarge(const std::string& What, const std::string& Size, size_t MaxBytes) {
-    throw EOutOfResources(What + "the file is larger than the limit of " + std::to_string(MaxBytes) + " bytes" +
-                          (Size.empty() ? "" : " (" + Size + ")"));
+    throw EOutOfResources(What + "the file is larger than the limit of " + std::to_string(MaxBytes) +
+                          " bytes" + (Size.empty() ? "" : " (" + Size + ")"));
 }
 
 } // namespace
@@ -146,7 +146,8 @@ TInputBytes OpenInputFile(const QString& FileName, size_t MaxBytes) {
     if (S_ISDIR(status.st_mode)) throw EInvalidGraphic(what + "it is a folder");
     // Devices and pipes could block or never end (/dev/zero): only regular files are read by name.
     if (!S_ISREG(status.st_mode)) throw EInvalidGraphic(what + "it is not a regular file");
-    if (size_t(status.st_size) > MaxBytes) TooLarge(what, std::to_string(status.st_size) + " bytes", MaxBytes);
+    if (size_t(status.st_size) > MaxBytes)
+        TooLarge(what, std::to_string(status.st_size) + " bytes", MaxBytes);
     return MapInput(file.Get(), size_t(status.st_size), what);
 }
 
@@ -171,7 +172,8 @@ TInputBytes ReadInputDescriptor(int Fd, const QString& Name, size_t MaxBytes) {
     for (;;) {
         if (used == data.size()) {
             if (size_t(used) > MaxBytes) TooLarge(what, "", MaxBytes);
-            data.resize(qsizetype(std::min<size_t>(std::max<size_t>(size_t(used) * 2, 1 << 16), MaxBytes + 1)));
+            data.resize(
+                qsizetype(std::min<size_t>(std::max<size_t>(size_t(used) * 2, 1 << 16), MaxBytes + 1)));
         }
         const ssize_t n = ::read(Fd, data.data() + used, size_t(data.size() - used));
         if (n < 0 && errno == EINTR) continue;
@@ -183,7 +185,8 @@ TInputBytes ReadInputDescriptor(int Fd, const QString& Name, size_t MaxBytes) {
     bytes.FData = reinterpret_cast<const uint8_t*>(data.constData());
     bytes.FSize = size_t(used);
     // The bytes are held beside the picture made from them: they count in the picture memory.
-    bytes.FReadMemory = std::make_unique<TPictureMemory>(
-        uint64_t(used), "cannot read picture \"" + Name.toStdString() + "\": its " + std::to_string(used) + " bytes");
+    bytes.FReadMemory =
+        std::make_unique<TPictureMemory>(uint64_t(used), "cannot read picture \"" + Name.toStdString() +
+                                                             "\": its " + std::to_string(used) + " bytes");
     return bytes;
 }

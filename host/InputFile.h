@@ -39,7 +39,7 @@ private:
     const uint8_t* FData = nullptr;
     size_t FSize = 0;
     bool FMapped = false;
-    int FSlot = -1; // in the table of mappings the SIGBUS handler knows
+    int FSlot = -1;   // in the table of mappings the SIGBUS handler knows
     QByteArray FRead; // the bytes of a pipe
     std::unique_ptr<TPictureMemory> FReadMemory;
 };

@@ -122,7 +122,7 @@ TPictureMemory ReserveTiffTables(const QByteArray& Data, const std::string& What
     const uint64_t pieces =
         IsTiffData(bytes, size_t(Data.size())) ? ReadTiffLayout(bytes, size_t(Data.size())).Pieces : 0;
     return TPictureMemory(TiffTableBytes(pieces),
-                          What + "the tables of the TIFF's " + std::to_string(pieces) + " strips or tiles");
+                          What + "the TIFF's table of " + std::to_string(pieces) + " strips or tiles");
 }
 
 // Refuses a picture whose header alone shows that it is over the limits. Data may be the file's
@@ -159,7 +159,7 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
             CheckBitmapSize(width, height, bpp, "the picture");
             return;
         }
-        const TPictureMemory tables = ReserveTiffTables(Data, What);
+        const TPictureMemory tables = ReserveTiffTables(Data, ""); // What comes with the catch below
         QBuffer buffer;
         buffer.setData(Data);
         buffer.open(QIODevice::ReadOnly);
@@ -208,10 +208,10 @@ void LoadBmp(TBitmap& Loaded, const QByteArray& Data, const std::string& What, T
     Size.Needed = bytes;
     const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), What + "the picture");
     try {
-        Loaded.Assign(DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()),
-                                [Input] {
-                                    if (Input) Input->ReleaseRead();
-                                }));
+        Loaded.Assign(
+            DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()), [Input] {
+                if (Input) Input->ReleaseRead();
+            }));
     } catch (const EOutOfResources& e) {
         throw EOutOfResources(What + e.what());
     } catch (const Exception& e) {
@@ -286,13 +286,16 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
         reader.setFormat("xbm");
     else if (!reader.canRead())
         throw EInvalidGraphic(What + "not a picture format that can be read");
+    // Taken now: once the reader has looked further, a handler that no longer recognises the data
+    // from where the device stands names no format.
+    std::string format = reader.format().toLower().toStdString();
+    if (format.empty()) format = "picture";
     const QSize size = DecodedSize(Data, reader);
     Size.Width = size.width();
     Size.Height = size.height();
     Size.Needed = QtDecodingBytes(Data, reader, size);
     const TPictureMemory memory(Size.Needed,
                                 What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
-    const std::string format = reader.format().toLower().toStdString(); // unknown once read
     QImage image;
     const bool read = reader.read(&image) && !image.isNull();
     const std::string said = DecoderMessages.Text();
@@ -377,7 +380,8 @@ void TPicture::LoadFromInput(const TInputBytes& Input, const QString& Name) {
     LoadBytes(Input.View(), Name, &Input);
     // Pages of a file cut short while it was read came as zeros: the picture made from them is dropped.
     if (Input.Damaged())
-        throw EInvalidGraphic("cannot read picture " + Quoted(Name) + ": the file was cut short while it was read");
+        throw EInvalidGraphic("cannot read picture " + Quoted(Name) +
+                              ": the file was cut short while it was read");
 }
 
 void TPicture::LoadBytes(const QByteArray& Data, const QString& Name, const TInputBytes* Input) {

@@ -55,7 +55,11 @@ struct TEntry {
 
 int TypeBytes(uint16_t Type) {
     switch (Type) {
-    case 1: case 2: case 6: case 7: return 1; // clang-format off
+    case 1:
+    case 2:
+    case 6:
+    case 7:
+        return 1; // clang-format off
     case 3: case 8: return 2;
     case 4: case 9: case 11: case 13: return 4;
     case 5: case 10: case 12: case 16: case 17: case 18: return 8; // clang-format on
@@ -71,8 +75,9 @@ uint64_t Ceil(uint64_t A, uint64_t B) {
 } // namespace
 
 bool IsTiffData(const uint8_t* Data, size_t Size) {
-    return Size >= 4 && ((Data[0] == 'I' && Data[1] == 'I' && (Data[2] == 42 || Data[2] == 43) && Data[3] == 0) ||
-                         (Data[0] == 'M' && Data[1] == 'M' && Data[2] == 0 && (Data[3] == 42 || Data[3] == 43)));
+    return Size >= 4 &&
+           ((Data[0] == 'I' && Data[1] == 'I' && (Data[2] == 42 || Data[2] == 43) && Data[3] == 0) ||
+            (Data[0] == 'M' && Data[1] == 'M' && Data[2] == 0 && (Data[3] == 42 || Data[3] == 43)));
 }
 
 TTiffLayout ReadTiffLayout(const uint8_t* Data, size_t Size) {
@@ -121,14 +126,13 @@ TTiffLayout ReadTiffLayout(const uint8_t* Data, size_t Size) {
     if (width > 0 && height > 0 && expected > 0) {
         for (const uint16_t t : {offsets, counts})
             if (tag(t).Present && tag(t).Count < expected)
-                return {layout.Pieces, "the TIFF directory lists " + std::to_string(tag(t).Count) + " " + what +
-                                           (t == offsets ? " offsets" : " byte counts") + " for " +
+                return {layout.Pieces, "the TIFF directory lists " + std::to_string(tag(t).Count) + " " +
+                                           what + (t == offsets ? " offsets" : " byte counts") + " for " +
                                            std::to_string(expected) + " " + what + "s"};
     }
     if (value(TagPhotometric, 0) == PhotometricPalette) {
         const uint64_t bits = value(TagBitsPerSample, 1);
-        if (!tag(TagColorMap).Present)
-            return {layout.Pieces, "the TIFF palette picture has no colour map"};
+        if (!tag(TagColorMap).Present) return {layout.Pieces, "the TIFF palette picture has no colour map"};
         if (bits < 16 && tag(TagColorMap).Count != 3 * (uint64_t(1) << bits))
             return {layout.Pieces, "the TIFF colour map has " + std::to_string(tag(TagColorMap).Count) +
                                        " entries, not " + std::to_string(3 * (uint64_t(1) << bits))};

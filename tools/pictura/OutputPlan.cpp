@@ -70,7 +70,8 @@ std::string OutputFor(const TCommandLine& Line, const std::string& Input) {
 // ignores case. A folder that does not exist yet falls back to the normalised spelling.
 std::string OutputKey(const std::string& Path) {
     // The folder as spelt: the system resolves its links and ".." as the write will.
-    const fs::path folder = fs::path(Path).parent_path().empty() ? fs::path(".") : fs::path(Path).parent_path();
+    const fs::path folder =
+        fs::path(Path).parent_path().empty() ? fs::path(".") : fs::path(Path).parent_path();
     const std::optional<TFileIdentity> identity = IdentityOf(folder.string());
     if (!identity) {
         std::error_code error;

@@ -80,7 +80,7 @@ void TJob::Load() {
             else
                 FPicture.Picture()->LoadFromFile(QString::fromStdString(FJob.Input));
         } catch (const Exception& e) {
-            const std::string said = decoderMessages.Finish();
+            const std::string said = decoderMessages.Finish(DisplayName(FJob.Input));
             throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
         }
     });
