@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -427,8 +428,11 @@ TEST_F(PicturaTool, StandardOutputFailuresAreReported) {
     const QStringList runs[] = {{"--help"},
                                 {"--version"},
                                 {"--red-envelop", "0=50", "--print-envelops"},
-                                {photo, "-o", "-", "--format", "png", "--invert"}};
-    for (const QStringList& args : runs) {
+                                {photo, "-o", "-", "--format", "png", "--invert"},
+                                {"tiny.ppm", "-o", "-", "--format", "png", "--invert"}}; // within stdio's buffer
+    QImage(4, 4, QImage::Format_RGB888).save(Path("tiny.ppm"));
+    for (QStringList args : runs) {
+        args.replaceInStrings(QRegularExpression("^tiny.ppm$"), Path("tiny.ppm"));
         const TRun run = RunTool(args, {}, "/dev/full");
         EXPECT_EQ(run.Code, 1) << args.join(' ').toStdString();
         EXPECT_EQ(run.Err, "pictura: cannot write to standard output: No space left on device\n")

@@ -135,6 +135,19 @@ TEST(SnapshotHistory, KeepsWithinItsBudgetDroppingTheOldestFirst) {
     EXPECT_FALSE(history.CanRedo());
 }
 
+TEST(SnapshotHistory, CopiesHeldForAnOperationCountInTheBudget) {
+    TSnapshotHistory history(2500);
+    for (uint8_t mark = 1; mark <= 2; ++mark)
+        history.Push(Marked(mark), QString("step %1").arg(mark));
+    ASSERT_EQ(history.UndoCount(), 2);
+    history.SetHeldElsewhere(1000); // the worker's copy leaves room for one step
+    EXPECT_EQ(history.UndoCount(), 1);
+    EXPECT_LE(history.Bytes() + history.HeldElsewhere(), 2500u);
+    history.SetHeldElsewhere(0);
+    history.Push(Marked(3), "step 3");
+    EXPECT_EQ(history.UndoCount(), 2);
+}
+
 TEST(SnapshotHistory, KeepsOneStepEvenWhenItAloneIsOverBudget) {
     TSnapshotHistory history(100);
     history.Push(Marked(1), "a");
