@@ -294,6 +294,7 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
     Size.Width = size.width();
     Size.Height = size.height();
     Size.Needed = QtDecodingBytes(Data, reader, size);
+    if (Input) Input->ReleaseRead(); // a JPEG's scans were walked to count its coefficients
     const TPictureMemory memory(Size.Needed,
                                 What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
     QImage image;

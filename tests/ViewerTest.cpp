@@ -638,13 +638,18 @@ TEST(ViewerScreenshot, BadInputEndsWithAnErrorAndNoFile) {
         int Status;
     } rows[] = {{{Samples + "/sample.png", "--op", "frobnicate", "--screenshot", shot}, 2},
                 {{Samples + "/sample.png", "--op", "blur", "--screenshot", shot}, 2},
-                {{dir.filePath("missing.png"), "--screenshot", shot}, 1}};
+                {{dir.filePath("missing.png"), "--screenshot", shot}, 1},
+                // Names and --op texts with terminal escapes are printed escaped.
+                {{dir.filePath("\x1b]0;title\x07.png"), "--screenshot", shot}, 1},
+                {{Samples + "/sample.png", "--op", "blur=\x1b[31m", "--screenshot", shot}, 2}};
     for (const auto& row : rows) {
         QProcess viewer;
         viewer.start(PICTURA_VIEW_BINARY, row.Arguments);
         ASSERT_TRUE(viewer.waitForFinished(15000));
         EXPECT_EQ(viewer.exitCode(), row.Status) << row.Arguments.join(' ').toStdString();
-        EXPECT_FALSE(viewer.readAllStandardError().isEmpty());
+        const QByteArray said = viewer.readAllStandardError();
+        EXPECT_FALSE(said.isEmpty());
+        EXPECT_FALSE(said.contains('\x1b')) << said.toStdString();
         EXPECT_FALSE(QFileInfo::exists(shot));
     }
 }
