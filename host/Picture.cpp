@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -336,11 +337,21 @@ namespace {
 // Reports the start of a load and, whatever its outcome, its end.
 class TLoadProgress {
 public:
-    TLoadProgress(const TPicture& Picture, const QString& Name) : FPicture(Picture), FName(Name) {
+    TLoadProgress(const TPicture& Picture, const QString& Name)
+        : FPicture(Picture), FName(Name), FExceptions(std::uncaught_exceptions()) {
         if (FPicture.OnProgress) FPicture.OnProgress(psStarting, 0, "reading " + FName);
     }
-    ~TLoadProgress() {
-        if (FPicture.OnProgress) FPicture.OnProgress(psEnding, 100, "read " + FName);
+    // A listener's own error propagates after a load that worked; after a failure the load's error does.
+    ~TLoadProgress() noexcept(false) {
+        if (!FPicture.OnProgress) return;
+        if (std::uncaught_exceptions() == FExceptions) {
+            FPicture.OnProgress(psEnding, 100, "read " + FName);
+            return;
+        }
+        try {
+            FPicture.OnProgress(psEnding, 100, "reading " + FName + " failed");
+        } catch (...) {
+        }
     }
     TLoadProgress(const TLoadProgress&) = delete;
     TLoadProgress& operator=(const TLoadProgress&) = delete;
@@ -348,6 +359,7 @@ public:
 private:
     const TPicture& FPicture;
     QString FName;
+    int FExceptions;
 };
 
 // The bytes a file may have: the largest picture, and room for its file's headers and metadata.

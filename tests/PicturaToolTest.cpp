@@ -425,11 +425,12 @@ TEST_F(PicturaTool, FormatsQualityAndWhatTheyCannotHold) {
 }
 
 TEST_F(PicturaTool, StandardOutputFailuresAreReported) {
-    const QStringList runs[] = {{"--help"},
-                                {"--version"},
-                                {"--red-envelop", "0=50", "--print-envelops"},
-                                {photo, "-o", "-", "--format", "png", "--invert"},
-                                {"tiny.ppm", "-o", "-", "--format", "png", "--invert"}}; // within stdio's buffer
+    const QStringList runs[] = {
+        {"--help"},
+        {"--version"},
+        {"--red-envelop", "0=50", "--print-envelops"},
+        {photo, "-o", "-", "--format", "png", "--invert"},
+        {"tiny.ppm", "-o", "-", "--format", "png", "--invert"}}; // within stdio's buffer
     QImage(4, 4, QImage::Format_RGB888).save(Path("tiny.ppm"));
     for (QStringList args : runs) {
         args.replaceInStrings(QRegularExpression("^tiny.ppm$"), Path("tiny.ppm"));

@@ -745,7 +745,8 @@ class TWorkCopies {
 public:
     TWorkCopies(TSnapshotHistory& History, const TBitmap& Shown) : FHistory(History) {
         const size_t working = BytesPerScanline(Shown.Width(), 24) * size_t(Shown.Height());
-        FHistory.SetHeldElsewhere(2 * working + (Shown.GetPixelFormat() == pf24bit ? 0 : Shown.Dib().Bits.size()));
+        FHistory.SetHeldElsewhere(2 * working +
+                                  (Shown.GetPixelFormat() == pf24bit ? 0 : Shown.Dib().Bits.size()));
     }
     ~TWorkCopies() { FHistory.SetHeldElsewhere(0); }
     TWorkCopies(const TWorkCopies&) = delete;
