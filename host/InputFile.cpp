@@ -77,11 +77,14 @@ int RegisterMapping(const void* Begin, size_t Size) {
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGBUS, &action, &previousBusAction);
     });
+    // The slot is claimed first; nothing reads the mapping before this returns.
     for (int i = 0; i < MappingSlots; ++i) {
         uintptr_t expected = 0;
+        if (!mappings[i].Begin.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(Begin)))
+            continue;
         mappings[i].Size.store(Size);
         mappings[i].Damaged.store(false);
-        if (mappings[i].Begin.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(Begin))) return i;
+        return i;
     }
     return -1; // more mappings at once than slots: a cut file then ends the process, as a read would not
 }
@@ -117,8 +120,8 @@ TInputBytes::TInputBytes(TInputBytes&& Other) noexcept
 
 TInputBytes::~TInputBytes() {
     if (!FMapped) return;
-    ::munmap(const_cast<uint8_t*>(FData), FSize);
     if (FSlot >= 0) mappings[FSlot].Begin.store(0);
+    ::munmap(const_cast<uint8_t*>(FData), FSize);
 }
 
 QByteArray TInputBytes::View() const {
