@@ -384,8 +384,6 @@ void TPicture::LoadFromDescriptor(int Fd, const QString& Name) {
 }
 
 void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
-    const TPictureMemory held(uint64_t(Data.size()), "cannot read picture " + Quoted(Name) + ": its " +
-                                                         std::to_string(Data.size()) + " bytes");
     LoadBytes(Data, Name, nullptr);
 }
 

@@ -30,8 +30,8 @@ public:
     // On failure raises EInvalidGraphic (or EOutOfResources) naming the file and the reason, and the
     // picture stays as it was.
     void LoadFromFile(const QString& FileName);
-    // Reads a picture from memory; Name is used in error messages. Data counts in the picture memory
-    // (GetMaxBitmapBytes()) while the picture is made from it.
+    // Reads a picture from memory; Name is used in error messages. Data is the caller's memory and does
+    // not count in the picture memory (GetMaxBitmapBytes()).
     void LoadFromData(const QByteArray& Data, const QString& Name);
     // Reads a picture from the open descriptor Fd (standard input, say), named Name in messages: a
     // regular file as LoadFromFile reads one, anything else (a pipe) to its end, into at most
