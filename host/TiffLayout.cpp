@@ -25,6 +25,7 @@ enum : uint16_t {
 };
 constexpr uint16_t PhotometricPalette = 3;
 constexpr uint16_t PlanarSeparate = 2;
+constexpr uint64_t MaxPieces = uint64_t(1) << 40;
 
 class TTiffReader {
 public:
@@ -90,7 +91,7 @@ TTiffLayout ReadTiffLayout(const uint8_t* Data, size_t Size) {
     const uint64_t directory = r.Get(big ? 8 : 4, offsetBytes);
     if (!r.Has(directory, uint64_t(countBytes))) return layout;
     const uint64_t entries = r.Get(directory, countBytes);
-    if (entries > (Size - directory) / uint64_t(entryBytes)) return layout;
+    if (entries > (Size - directory - uint64_t(countBytes)) / uint64_t(entryBytes)) return layout;
 
     TEntry tags[TagTileByteCounts - TagImageWidth + 1];
     for (uint64_t e = 0; e < entries; ++e) {
@@ -114,12 +115,15 @@ TTiffLayout ReadTiffLayout(const uint8_t* Data, size_t Size) {
     const bool tiled = tag(TagTileOffsets).Present;
     const uint16_t offsets = tiled ? TagTileOffsets : TagStripOffsets;
     const uint16_t counts = tiled ? TagTileByteCounts : TagStripByteCounts;
-    uint64_t expected = 0;
-    if (tiled)
-        expected = Ceil(width, value(TagTileWidth, 0)) * Ceil(height, value(TagTileLength, 0)) * planes;
-    else
-        expected = Ceil(height, value(TagRowsPerStrip, UINT32_MAX)) * planes;
-    layout.Pieces = std::max({expected, tag(offsets).Count, tag(counts).Count});
+    // Counted up to 2^40 pieces, far over any limit: the products never wrap round to a small count.
+    const auto product = [](uint64_t A, uint64_t B) {
+        return A != 0 && B > MaxPieces / A ? MaxPieces : std::min(A * B, MaxPieces);
+    };
+    const uint64_t expected =
+        tiled ? product(product(Ceil(width, value(TagTileWidth, 0)), Ceil(height, value(TagTileLength, 0))),
+                        planes)
+              : product(Ceil(height, value(TagRowsPerStrip, UINT32_MAX)), planes);
+    layout.Pieces = std::min(std::max({expected, tag(offsets).Count, tag(counts).Count}), MaxPieces);
 
     const char* what = tiled ? "tile" : "strip";
     // libtiff takes the missing offsets and byte counts as zero, and so the file's first bytes as pixels.
