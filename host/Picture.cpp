@@ -313,7 +313,7 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& N
         throw EInvalidGraphic(What + (said.empty() ? named : damaged));
     }
     // libjpeg goes on after damaged or missing data with a warning, inventing the pixels; libtiff does
-    // too, and also on its errors where Qt's reader asks it to go on.
+    // after some warnings (a PackBits run too long, say), and a reader may go on after its errors.
     if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(What + said);
     if (DecoderMessages.Damaged()) throw EInvalidGraphic(What + damaged);
     Size.Width = image.width();
@@ -326,7 +326,7 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& N
         throw EOutOfResources(What + e.what());
     }
     // What libtiff says of a picture it read whole (an unknown tag, say) is told once, naming the file.
-    if (tiff && !said.empty()) DecoderMessages.PassOn("picture " + Name + ": " + said);
+    if (tiff && !said.empty()) DecoderMessages.PassOn("TIFF picture " + Name + ": " + said);
 }
 
 } // namespace

@@ -47,7 +47,8 @@ bool TiffWarningMeansDamage(const std::string& Module, const std::string& Messag
     // libjpeg's warnings inside a TIFF are those a JPEG file is refused for.
     if (Module == "JPEGLib") return true;
     std::string lower = Message;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     const auto says = [&](const char* Words) { return lower.find(Words) != std::string::npos; };
     // A table of where the pixels are, or the colour map, left out (libtiff then reads from offset zero
     // or draws nothing). Byte counts it recalculates from the image's size are harmless: the pixels are
@@ -57,8 +58,11 @@ bool TiffWarningMeansDamage(const std::string& Module, const std::string& Messag
                                          "\"tilebytecounts\"", "\"colormap\""};
     if (says("ignored") && std::any_of(std::begin(tables), std::end(tables), says)) return true;
     // Compressed data cut short or damaged, as libtiff's decoders word it.
-    static const char* const damage[] = {"premature",  "line length mismatch", "not enough data", "read error",
-                                         "seek error", "discard",              "corrupt",         "decoded",
-                                         "improper jpeg", "truncated",         "wrong length",    "lack of data"};
+    static const char* const damage[] = {"premature",       "line length mismatch",
+                                         "not enough data", "read error",
+                                         "seek error",      "discard",
+                                         "corrupt",         "decoded",
+                                         "improper jpeg",   "truncated",
+                                         "wrong length",    "lack of data"};
     return std::any_of(std::begin(damage), std::end(damage), says);
 }
