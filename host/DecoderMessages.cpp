@@ -1,5 +1,7 @@
 #include "DecoderMessages.h"
 
+#include "TiffMessages.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -27,7 +29,10 @@ void Collect(QtMsgType Type, const QMessageLogContext& Context, const QString& M
 
 TDecoderMessages::TDecoderMessages() : FOuter(collecting) {
     static std::once_flag once;
-    std::call_once(once, [] { previousHandler = qInstallMessageHandler(Collect); });
+    std::call_once(once, [] {
+        previousHandler = qInstallMessageHandler(Collect);
+        RouteTiffMessages();
+    });
     collecting = this;
 }
 
@@ -35,7 +40,18 @@ TDecoderMessages::~TDecoderMessages() {
     collecting = FOuter;
 }
 
-void TDecoderMessages::Add(const std::string& Message) {
+TDecoderMessages* TDecoderMessages::Current() {
+    return collecting;
+}
+
+void TDecoderMessages::PassOn(const std::string& Line) {
+    collecting = FOuter;
+    qWarning("%s", Line.c_str());
+    collecting = this;
+}
+
+void TDecoderMessages::Add(const std::string& Message, bool Damage) {
+    FDamaged = FDamaged || Damage;
     constexpr size_t MaxLength = 400;
     if (FText.size() >= MaxLength) return;
     // Readers are asked several times (format, size, pixels): a complaint is told once.

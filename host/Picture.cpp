@@ -267,8 +267,9 @@ private:
 };
 
 // Every other format, through Qt's readers, with the framework's completeness checks and limits.
-void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& What,
-                   const TDecoderMessages& DecoderMessages, TLoadSize& Size, const TInputBytes* Input) {
+// Name is the picture's quoted name, What the start of its refusals.
+void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& Name, const std::string& What,
+                   TDecoderMessages& DecoderMessages, TLoadSize& Size, const TInputBytes* Input) {
     const std::string problem =
         PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
     if (Input) Input->ReleaseRead(); // the check may have walked the whole file
@@ -301,15 +302,20 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
     QImage image;
     const bool read = reader.read(&image) && !image.isNull();
     const std::string said = DecoderMessages.Text();
+    const bool tiff = format == "tiff" || format == "tif";
+    // libtiff's lines name no format (Qt's reader reads every file as "foo"): the refusal does.
+    const std::string damaged = tiff ? "damaged TIFF data: " + said : said;
     if (!read) {
         const std::string reason = reader.errorString().toLower().toStdString();
         const std::string named = reason == "unable to read image data" || reason == "unknown error"
                                       ? "the " + format + " data is damaged or cut short"
                                       : reason;
-        throw EInvalidGraphic(What + (said.empty() ? named : said));
+        throw EInvalidGraphic(What + (said.empty() ? named : damaged));
     }
-    // libjpeg goes on after damaged or missing data with a warning, inventing the pixels.
+    // libjpeg goes on after damaged or missing data with a warning, inventing the pixels; libtiff does
+    // after some warnings (a PackBits run too long, say), and a reader may go on after its errors.
     if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(What + said);
+    if (DecoderMessages.Damaged()) throw EInvalidGraphic(What + damaged);
     Size.Width = image.width();
     Size.Height = image.height();
     // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
@@ -319,6 +325,8 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
     } catch (const EOutOfResources& e) {
         throw EOutOfResources(What + e.what());
     }
+    // What libtiff says of a picture it read whole (an unknown tag, say) is told once, naming the file.
+    if (tiff && !said.empty()) DecoderMessages.PassOn("TIFF picture " + Name + ": " + said);
 }
 
 } // namespace
@@ -406,7 +414,7 @@ void TPicture::LoadBytes(const QByteArray& Data, const QString& Name, const TInp
         if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())))
             LoadBmp(loaded, Data, what, size, Input);
         else
-            LoadThroughQt(loaded, Data, what, decoderMessages, size, Input);
+            LoadThroughQt(loaded, Data, Quoted(Name), what, decoderMessages, size, Input);
         if (Input && Input->Damaged()) return; // refused by LoadFromInput, the picture untouched
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {

@@ -1,7 +1,7 @@
 // The framework's bounds on what comes in and what goes out: a pipe read into the limit and counted, a
 // TIFF's tables counted before libtiff makes them, a TIFF that would be decoded with invented pixels
-// refused, a save refused before any work when its writer would rescale the picture or its encoding
-// cannot fit, and a load's progress report that always ends.
+// refused with libtiff's reason naming the file, a save refused before any work when its writer would rescale
+// the picture or its encoding cannot fit, and a load's progress report that always ends.
 #include <pictura/ImageLimits.h>
 #include <pictura/Picture.h>
 #include <pictura/PixelFormat.h>
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,15 +30,21 @@ struct TLimit {
     ~TLimit() { SetMaxBitmapBytes(size_t(1) << 30); }
 };
 
+// A directory entry beyond the nine every test TIFF has.
+struct TTiffEntry {
+    uint16_t Tag = 0, Type = 3;
+    uint32_t Count = 1, Value = 0;
+};
+
 // A little-endian classic TIFF of one 8-bit grey (or palette) image, its directory after the header, with
 // the given strip counts; the strip arrays and pixels follow as far as Strips says.
 QByteArray Tiff(uint32_t Width, uint32_t Height, uint32_t RowsPerStrip, uint32_t OffsetCount,
-                uint16_t Photometric = 1) {
+                uint16_t Photometric = 1, TTiffEntry Extra = {}) {
     QByteArray data("II*\0\x08\0\0\0", 8);
     const auto put16 = [&](uint32_t V) { data.append(char(V & 255)).append(char(V >> 8 & 255)); };
     const auto put32 = [&](uint32_t V) { put16(V & 0xFFFF), put16(V >> 16); };
     const uint32_t strips = (Height + RowsPerStrip - 1) / RowsPerStrip;
-    const uint32_t entries = 9, arrays = 8 + 2 + entries * 12 + 4;
+    const uint32_t entries = Extra.Tag ? 10 : 9, arrays = 8 + 2 + entries * 12 + 4;
     const uint32_t pixels = arrays + 4 * OffsetCount + 4 * strips;
     put16(entries);
     const auto entry = [&](uint16_t Tag, uint16_t Type, uint32_t Count, uint32_t Value) {
@@ -52,6 +59,7 @@ QByteArray Tiff(uint32_t Width, uint32_t Height, uint32_t RowsPerStrip, uint32_t
     entry(277, 3, 1, 1);
     entry(278, 4, 1, RowsPerStrip);
     entry(279, 4, strips, strips == 1 ? Width * Height : arrays + 4 * OffsetCount);
+    if (Extra.Tag) entry(Extra.Tag, Extra.Type, Extra.Count, Extra.Value);
     put32(0);
     if (OffsetCount > 100000) return data; // refused from the directory: no arrays needed
     for (uint32_t s = 0; s < OffsetCount && OffsetCount > 1; ++s)
@@ -108,6 +116,74 @@ TEST(PictureBounds, TiffThatWouldBeFilledWithInventedPixelsIsRefused) {
               }).find("has no colour map"),
               std::string::npos);
     EXPECT_EQ(picture.Width(), 8); // the refusals kept the picture
+}
+
+std::vector<std::string> qtWarnings;
+
+size_t Occurrences(const std::string& Text, const std::string& Part) {
+    size_t n = 0;
+    for (size_t at = Text.find(Part); at != std::string::npos; at = Text.find(Part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(PictureBounds, LibtiffsComplaintsNameTheFileOnceAndRefuseMissingPixels) {
+    QTemporaryDir dir;
+    const QByteArray whole = Tiff(8, 64, 8, 8);
+    QByteArray beyond = whole;
+    beyond[8 + 2 + 9 * 12 + 4 + 4 * 7 + 2] = 0x10; // the last strip's offset a MiB further
+    // PackBits rows of eight bytes, the first a run of nine: libtiff drops one with a warning, reads on.
+    QByteArray packed = whole;
+    packed[10 + 3 * 12 + 8] = 0x05, packed[10 + 3 * 12 + 9] = char(0x80);
+    for (int row = 0, pixels = 8 + 2 + 9 * 12 + 4 + 4 * 8 + 4 * 8; row < 64; ++row) {
+        packed[pixels + row / 8 * 64 + row % 8 * 2] = char(row == 0 ? 0xF8 : 0xF9);
+        packed[pixels + row / 8 * 64 + row % 8 * 2 + 1] = 0x40;
+    }
+    const std::pair<QString, QByteArray> hostile[] = {
+        {"packbits.tif", packed},
+        {"cut.tif", whole.left(whole.size() - 100)},
+        {"beyond.tif", beyond},
+        // A palette whose colour map lies past the file's end: libtiff ignores the map.
+        {"palette.tif", Tiff(8, 64, 8, 8, 3, {320, 3, 768, 1 << 20})}};
+    std::map<QString, std::string> alone;
+    for (const auto& [name, data] : hostile) {
+        Write(dir.filePath(name), data);
+        TPicture picture;
+        const std::string said = Refusal<EInvalidGraphic>([&] { picture.LoadFromFile(dir.filePath(name)); });
+        EXPECT_EQ(Occurrences(said, dir.filePath(name).toStdString()), 1u) << said;
+        EXPECT_EQ(Occurrences(said, ".tif\": damaged TIFF data: "), 1u) << said;
+        EXPECT_EQ(said.find("foo"), std::string::npos) << said;
+        alone[name] = said;
+    }
+    EXPECT_NE(alone["palette.tif"].find("ColorMap"), std::string::npos) << alone["palette.tif"];
+    // Two threads decoding at once each hear their own file's complaints, no more and no fewer.
+    const auto again = [&](const QString& Name, int& Differing) {
+        TPicture picture;
+        for (int i = 0; i < 20; ++i)
+            Differing +=
+                Refusal<EInvalidGraphic>([&] { picture.LoadFromFile(dir.filePath(Name)); }) != alone[Name];
+    };
+    int differingCut = 0, differingPalette = 0;
+    std::thread other(again, QString("cut.tif"), std::ref(differingCut));
+    again("palette.tif", differingPalette);
+    other.join();
+    EXPECT_EQ(differingCut + differingPalette, 0);
+
+    // An unknown tag is harmless: the picture loads, and libtiff's word of it is told once, naming the file.
+    Write(dir.filePath("tagged.tif"), Tiff(8, 64, 8, 8, 1, {65000, 3, 1, 7}));
+    qtWarnings.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& Message) {
+            qtWarnings.push_back(Message.toStdString());
+        });
+    TPicture picture;
+    picture.LoadFromFile(dir.filePath("tagged.tif"));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(picture.GetBitmap()->GetScanline(63)[0], 0x40);
+    ASSERT_EQ(qtWarnings.size(), 1u);
+    EXPECT_EQ(Occurrences(qtWarnings[0], "TIFF picture \"" + dir.filePath("tagged.tif").toStdString()), 1u)
+        << qtWarnings[0];
+    EXPECT_NE(qtWarnings[0].find("Unknown field with tag 65000"), std::string::npos) << qtWarnings[0];
 }
 
 TEST(PictureBounds, TiffStripTablesCountBeforeLibtiffMakesThem) {

@@ -86,7 +86,7 @@ void TJob::Load() {
             else
                 FPicture.Picture()->LoadFromFile(QString::fromStdString(FJob.Input));
         } catch (const Exception& e) {
-            const std::string said = decoderMessages.Finish(DisplayName(FJob.Input));
+            const std::string said = decoderMessages.Finish();
             throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
         }
     });

@@ -18,7 +18,7 @@ TStderrCapture::~TStderrCapture() {
     Finish();
 }
 
-std::string TStderrCapture::Finish(const std::string& File) {
+std::string TStderrCapture::Finish() {
     std::string text;
     if (FSaved >= 0) {
         std::fflush(stderr);
@@ -41,7 +41,6 @@ std::string TStderrCapture::Finish(const std::string& File) {
             current += c;
             continue;
         }
-        if (current.rfind("foo: ", 0) == 0) current = File + current.substr(3);
         if (!current.empty() && seen.insert(current).second) line += (line.empty() ? "" : "; ") + current;
         current.clear();
     }

@@ -15,9 +15,8 @@ public:
     TStderrCapture& operator=(const TStderrCapture&) = delete;
 
     // Puts standard error back and returns what was captured as one line (line breaks become "; "),
-    // each line once (decoders are asked several times and say the same again). A line that names the
-    // placeholder "foo" (the name Qt gives libtiff for every file) names File instead.
-    std::string Finish(const std::string& File = "the file");
+    // each line once (decoders are asked several times and say the same again).
+    std::string Finish();
 
 private:
     std::FILE* FFile = nullptr;
