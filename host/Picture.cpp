@@ -1,20 +1,28 @@
 #include <pictura/Picture.h>
 
 #include "BmpCodec.h"
+#include "CodecChoice.h"
 #include "DecoderMessages.h"
+#include "ImageMetadata.h"
 #include "InputFile.h"
+#include "JpegCodec.h"
 #include "PictureCompleteness.h"
+#include "PixelConversion.h"
+#include "PngCodec.h"
 #include <pictura/FileOutput.h>
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cmath>
 #include <limits>
 #include <new>
 
@@ -26,6 +34,10 @@ std::string Quoted(const QString& Name) {
 
 bool LooksLikeBmp(const QByteArray& Data) {
     return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M';
+}
+
+uint32_t BigEndian32(const uint8_t* P) {
+    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
 }
 
 uint32_t LittleEndian(const QByteArray& Data, int At, int Bytes) {
@@ -223,9 +235,83 @@ uint64_t QtDecodingBytes(const QByteArray& Data, QImageReader& Reader, QSize Siz
     return bytes;
 }
 
+// What a picture Qt's reader decoded held besides its pixels.
+void ReadQtMetadata(const QByteArray& Data, const QImage& Image, const std::string& Format,
+                    TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    if (Format == "png") {
+        ReadPngMetadata(bytes, size_t(Data.size()), Metadata);
+    } else if (Format == "jpeg" || Format == "jpg") {
+        ReadJpegMetadata(bytes, size_t(Data.size()), Metadata);
+    } else {
+        Metadata.Icc = Image.colorSpace().iccProfile().toStdString();
+        // Only TIFF gives Qt a resolution; for the others it invents one.
+        if (Format == "tif" || Format == "tiff") {
+            Metadata.DotsPerMeterX = Image.dotsPerMeterX();
+            Metadata.DotsPerMeterY = Image.dotsPerMeterY();
+        }
+    }
+    const QPixelFormat pixel = Image.pixelFormat();
+    if (pixel.channelCount() > 0 && int(pixel.bitsPerPixel()) / int(pixel.channelCount()) > 8)
+        Metadata.SourceBitsPerSample = int(pixel.bitsPerPixel()) / int(pixel.channelCount());
+}
+
+// PNG of the kinds libpng gives as the bitmap lays them out, straight into the bitmap's rows.
+void LoadPng(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
+             TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    const std::string problem = PictureDataProblem(bytes, size_t(Data.size()));
+    if (!problem.empty()) throw EInvalidGraphic(What + problem);
+    Size.Width = int64_t(BigEndian32(bytes + 16));
+    Size.Height = int64_t(BigEndian32(bytes + 20));
+    Size.Needed = FastPngBitmapBytes(bytes, size_t(Data.size()));
+    const TPictureMemory memory(Size.Needed,
+                                What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
+    TDibImage dib;
+    try {
+        DecodePng(bytes, size_t(Data.size()), dib, Metadata);
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(What + e.what());
+    }
+    Loaded.Assign(std::move(dib));
+}
+
+// JPEG in grey or colour, straight into the bitmap's rows.
+void LoadJpeg(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
+              TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    const std::string problem = PictureDataProblem(bytes, size_t(Data.size()));
+    if (!problem.empty()) throw EInvalidGraphic(What + problem);
+    int width = 0, height = 0;
+    bool grey = false;
+    FastJpegHeader(bytes, size_t(Data.size()), width, height, grey);
+    Size.Width = width;
+    Size.Height = height;
+    Size.Needed =
+        uint64_t(BytesPerScanline(width, grey ? 8 : 24)) * uint64_t(height) + JpegCoefficientBytes(Data);
+    const TPictureMemory memory(Size.Needed,
+                                What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
+    TDibImage dib;
+    try {
+        DecodeJpeg(bytes, size_t(Data.size()), dib, Metadata);
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(What + e.what());
+    }
+    Loaded.Assign(std::move(dib));
+}
+
+// Whether Data is a JPEG that the framework's JPEG reader decodes.
+bool IsFastJpeg(const QByteArray& Data) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    int width = 0, height = 0;
+    bool grey = false;
+    return Data.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF &&
+           FastJpegHeader(bytes, size_t(Data.size()), width, height, grey);
+}
+
 // Every other format, through Qt's readers, with the framework's completeness checks and limits.
 void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& What,
-                   const TDecoderMessages& DecoderMessages, TLoadSize& Size) {
+                   const TDecoderMessages& DecoderMessages, TLoadSize& Size, TPictureMetadata& Metadata) {
     const std::string problem =
         PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
     if (!problem.empty()) throw EInvalidGraphic(What + problem);
@@ -263,6 +349,7 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
     if ((format == "jpeg" || format == "jpg") && !said.empty()) throw EInvalidGraphic(What + said);
     Size.Width = image.width();
     Size.Height = image.height();
+    ReadQtMetadata(Data, image, format, Metadata);
     // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
     if (image.format() == QImage::Format_RGB32) image.convertTo(QImage::Format_BGR888);
     try {
@@ -306,11 +393,18 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     TLoadSize size;
     try {
         TBitmap loaded;
+        TPictureMetadata metadata;
         CheckDeclaredSize(Data, what);
-        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())))
+        const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+        if (IsBmpData(bytes, size_t(Data.size())))
             LoadBmp(loaded, Data, what, size);
+        else if (OwnPictureCodecs() && IsFastPng(bytes, size_t(Data.size())))
+            LoadPng(loaded, Data, what, size, metadata);
+        else if (OwnPictureCodecs() && IsFastJpeg(Data))
+            LoadJpeg(loaded, Data, what, size, metadata);
         else
-            LoadThroughQt(loaded, Data, what, decoderMessages, size);
+            LoadThroughQt(loaded, Data, what, decoderMessages, size, metadata);
+        FMetadata = std::move(metadata);
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(what + "out of memory: the picture of " + SizeText(size.Width, size.Height) +
@@ -318,17 +412,71 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     }
 }
 
-QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality) const {
+namespace {
+
+bool IsJpegExtension(const QString& Extension) {
+    return Extension == "jpg" || Extension == "jpeg";
+}
+
+// The memory an encoding needs beside the bitmap: Qt's writers take a copy of at most 32 bits per
+// pixel; the PNG writer holds the strips it deflates; the JPEG writer its result.
+uint64_t EncodingBytes(const TDibImage& Dib, const QString& Extension, bool Own) {
+    const uint64_t pictureBytes = Dib.Bits.size();
+    if (Extension == "bmp") return 2 * pictureBytes; // the encoded file, then its copy in the result
+    if (Own && Extension == "png") return uint64_t(24) << 20;
+    if (Own && IsJpegExtension(Extension)) return pictureBytes;
+    return uint64_t(BytesPerScanline(Dib.Width, 32)) * uint64_t(Dib.Height);
+}
+
+// Bitmap as the QImage Qt's writer for Extension gets: the metadata Qt's writers hold, grey pictures as
+// one channel.
+QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const QString& Extension) {
+    QImage image = Bitmap.ToQImage();
+    const TDibImage& dib = Bitmap.Dib();
+    const bool opaque =
+        dib.Format == pf24bit || ((dib.Format == pf32bit || dib.Format == pfDevice) && !dib.HasAlpha);
+    if ((Extension == "tif" || Extension == "tiff") && opaque && AllGrey(dib))
+        image = image.convertToFormat(QImage::Format_Grayscale8);
+    // JPEG has no alpha channel: a picture with one is written opaque.
+    if (IsJpegExtension(Extension) && image.hasAlphaChannel())
+        image = image.convertToFormat(QImage::Format_RGB888);
+    if (!Metadata.Icc.empty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(QByteArray::fromStdString(Metadata.Icc));
+        if (space.isValid()) image.setColorSpace(space);
+    }
+    if (Metadata.DotsPerMeterX > 0 && Metadata.DotsPerMeterY > 0) {
+        image.setDotsPerMeterX(int(std::lround(Metadata.DotsPerMeterX)));
+        image.setDotsPerMeterY(int(std::lround(Metadata.DotsPerMeterY)));
+    }
+    return image;
+}
+
+// The EXIF orientation as Qt's writers take it.
+QImageIOHandler::Transformations QtTransformation(int Orientation) {
+    using T = QImageIOHandler::Transformation;
+    static const QImageIOHandler::Transformations byOrientation[] = {
+        T::TransformationNone,     T::TransformationNone,
+        T::TransformationMirror,   T::TransformationRotate180,
+        T::TransformationFlip,     T::TransformationFlipAndRotate90,
+        T::TransformationRotate90, T::TransformationMirrorAndRotate90,
+        T::TransformationRotate270};
+    return byOrientation[std::clamp(Orientation, 0, 8)];
+}
+
+} // namespace
+
+QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality,
+                                int Compression) const {
     const std::string what = "cannot write picture " + Quoted(Name) + ": ";
     const QString ext = Extension.toLower();
     if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
-    // The bitmap and the encoder's copy of it (at most 32 bits per pixel) exist together.
-    const uint64_t pictureBytes = FBitmap->Dib().Bits.size();
-    const TPictureMemory memory(
-        pictureBytes + (ext == "bmp"
-                            ? 2 * pictureBytes // the encoded file, then its copy in the result
-                            : uint64_t(BytesPerScanline(FBitmap->Width(), 32)) * uint64_t(FBitmap->Height())),
-        what + "encoding the picture of " + SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
+    const TDibImage& dib = FBitmap->Dib();
+    const bool ownPng = OwnPictureCodecs() && ext == "png" && IsFastPngFormat(dib);
+    const bool ownJpeg = OwnPictureCodecs() && IsJpegExtension(ext) && IsFastJpegFormat(dib);
+    // The bitmap and the encoder's working memory exist together.
+    const TPictureMemory memory(uint64_t(dib.Bits.size()) + EncodingBytes(dib, ext, ownPng || ownJpeg),
+                                what + "encoding the picture of " +
+                                    SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
     if (ext == "bmp") {
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
@@ -342,16 +490,30 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
         throw EInvalidGraphic(what + "a PNG picture can be at most " + std::to_string(MaxPngSide) +
                               " pixels wide and high, this one is " +
                               SizeText(FBitmap->Width(), FBitmap->Height()));
+    try {
+        if (ownPng) {
+            QByteArray data;
+            EncodePng(dib, FMetadata, Compression, [&](const void* Part, size_t Size) {
+                data.append(static_cast<const char*>(Part), qsizetype(Size));
+            });
+            return data;
+        }
+        if (ownJpeg) {
+            const std::string data = EncodeJpeg(dib, FMetadata, Quality);
+            return QByteArray(data.data(), qsizetype(data.size()));
+        }
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(what + e.what());
+    }
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
     if (Quality >= 0) writer.setQuality(Quality);
-    QImage image = FBitmap->ToQImage();
-    // JPEG has no alpha channel: a picture with one is written opaque.
-    if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
-        image = image.convertToFormat(QImage::Format_RGB888);
-    if (!writer.write(image)) {
+    if (Compression >= 0) writer.setCompression(ext == "png" ? Compression : Compression > 0 ? 1 : 0);
+    if (writer.supportsOption(QImageIOHandler::ImageTransformation))
+        writer.setTransformation(QtTransformation(FMetadata.Orientation()));
+    if (!writer.write(ImageForQt(*FBitmap, FMetadata, ext))) {
         const std::string reason = writer.errorString().toStdString();
         throw EInvalidGraphic(what + (reason.empty() || reason == "Unknown error"
                                           ? "the " + ext.toStdString() + " encoder refused the picture"
@@ -360,21 +522,57 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
     return data;
 }
 
-void TPicture::SaveToFile(const QString& FileName, int Quality) const {
+void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression) const {
     CheckOutputFile(FileName);
     const QString ext = QFileInfo(FileName).suffix().toLower();
-    if (ext == "bmp" && !FBitmap->Empty()) {
+    const std::string what = "cannot write picture " + Quoted(FileName) + ": ";
+    if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
+    const TDibImage& dib = FBitmap->Dib();
+    const std::string encoding =
+        what + "encoding the picture of " + SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels";
+    if (ext == "bmp") {
         // The framework's own format goes to the file without a second copy in memory.
-        const TPictureMemory memory(2 * uint64_t(FBitmap->Dib().Bits.size()),
-                                    "cannot write picture " + Quoted(FileName) +
-                                        ": encoding the picture of " +
-                                        SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
-        const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
+        const TPictureMemory memory(2 * uint64_t(dib.Bits.size()), encoding);
+        const std::vector<uint8_t> bytes = EncodeBmp(dib);
         WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                                               qsizetype(bytes.size())));
         return;
     }
-    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality));
+    if (ext == "png" && OwnPictureCodecs() && IsFastPngFormat(dib) && FBitmap->Width() <= 1000000 &&
+        FBitmap->Height() <= 1000000) {
+        // Deflated a strip at a time straight into the file.
+        const TPictureMemory memory(uint64_t(dib.Bits.size()) + EncodingBytes(dib, ext, true), encoding);
+        WriteFileAtomically(FileName, [&](const std::function<void(const void*, size_t)>& Write) {
+            EncodePng(dib, FMetadata, Compression, Write);
+        });
+        return;
+    }
+    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality, Compression));
+}
+
+QStringList TPicture::SaveNotes(const QString& Extension) const {
+    QStringList notes;
+    if (FMetadata.SourceBitsPerSample > 8)
+        notes << QString("the picture's %1 bits per channel were reduced to 8")
+                     .arg(FMetadata.SourceBitsPerSample);
+    for (const std::string& loss : MetadataLosses(FMetadata, Extension.toLower().toStdString()))
+        notes << QString::fromStdString(loss);
+    return notes;
+}
+
+bool TPicture::AutoOrient() {
+    const int orientation = FMetadata.Orientation();
+    if (orientation == 1 || FBitmap->Empty()) return false;
+    const TDibImage& dib = FBitmap->Dib();
+    // The picture and its turned copy exist together.
+    const TPictureMemory memory(
+        2 * uint64_t(dib.Bits.size()) +
+            (BitsPerPixel(dib.Format) < 8 ? uint64_t(dib.Width) * uint64_t(dib.Height) * 2 : 0),
+        "turning the picture of " + SizeText(dib.Width, dib.Height) + " pixels upright");
+    TDibImage upright = Oriented(dib, orientation);
+    FMetadata.SetOrientation(1);
+    FBitmap->Assign(std::move(upright));
+    return true;
 }
 
 void TPicture::Assign(TDibImage Source) {
@@ -399,4 +597,16 @@ QStringList TPicture::WritableExtensions() {
         if (!list.contains(QString::fromLatin1(format).toLower()))
             list << QString::fromLatin1(format).toLower();
     return list;
+}
+
+namespace {
+std::atomic<bool> OwnCodecs{true};
+} // namespace
+
+bool OwnPictureCodecs() {
+    return OwnCodecs.load(std::memory_order_relaxed);
+}
+
+void SetOwnPictureCodecs(bool Enabled) {
+    OwnCodecs.store(Enabled, std::memory_order_relaxed);
 }

@@ -230,6 +230,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             line.Format = ParseFormat(value());
         } else if (name == "--quality") {
             line.Quality = int(ParseWhole(value(), "--quality", 0, 100));
+        } else if (name == "--compression") {
+            line.Compression = int(ParseWhole(value(), "--compression", 0, 9));
+        } else if (name == "--auto-orient") {
+            line.AutoOrient = flag();
         } else if (name == "-j" || name == "--jobs") {
             line.Jobs = int(ParseWhole(value(), "-j", 1, MaxJobs));
         } else if (name == "--size") {
@@ -337,6 +341,9 @@ Options:
   --suffix S                   add S to each name written into --out-dir
   --format EXT                 the output format (png, jpg, tif, webp, ...); needed for -o -
   --quality Q                  JPEG and WebP quality (0..100)
+  --compression N              PNG deflate level (0..9, default 2), TIFF compression (0 none, else LZW)
+  --auto-orient                turn the pixels upright as the EXIF orientation says, before the
+                               operations, and mark the result upright
   -j, --jobs N                 pictures processed at once (1..256; default: the number of cores)
   --size WxH                   process only the top-left W x H part of the picture
   --yes, --no                  answer to converting a picture that is not 24-bit; without either,

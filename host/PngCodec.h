@@ -1,0 +1,38 @@
+// PNG through libpng (reading, straight into the bitmap's rows) and the framework's own writer
+// (filtered rows deflated in independent strips on every core, one standard zlib stream).
+#pragma once
+
+#include <pictura/PictureMetadata.h>
+#include <pictura/PixelFormat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Whether the reader below decodes Data's kind of PNG (8-bit true colour without a transparent colour,
+// 8-bit grey without one, 8-bit true colour with alpha, 8-bit palette); others go to Qt's reader.
+bool IsFastPng(const uint8_t* Data, size_t Size);
+
+// The bitmap a PNG that IsFastPng accepts becomes, with its bytes: for the memory check before decoding.
+uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size);
+
+// Decodes a PNG that IsFastPng accepts, whose structure PictureDataProblem found whole, into Into (as
+// Qt's reader would: BGR, BGRA, grey or palette indices) and its metadata into Metadata. Throws
+// EInvalidGraphic with libpng's reason.
+void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata);
+
+// Reads the metadata of any PNG (also those Qt's reader decodes): ICC profile, resolution, EXIF, XMP.
+void ReadPngMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metadata);
+
+// Whether the writer below takes Image's pixel format (1, 4, 8, 24 and 32 bits).
+bool IsFastPngFormat(const TDibImage& Image);
+
+// Writes Image as PNG through Write, in order, a part at a time. Compression 0..9 is zlib's level (-1
+// the default); a picture whose pixels are all grey is written with one channel (two with alpha).
+// The result does not depend on the number of threads.
+void EncodePng(const TDibImage& Image, const TPictureMetadata& Metadata, int Compression,
+               const std::function<void(const void* Data, size_t Size)>& Write);
+
+// The default zlib level of EncodePng.
+constexpr int DefaultPngCompression = 2;
