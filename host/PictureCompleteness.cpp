@@ -2,7 +2,6 @@
 // Data is read.
 #include "PictureCompleteness.h"
 
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -186,21 +185,9 @@ std::string XbmProblem(const uint8_t* P, size_t N) {
 
 // PNG: chunks from the signature to a whole end chunk; critical chunks must match their checksums
 // (libpng would stop on them with a message on standard error instead of in the error).
+// zlib's checksum, which runs several bytes a step (image data is most of a PNG file).
 uint32_t Crc32(const uint8_t* P, size_t N) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < N; ++i)
-        c = table[(c ^ P[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    return uint32_t(crc32_z(0, P, N));
 }
 
 uint32_t BigEndian32(const uint8_t* P) {
