@@ -260,7 +260,8 @@ void ReadQtMetadata(const QByteArray& Data, const QImage& Image, const std::stri
 void LoadPng(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
              TPictureMetadata& Metadata) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
-    const std::string problem = PictureDataProblem(bytes, size_t(Data.size()));
+    // The image data is inflated once, by the decoder, which refuses what the full check would.
+    const std::string problem = PngChunkProblem(bytes, size_t(Data.size()));
     if (!problem.empty()) throw EInvalidGraphic(What + problem);
     Size.Width = int64_t(BigEndian32(bytes + 16));
     Size.Height = int64_t(BigEndian32(bytes + 20));
@@ -423,7 +424,7 @@ bool IsJpegExtension(const QString& Extension) {
 uint64_t EncodingBytes(const TDibImage& Dib, const QString& Extension, bool Own) {
     const uint64_t pictureBytes = Dib.Bits.size();
     if (Extension == "bmp") return 2 * pictureBytes; // the encoded file, then its copy in the result
-    if (Own && Extension == "png") return uint64_t(24) << 20;
+    if (Own && Extension == "png") return std::min(pictureBytes, uint64_t(24) << 20); // strips in flight
     if (Own && IsJpegExtension(Extension)) return pictureBytes;
     return uint64_t(BytesPerScanline(Dib.Width, 32)) * uint64_t(Dib.Height);
 }

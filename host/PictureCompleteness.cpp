@@ -265,7 +265,7 @@ int PngChannels(int ColourType) {
     return ColourType == 2 ? 3 : ColourType == 4 ? 2 : ColourType == 6 ? 4 : 1;
 }
 
-std::string PngProblem(const uint8_t* P, size_t N) {
+std::string PngProblem(const uint8_t* P, size_t N, bool ImageData) {
     size_t i = 8;
     uint64_t width = 0, height = 0;
     int bitsPerPixel = 0, colourType = 0;
@@ -313,6 +313,7 @@ std::string PngProblem(const uint8_t* P, size_t N) {
         if (type == "IEND") break;
     }
     if (imageData.empty()) return "the PNG file holds no image data";
+    if (!ImageData) return {};
     return PngImageDataProblem(imageData, PngRows(width, height, bitsPerPixel, interlaced));
 }
 
@@ -426,11 +427,15 @@ std::string PictureDataProblem(const uint8_t* Data, size_t Size) {
     } else if (Size >= 6 && (std::memcmp(Data, "GIF87a", 6) == 0 || std::memcmp(Data, "GIF89a", 6) == 0)) {
         return GifProblem(Data, Size);
     } else if (Size >= 8 && std::memcmp(Data, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        return PngProblem(Data, Size);
+        return PngProblem(Data, Size, true);
     } else if (Size >= 3 && Data[0] == 'P' && Data[1] >= '1' && Data[1] <= '6' && std::isspace(Data[2])) {
         return PnmProblem(Data, Size);
     } else if (Size >= 7 && std::memcmp(Data, "#define", 7) == 0) {
         return XbmProblem(Data, Size);
     }
     return {};
+}
+
+std::string PngChunkProblem(const uint8_t* Data, size_t Size) {
+    return PngProblem(Data, Size, false);
 }

@@ -70,7 +70,15 @@ void OnError(png_structp Png, png_const_charp Message) {
     png_longjmp(Png, 1);
 }
 
-void OnWarning(png_structp, png_const_charp) {} // what it warns about is dropped, as Qt's reader does
+// What libpng warns about is dropped, as Qt's reader drops it, except damage to the image data after
+// its last row (a wrong checksum), which libpng only warns about and the framework refuses.
+void OnWarning(png_structp Png, png_const_charp Message) {
+    auto* read = static_cast<TPngRead*>(png_get_error_ptr(Png));
+    const std::string text = Message;
+    if (text.rfind("IDAT: ", 0) == 0 && text != "IDAT: Extra compressed data" &&
+        text != "IDAT: Too much image data" && !read->Error[0])
+        std::snprintf(read->Error, sizeof read->Error, "%s", Message);
+}
 
 // libpng's errors jump back here: these functions hold nothing that needs destroying.
 bool ReadHeader(TPngRead& Read, bool Bgr) {
@@ -458,8 +466,8 @@ void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetada
     for (uint32_t y = 0; y < height; ++y)
         rows[y] = dib.Row(int(y));
     const int passes = png_get_interlace_type(read.Png, read.Info) == PNG_INTERLACE_ADAM7 ? 7 : 1;
-    if (!ReadRows(read, rows.data(), height, passes))
-        throw EInvalidGraphic(std::string("the PNG data is damaged (") + read.Error + ")");
+    if (!ReadRows(read, rows.data(), height, passes) || read.Error[0])
+        throw EInvalidGraphic(std::string("the PNG image data is damaged (") + read.Error + ")");
     ReadPngMetadata(Data, Size, Metadata);
     Into = std::move(dib);
 }

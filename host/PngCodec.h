@@ -17,7 +17,7 @@ bool IsFastPng(const uint8_t* Data, size_t Size);
 // The bitmap a PNG that IsFastPng accepts becomes, with its bytes: for the memory check before decoding.
 uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size);
 
-// Decodes a PNG that IsFastPng accepts, whose structure PictureDataProblem found whole, into Into (as
+// Decodes a PNG that IsFastPng accepts, whose chunks PngChunkProblem found whole, into Into (as
 // Qt's reader would: BGR, BGRA, grey or palette indices) and its metadata into Metadata. Throws
 // EInvalidGraphic with libpng's reason.
 void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata);

@@ -12,6 +12,7 @@
 #include <QTransform>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <optional>
@@ -112,6 +113,27 @@ TEST(PictureCodecsTest, DamagedPngAndJpegAreRefusedAsQtRefusesThem) {
             ExpectSameLoad(damaged, "byte " + std::to_string(at) + " changed");
         }
     }
+}
+
+// PNG data whose image data's checksum (the last 4 bytes of its zlib stream) is wrong, every chunk whole.
+QByteArray WrongImageChecksum(QByteArray Png) {
+    const qsizetype end = Png.lastIndexOf("IEND") - 4; // the last image chunk ends here
+    Png[end - 5] = char(Png[end - 5] ^ 0x40);
+    const qsizetype start = Png.lastIndexOf("IDAT", end);
+    const uint32_t length = uint32_t(end - 4 - start - 4);
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(Png.constData() + start), uInt(length + 4));
+    for (int i = 0; i < 4; ++i)
+        Png[end - 4 + i] = char(crc >> (24 - 8 * i));
+    return Png;
+}
+
+TEST(PictureCodecsTest, AWrongImageDataChecksumIsRefused) {
+    const QByteArray png = Encoded(Photo(50, 20, QImage::Format_RGB32, 8), "png");
+    ASSERT_FALSE(Load(png, true).Error);
+    const TLoaded own = Load(WrongImageChecksum(png), true);
+    ASSERT_TRUE(own.Error);
+    EXPECT_NE(own.Error->find("damaged"), std::string::npos) << *own.Error;
+    ExpectSameLoad(WrongImageChecksum(png), "wrong checksum");
 }
 
 TEST(PictureCodecsTest, PngWriterRoundTripsEveryFormatAtEveryLevel) {
