@@ -1,5 +1,6 @@
 #include "ViewerWindow.h"
 
+#include "DialogPlacement.h"
 #include "EnvelopesDialog.h"
 #include "FolderPictures.h"
 #include "OperationSession.h"
@@ -17,6 +18,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -158,7 +160,10 @@ void TViewerWindow::CreateActions() {
     FReloadAction->setStatusTip(tr("Read the file again (the current picture stays one undo step away)"));
     FSaveAction = make("SaveAction", tr("&Save"), &TViewerWindow::OnSave, QKeySequence::Save);
     FSaveAction->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
-    FSaveAsAction = make("SaveAsAction", tr("Save &As..."), &TViewerWindow::OnSaveAs, QKeySequence::SaveAs);
+    FSaveAsAction = make("SaveAsAction", tr("Save &As..."), &TViewerWindow::OnSaveAs);
+    // Ctrl+Shift+S everywhere, as image programs have it, also where the platform names no Save As key.
+    FSaveAsAction->setShortcuts(QList<QKeySequence>{QKeySequence(tr("Ctrl+Shift+S"))} +
+                                QKeySequence::keyBindings(QKeySequence::SaveAs));
     FSaveAsAction->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton));
     FSaveAsAction->setStatusTip(tr("Write the picture to a file; the extension chooses the format"));
     FClearRecentAction = make("ClearRecentAction", tr("&Clear Menu"), &TViewerWindow::OnClearRecent);
@@ -273,6 +278,10 @@ void TViewerWindow::CreateStatusBar() {
     FFormatLabel = label("FormatLabel", tr("Pixel format"));
     FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
     FZoomLabel = label("ZoomLabel", tr("The scale the picture is shown at"));
+    FBytesLabel = label("BytesLabel", tr("The size of the picture's file"));
+    FPositionLabel = label("PositionLabel", tr("The picture's place among the pictures of its folder"));
+    // The file's name gives way first: what runs, and the picture's facts, stay whole.
+    FFileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     FWorkLabel = label("WorkLabel", tr("The work running now"));
     FProgressBar = new QProgressBar(this);
     FProgressBar->setObjectName("ProgressBar");
@@ -284,11 +293,13 @@ void TViewerWindow::CreateStatusBar() {
     FProgressTimer->setInterval(50);
     connect(FProgressTimer, &QTimer::timeout, this, &TViewerWindow::ShowProgress);
     statusBar()->addWidget(FFileLabel, 1);
+    statusBar()->addWidget(FPositionLabel);
     statusBar()->addPermanentWidget(FWorkLabel);
     statusBar()->addPermanentWidget(FProgressBar);
     statusBar()->addPermanentWidget(FTimeLabel);
     statusBar()->addPermanentWidget(FZoomLabel);
     statusBar()->addPermanentWidget(FSizeLabel);
+    statusBar()->addPermanentWidget(FBytesLabel);
     statusBar()->addPermanentWidget(FFormatLabel);
 }
 
@@ -326,6 +337,12 @@ void TViewerWindow::UpdateStatusBar() {
     const bool hasPicture = !bitmap->Empty();
     FFileLabel->setText(FDocument.FileName().isEmpty() ? QString()
                                                        : QDir::toNativeSeparators(FDocument.FileName()));
+    FFileLabel->setToolTip(FFileLabel->text());
+    FBytesLabel->setText(FFileFacts.Bytes < 0 ? QString() : QLocale().formattedDataSize(FFileFacts.Bytes));
+    FPositionLabel->setText(
+        FFileFacts.Count > 0 ? tr("%1 of %2").arg(FFileFacts.Position).arg(FFileFacts.Count) : QString());
+    FBytesLabel->setVisible(!FBytesLabel->text().isEmpty());
+    FPositionLabel->setVisible(!FPositionLabel->text().isEmpty());
     FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
                                    : "");
     FFormatLabel->setText(hasPicture ? PixelFormatName(bitmap->GetPixelFormat()) : QString());
@@ -392,6 +409,7 @@ void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
     const QRect dest = FPicture->DestRect();
     const double oldFactor = ZoomFactor();
     const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
+    FZoomChosen = true;
     FFitToWindow = false;
     FZoom = Factor;
     FPicture->SetStretch(Factor != 1);
@@ -458,7 +476,10 @@ void TViewerWindow::StepThroughFolder(int Step) {
                                  3000);
         return;
     }
+    // The zoom the user chose stays while stepping through the folder.
+    FSteppingThroughFolder = true;
     if (MaybeSave()) OpenFile(next);
+    FSteppingThroughFolder = false;
 }
 
 void TViewerWindow::OnNextPicture() {
@@ -471,19 +492,12 @@ void TViewerWindow::OnPreviousPicture() {
 
 void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
     Dialog.adjustSize();
-    const QRect screen = this->screen()->availableGeometry();
-    const QRect window = frameGeometry();
-    const QSize size = Dialog.frameGeometry().size();
-    int x;
-    if (window.right() + 1 + size.width() <= screen.right() + 1)
-        x = window.right() + 1;
-    else if (window.left() - size.width() >= screen.left())
-        x = window.left() - size.width();
-    else
-        x = screen.right() + 1 - size.width(); // no room: the screen's edge covers the least of the middle
-    const int y =
-        std::clamp(window.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    Dialog.move(x, y);
+    // The picture as shown, on the screen (the whole view when it shows none).
+    const QRect viewport(FScrollArea->viewport()->mapToGlobal(QPoint(0, 0)), FScrollArea->viewport()->size());
+    const QRect shown =
+        FPicture->DestRect().translated(FPicture->mapToGlobal(QPoint(0, 0))).intersected(viewport);
+    Dialog.move(DialogPlace(screen()->availableGeometry(), frameGeometry(),
+                            shown.isEmpty() ? viewport : shown, Dialog.frameGeometry().size()));
 }
 
 void TViewerWindow::PictureReplaced() {
@@ -574,7 +588,9 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
     }
     FPicture->Picture()->Metadata() = std::move(metadata);
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
+    if (!FSteppingThroughFolder || !FZoomChosen) ZoomForOpening();
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
+    FFileFacts = TFileFacts::Of(FDocument.FileName());
     if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     FTimeLabel->clear();
@@ -593,6 +609,7 @@ bool TViewerWindow::SaveFile(const QString& FileName) {
         return false;
     }
     FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
+    FFileFacts = TFileFacts::Of(FDocument.FileName());
     if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     PictureReplaced();
@@ -679,6 +696,7 @@ void TViewerWindow::OnReload() {
     FPicture->Picture()->Metadata() = std::move(metadata);
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
+    FFileFacts = TFileFacts::Of(fileName);
     PictureReplaced();
 }
 
@@ -843,7 +861,18 @@ void TViewerWindow::OnEnvelopes() {
     RunDialogOperation(dialog);
 }
 
+void TViewerWindow::ZoomForOpening() {
+    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
+    const QSize viewport = FScrollArea->viewport()->size();
+    if (bitmap->Width() > viewport.width() || bitmap->Height() > viewport.height())
+        OnZoomToFit();
+    else
+        OnActualSize();
+    FZoomChosen = false;
+}
+
 void TViewerWindow::OnZoomToFit() {
+    FZoomChosen = true;
     FFitToWindow = true;
     FZoom = 1;
     FPicture->SetStretch(true);
@@ -854,6 +883,7 @@ void TViewerWindow::OnZoomToFit() {
 }
 
 void TViewerWindow::OnActualSize() {
+    FZoomChosen = true;
     FFitToWindow = false;
     FZoom = 1;
     FPicture->SetStretch(false);

@@ -1,8 +1,10 @@
 // TViewerWindow: the viewer's main window: menus and tool bar, the picture on a form in a scroll area,
-// and a status bar with the file, its size and pixel format and the time of the last operation.
+// and a status bar with the file, its place in its folder, the picture's size, the file's size, the pixel
+// format and the time of the last operation.
 #pragma once
 
 #include "BackgroundWork.h"
+#include "FileFacts.h"
 #include "OperationSession.h"
 #include "OperationTable.h"
 #include "RecentFiles.h"
@@ -113,6 +115,8 @@ private:
     void UpdateRecentMenu();
     // Sizes the control: the viewport in fit mode, else the picture at the zoom factor.
     void LayOutPicture();
+    // A newly opened picture: fitted to the window when larger than it, else at its actual size.
+    void ZoomForOpening();
     // Opens the picture Step places after or before the open one in its folder.
     void StepThroughFolder(int Step);
     // Moves Dialog beside the window (or to the screen's edge), off the picture it previews.
@@ -146,6 +150,9 @@ private:
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
     bool FFitToWindow = true;
+    bool FZoomChosen = false;            // the zoom is the user's, not the one a picture opened with
+    bool FSteppingThroughFolder = false; // an open by Page Up or Page Down keeps the user's zoom
+    TFileFacts FFileFacts;
     double FZoom = 1; // the scale while not fitted to the window
     QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
     QPoint FScrollFrom;
@@ -168,6 +175,8 @@ private:
     QLabel* FFormatLabel;
     QLabel* FTimeLabel;
     QLabel* FZoomLabel = nullptr;
+    QLabel* FBytesLabel;
+    QLabel* FPositionLabel;
     QLabel* FWorkLabel;
     QProgressBar* FProgressBar;
     QTimer* FProgressTimer;
