@@ -80,13 +80,28 @@ void OnWarning(png_structp Png, png_const_charp Message) {
         std::snprintf(read->Error, sizeof read->Error, "%s", Message);
 }
 
-// libpng's errors jump back here: these functions hold nothing that needs destroying.
-bool ReadHeader(TPngRead& Read, bool Bgr) {
+// The bitmap format a PNG of ColourType becomes, as Qt's reader makes it: grey and palette pictures
+// 8-bit indices, colour 24 bits, anything with alpha or a transparent colour 32 bits with alpha.
+TPixelFormat FastPngFormat(int ColourType, bool Transparent) {
+    if (ColourType == 3 || (ColourType == 0 && !Transparent)) return pf8bit;
+    return ColourType == 2 && !Transparent ? pf24bit : pf32bit;
+}
+
+// libpng's errors jump back here: these functions hold nothing that needs destroying. Reads the header
+// and sets the transformations that give the rows in the bitmap's layout at 8 bits a sample (16-bit
+// samples rounded to the nearest, as Qt's conversion rounds them).
+bool ReadHeader(TPngRead& Read, TPixelFormat& Format) {
     if (setjmp(png_jmpbuf(Read.Png))) return false;
     png_set_sig_bytes(Read.Png, 8);
     png_set_read_fn(Read.Png, &Read, ReadData);
     png_read_info(Read.Png, Read.Info);
-    if (Bgr) png_set_bgr(Read.Png);
+    const int colourType = png_get_color_type(Read.Png, Read.Info);
+    const bool transparent = png_get_valid(Read.Png, Read.Info, PNG_INFO_tRNS) != 0 && colourType != 3;
+    Format = FastPngFormat(colourType, transparent);
+    if (transparent) png_set_tRNS_to_alpha(Read.Png);
+    if (Format == pf32bit && (colourType == 0 || colourType == 4)) png_set_gray_to_rgb(Read.Png);
+    if (png_get_bit_depth(Read.Png, Read.Info) == 16) png_set_scale_16(Read.Png);
+    if (Format != pf8bit) png_set_bgr(Read.Png);
     png_set_interlace_handling(Read.Png);
     png_read_update_info(Read.Png, Read.Info);
     return true;
@@ -407,8 +422,8 @@ bool IsFastPng(const uint8_t* Data, size_t Size) {
     int depth = 0, colourType = 0;
     bool transparent = false;
     uint32_t width = 0, height = 0;
-    if (!PngKind(Data, Size, depth, colourType, transparent, width, height) || depth != 8) return false;
-    return colourType == 6 || colourType == 3 || ((colourType == 0 || colourType == 2) && !transparent);
+    if (!PngKind(Data, Size, depth, colourType, transparent, width, height)) return false;
+    return depth == 8 || (depth == 16 && colourType != 3);
 }
 
 uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size) {
@@ -416,8 +431,10 @@ uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size) {
     bool transparent = false;
     uint32_t width = 0, height = 0;
     if (!PngKind(Data, Size, depth, colourType, transparent, width, height) || width > 0x7FFFFFFFu) return 0;
-    const int bpp = colourType == 6 ? 32 : colourType == 2 ? 24 : 8;
-    return uint64_t(BytesPerScanline(int(width), bpp)) * height;
+    // A transparent colour that libpng drops as invalid makes a narrower bitmap: counted at the widest.
+    return uint64_t(BytesPerScanline(int(width), BitsPerPixel(FastPngFormat(colourType, transparent)) +
+                                                     (transparent && colourType != 3 ? 8 : 0))) *
+           height;
 }
 
 void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata) {
@@ -429,18 +446,19 @@ void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetada
         ~TCleanup() { png_destroy_read_struct(&Read.Png, Read.Info ? &Read.Info : nullptr, nullptr); }
     } cleanup{read};
     if (!read.Info) throw std::bad_alloc();
-    const int colourType = Data[25];
-    if (!ReadHeader(read, colourType == 2 || colourType == 6))
+    TDibImage dib;
+    if (!ReadHeader(read, dib.Format))
         throw EInvalidGraphic(std::string("the PNG data is damaged (") + read.Error + ")");
     const uint32_t width = png_get_image_width(read.Png, read.Info);
     const uint32_t height = png_get_image_height(read.Png, read.Info);
-    TDibImage dib;
+    const int colourType = png_get_color_type(read.Png, read.Info); // after the transformations
     dib.Width = int(width);
     dib.Height = int(height);
-    dib.Format = colourType == 6 ? pf32bit : colourType == 2 ? pf24bit : pf8bit;
-    dib.HasAlpha = colourType == 6;
-    if (png_get_rowbytes(read.Png, read.Info) > dib.Stride())
-        throw EInvalidGraphic("the PNG data is damaged (its rows are wider than its header says)");
+    dib.HasAlpha = dib.Format == pf32bit;
+    if (png_get_bit_depth(read.Png, read.Info) != 8 ||
+        png_get_rowbytes(read.Png, read.Info) != size_t(width) * size_t(BitsPerPixel(dib.Format) / 8))
+        throw EInvalidGraphic("the PNG data is damaged (its rows do not have the size its header gives)");
+    Metadata.SourceBitsPerSample = Data[24] == 16 ? 16 : 8;
     if (dib.Format == pf8bit) {
         dib.Palette.assign(256, 0xFF000000u);
         if (colourType == 0) {

@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
-// Whether the reader below decodes Data's kind of PNG (8-bit true colour without a transparent colour,
-// 8-bit grey without one, 8-bit true colour with alpha, 8-bit palette); others go to Qt's reader.
+// Whether the reader below decodes Data's kind of PNG (8 or 16 bits a sample, palettes of 8 bits);
+// pictures of fewer bits go to Qt's reader.
 bool IsFastPng(const uint8_t* Data, size_t Size);
 
 // The bitmap a PNG that IsFastPng accepts becomes, with its bytes: for the memory check before decoding.
@@ -19,7 +19,7 @@ uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size);
 
 // Decodes a PNG that IsFastPng accepts, whose chunks PngChunkProblem found whole, into Into (as
 // Qt's reader would: BGR, BGRA, grey or palette indices) and its metadata into Metadata. Throws
-// EInvalidGraphic with libpng's reason.
+// EInvalidGraphic with libpng's reason. 16-bit samples are rounded to 8 bits, as Qt rounds them.
 void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata);
 
 // Reads the metadata of any PNG (also those Qt's reader decodes): ICC profile, resolution, EXIF, XMP.

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -94,6 +95,25 @@ TEST(PictureCodecsTest, PngSuiteDecodesAndRefusesAsQtDoes) {
             ++files;
         }
     EXPECT_GT(files, 150);
+}
+
+// Qt leaves pixels of 16-bit colour pictures with a transparent colour unset (and the colour opaque);
+// the own reader gives the same pixels on every load, the transparent colour (white here) transparent.
+TEST(PictureCodecsTest, SixteenBitPicturesWithATransparentColourAreWhole) {
+    for (const char* name : {"tbbn2c16.png", "tbgn2c16.png"}) {
+        const QByteArray data = ReadAll(fs::path(PICTURA_TEST_DATA) / "png" / name);
+        const TLoaded own = Load(data, true), again = Load(data, true);
+        ASSERT_FALSE(own.Error) << *own.Error;
+        EXPECT_TRUE(own.Dib.Bits == again.Dib.Bits) << name;
+        int transparent = 0;
+        for (size_t i = 0; i < own.Dib.Bits.size(); i += 4) {
+            const bool white =
+                own.Dib.Bits[i] == 255 && own.Dib.Bits[i + 1] == 255 && own.Dib.Bits[i + 2] == 255;
+            EXPECT_EQ(own.Dib.Bits[i + 3], white ? 0 : 255) << name << " byte " << i;
+            transparent += white;
+        }
+        EXPECT_GT(transparent, 0) << name;
+    }
 }
 
 TEST(PictureCodecsTest, DamagedPngAndJpegAreRefusedAsQtRefusesThem) {
