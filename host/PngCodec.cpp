@@ -55,13 +55,22 @@ struct TPngRead {
     png_structp Png = nullptr;
     png_infop Info = nullptr;
     char Error[256] = "";
+    const std::function<void()>* ReleaseRead = nullptr;
+    size_t SinceRelease = 0;
 };
+
+constexpr size_t ReleaseEvery = size_t(16) << 20;
 
 void ReadData(png_structp Png, png_bytep Out, size_t Bytes) {
     auto* read = static_cast<TPngRead*>(png_get_io_ptr(Png));
     if (read->Size - read->At < Bytes) png_error(Png, "the PNG data ends early (file truncated?)");
     std::memcpy(Out, read->Data + read->At, Bytes);
     read->At += Bytes;
+    read->SinceRelease += Bytes;
+    if (read->SinceRelease >= ReleaseEvery && read->ReleaseRead && *read->ReleaseRead) {
+        (*read->ReleaseRead)();
+        read->SinceRelease = 0;
+    }
 }
 
 void OnError(png_structp Png, png_const_charp Message) {
@@ -437,8 +446,10 @@ uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size) {
            height;
 }
 
-void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata) {
+void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata,
+               const std::function<void()>& ReleaseRead) {
     TPngRead read{Data, Size};
+    read.ReleaseRead = &ReleaseRead;
     read.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, OnError, OnWarning);
     if (read.Png) read.Info = png_create_info_struct(read.Png);
     struct TCleanup {

@@ -20,7 +20,9 @@ uint64_t FastPngBitmapBytes(const uint8_t* Data, size_t Size);
 // Decodes a PNG that IsFastPng accepts, whose chunks PngChunkProblem found whole, into Into (as
 // Qt's reader would: BGR, BGRA, grey or palette indices) and its metadata into Metadata. Throws
 // EInvalidGraphic with libpng's reason. 16-bit samples are rounded to 8 bits, as Qt rounds them.
-void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata);
+// ReleaseRead, when given, is called every few MiB read, to drop the file's pages read so far.
+void DecodePng(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata,
+               const std::function<void()>& ReleaseRead = {});
 
 // Reads the metadata of any PNG (also those Qt's reader decodes): ICC profile, resolution, EXIF, XMP.
 void ReadPngMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metadata);
