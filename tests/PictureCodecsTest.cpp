@@ -50,8 +50,7 @@ void ExpectSameLoad(const QByteArray& Data, const std::string& Name) {
     const TLoaded own = Load(Data, true), qt = Load(Data, false);
     ASSERT_EQ(own.Error.has_value(), qt.Error.has_value())
         << Name << ": " << own.Error.value_or("accepted") << " / Qt: " << qt.Error.value_or("accepted");
-    // Qt leaves some pixels of 16-bit pictures with a transparent colour unset: nothing to compare.
-    if (own.Error || Load(Data, false).Dib.Bits != qt.Dib.Bits) return;
+    if (own.Error) return;
     EXPECT_EQ(own.Dib.Format, qt.Dib.Format) << Name;
     EXPECT_EQ(own.Dib.HasAlpha, qt.Dib.HasAlpha) << Name;
     EXPECT_EQ(own.Dib.Palette, qt.Dib.Palette) << Name;
@@ -91,6 +90,9 @@ TEST(PictureCodecsTest, PngSuiteDecodesAndRefusesAsQtDoes) {
     int files = 0;
     for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(PICTURA_TEST_DATA) / "png"))
         if (entry.path().extension() == ".png") {
+            // Qt reads these wrongly (see SixteenBitPicturesWithATransparentColourAreWhole).
+            const std::string name = entry.path().filename().string();
+            if (name == "tbbn2c16.png" || name == "tbgn2c16.png") continue;
             ExpectSameLoad(ReadAll(entry.path()), entry.path().filename().string());
             ++files;
         }
