@@ -961,3 +961,21 @@ TEST(DialogPlacement, BesideTheWindowElseOffThePicture) {
         EXPECT_GE(at.y(), 0);
     }
 }
+
+// A photo whose EXIF says it is turned right shows upright, and is saved upright and marked so.
+TEST_F(ViewerWindowTest, PicturesShowUprightAndAreSavedSo) {
+    TPicture turned;
+    turned.LoadFromFile(Samples + "/sample.png");
+    turned.Metadata().Exif =
+        std::string("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
+    const QString path = Dir.filePath("turned.png");
+    turned.SaveToFile(path);
+    ASSERT_TRUE(Window->OpenFile(path));
+    EXPECT_EQ(Pixels().Width, turned.Height());
+    EXPECT_EQ(Pixels().Height, turned.Width());
+    Action("SaveAction")->trigger();
+    TPicture saved;
+    saved.LoadFromFile(path);
+    EXPECT_EQ(saved.Metadata().Orientation(), 1);
+    EXPECT_EQ(saved.GetBitmap()->Dib().Bits, Pixels().Bits);
+}

@@ -558,14 +558,26 @@ void TViewerWindow::ShowProgress() {
     }
 }
 
+namespace {
+
+// The picture of FileName as image viewers show it: turned upright from its EXIF orientation (which
+// its metadata then says), so that saving it keeps what was shown.
+TDibImage LoadUpright(const QString& FileName, TPictureMetadata& Metadata) {
+    TPicture picture;
+    picture.LoadFromFile(FileName);
+    picture.AutoOrient();
+    Metadata = picture.Metadata();
+    return picture.GetBitmap()->TakeDib();
+}
+
+} // namespace
+
 bool TViewerWindow::OpenFile(const QString& FileName) {
     if (FWork->Busy()) return false;
     TDibImage loaded;
-    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(FileName);
-        loaded = picture.GetBitmap()->Dib();
-    });
+    TPictureMetadata metadata;
+    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()),
+                                          [&] { loaded = LoadUpright(FileName, metadata); });
     if (!error.isEmpty()) {
         if (FKeepsRecentFiles && !QFileInfo::exists(FileName)) {
             FRecentFiles.Remove(FileName);
@@ -574,6 +586,7 @@ bool TViewerWindow::OpenFile(const QString& FileName) {
         ReportError(tr("Cannot Open Picture"), error);
         return false;
     }
+    FPicture->Picture()->Metadata() = std::move(metadata);
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     if (!FSteppingThroughFolder || !FZoomChosen) ZoomForOpening();
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
@@ -669,18 +682,18 @@ void TViewerWindow::OnClearRecent() {
 void TViewerWindow::OnReload() {
     if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
     TDibImage before, loaded;
+    TPictureMetadata metadata;
     const QString fileName = FDocument.FileName();
     const TBitmap* shown = FPicture->Picture()->GetBitmap();
     const QString error = RunInBackground(tr("Reading %1").arg(FDocument.DisplayName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(fileName);
-        loaded = picture.GetBitmap()->Dib();
+        loaded = LoadUpright(fileName, metadata);
         before = shown->Dib();
     });
     if (!error.isEmpty()) {
         ReportError(tr("Cannot Reload Picture"), error);
         return;
     }
+    FPicture->Picture()->Metadata() = std::move(metadata);
     FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
     FFileFacts = TFileFacts::Of(fileName);

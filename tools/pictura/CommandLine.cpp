@@ -231,6 +231,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             line.Format = ParseFormat(value());
         } else if (name == "--quality") {
             line.Quality = int(ParseWhole(value(), "--quality", 0, 100));
+        } else if (name == "--compression") {
+            line.Compression = int(ParseWhole(value(), "--compression", 0, 9));
+        } else if (name == "--auto-orient") {
+            line.AutoOrient = flag();
         } else if (name == "-j" || name == "--jobs") {
             line.Jobs = int(ParseWhole(value(), "-j", 1, MaxJobs));
         } else if (name == "--size") {

@@ -25,7 +25,9 @@ struct TCommandLine {
     std::string Suffix;         // --suffix: added to the stem in --out-dir
     std::string Format;         // --format: the extension naming the output format
     std::optional<int> Quality; // --quality for JPEG and WebP
-    int Jobs = 0;               // -j: pictures at once; 0 for as many as there are cores
+    std::optional<int> Compression; // --compression for PNG and TIFF
+    bool AutoOrient = false;        // --auto-orient: pixels turned upright from the EXIF orientation first
+    int Jobs = 0;                   // -j: pictures at once; 0 for as many as there are cores
     std::optional<std::pair<int, int>> Size; // the control's size instead of the picture's
     TConvertAnswer Convert = TConvertAnswer::Ask;
     bool Time = false;
