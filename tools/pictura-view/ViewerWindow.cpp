@@ -70,6 +70,15 @@ QStringList NameFilters(QStringList Extensions, bool WithAll) {
     return filters;
 }
 
+// Key and then the platform's keys for Standard, each once: a key given twice to one action makes its
+// shortcut ambiguous, and pressing it then does nothing (Ctrl+- is the standard zoom out on Linux).
+QList<QKeySequence> KeysOnce(const QKeySequence& Key, QKeySequence::StandardKey Standard) {
+    QList<QKeySequence> keys{Key};
+    for (const QKeySequence& key : QKeySequence::keyBindings(Standard))
+        if (!keys.contains(key)) keys << key;
+    return keys;
+}
+
 } // namespace
 
 TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
@@ -189,10 +198,10 @@ void TViewerWindow::CreateActions() {
                              QKeySequence(tr("Ctrl+0")));
     FActualSizeAction->setIcon(QIcon::fromTheme("zoom-original"));
     FZoomInAction = make("ZoomInAction", tr("Zoom &In"), &TViewerWindow::OnZoomIn);
-    FZoomInAction->setShortcuts({QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn});
+    FZoomInAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn));
     FZoomInAction->setIcon(QIcon::fromTheme("zoom-in"));
     FZoomOutAction = make("ZoomOutAction", tr("Zoom &Out"), &TViewerWindow::OnZoomOut);
-    FZoomOutAction->setShortcuts({QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut});
+    FZoomOutAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut));
     FZoomOutAction->setIcon(QIcon::fromTheme("zoom-out"));
     FNextAction = make("NextPictureAction", tr("&Next Picture"), &TViewerWindow::OnNextPicture,
                        QKeySequence(Qt::Key_PageDown));
@@ -875,7 +884,9 @@ void TViewerWindow::OnAbout() {
 }
 
 bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const QString& Label) {
-    if (Operation.Kind == TOperationKind::SetEnvelop) {
+    // Settings of the tables (single levels, curves, files) touch no pixel: they go to the shown control,
+    // whose tables every operation's worker starts from.
+    if (!Operation.Spec->ChangesPicture) {
         try {
             ApplyOperation(*FPicture, Operation);
         } catch (const std::exception& e) {
