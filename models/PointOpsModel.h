@@ -48,6 +48,13 @@ inline void ModelGreyScale(uint8_t* const* Rows, int Width, int Height) {
         }
 }
 
+// The gain an envelope entry set to Percent holds: the percent clamped to 0..100, over 100 in extended
+// precision, rounded to double once.
+inline double ModelGainFromPercent(double Percent) {
+    const double clamped = Percent > 100 ? 100 : Percent < 0 ? 0 : Percent;
+    return double((long double)clamped / 100);
+}
+
 // One channel value through its gains: Round(v * gain[v]).
 inline uint8_t ModelEnvelop(uint8_t Value, const double (&Gains)[256]) {
     return uint8_t(Round(Value * (long double)Gains[Value]));

@@ -3,7 +3,6 @@
 #include "EnvelopesDialog.h"
 #include "FolderPictures.h"
 #include "OperationSession.h"
-#include "Operations.h"
 #include "ParameterDialog.h"
 #include "ZoomSteps.h"
 
@@ -810,14 +809,10 @@ void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter
 }
 
 void TViewerWindow::RunMenuOperation(const TOperationSpec& Spec) {
-    if (Spec.Kind == TOperationKind::ApplyEnvelops) return OnEnvelopes(); // the tables edited as curves
-    // The row's values in the table's order: the first is the value, the second the radius.
+    if (Spec.Name == std::string_view("apply-envelops")) return OnEnvelopes(); // the tables edited as curves
+    // The dialog's values are the row's, in its order.
     const auto apply = [&Spec](TKvPictura& Picture, const QList<int>& Values) {
-        TOperation op(Spec.Kind, Spec.Name);
-        op.Spec = &Spec;
-        op.Value = Values.value(0);
-        op.Radius = Values.value(1);
-        ApplyOperation(Picture, op);
+        ApplyOperation(Picture, {.Spec = &Spec, .Name = Spec.Name, .Values = {Values.begin(), Values.end()}});
     };
     if (Spec.Parameters.empty())
         return void(RunOperation(tr(Spec.Title), [apply](TKvPictura& Picture) { apply(Picture, {}); }));
@@ -874,13 +869,19 @@ void TViewerWindow::OnCenter(bool Checked) {
 }
 
 void TViewerWindow::OnAbout() {
-    QMessageBox::about(this, tr("About Pictura Viewer"),
-                       tr("<h3>Pictura Viewer %1</h3>"
-                          "<p>Opens a picture and runs the Pictura image control's operations on it: invert, "
-                          "brightness, greyscale, blur, sharpen and the red, green and blue envelopes.</p>"
-                          "<p>Every operation works on 24-bit pixels; other pictures are converted first, "
-                          "after asking.</p>")
-                           .arg(QApplication::applicationVersion()));
+    // The operations the Image menu offers, from the table: "invert, brightness, ... and envelopes".
+    QStringList operations;
+    for (const TOperationSpec& spec : OperationTable())
+        if (spec.Menu.Action) operations << tr(spec.Menu.Text).remove('&').remove("...").toLower();
+    const QString last = operations.isEmpty() ? QString() : operations.takeLast();
+    QMessageBox::about(
+        this, tr("About Pictura Viewer"),
+        tr("<h3>Pictura Viewer %1</h3>"
+           "<p>Opens a picture and runs the Pictura image control's operations on it: %2.</p>"
+           "<p>Every operation works on 24-bit pixels; other pictures are converted first, "
+           "after asking.</p>")
+            .arg(QApplication::applicationVersion(),
+                 operations.isEmpty() ? last : tr("%1 and %2").arg(operations.join(", "), last)));
 }
 
 bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const QString& Label) {
