@@ -8,6 +8,7 @@
 #include <pictura/Round.h>
 
 #include <cstdint>
+#include <initializer_list>
 
 // Each byte becomes its complement.
 inline void ModelInvert(uint8_t* const* Rows, int Width, int Height) {
