@@ -4,7 +4,7 @@
 #include "FolderPictures.h"
 #include "OperationSession.h"
 #include "ParameterDialog.h"
-#include "ZoomSteps.h"
+#include "PictureView.h"
 
 #include <pictura/Forms.h>
 #include <pictura/KvPictura.h>
@@ -21,15 +21,11 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -90,37 +86,19 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
         box.exec();
     };
 
-    // The central area is a form holding the control in a scroll area, with a hint in its place while
-    // there is no picture. The form owns the control, so the control's "Convert" box belongs to it.
+    // The central area is a form holding the picture view. The form owns the control, so the control's
+    // "Convert" box belongs to it.
     FForm = new TForm;
     FForm->setObjectName("ViewerForm");
-    FPages = new QStackedWidget(FForm);
-    FPlaceholder = new QLabel(tr("Open a picture with File \u2192 Open (%1), or drop a picture file here.")
-                                  .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)),
-                              FPages);
-    FPlaceholder->setAlignment(Qt::AlignCenter);
-    FPlaceholder->setForegroundRole(QPalette::PlaceholderText);
-    FScrollArea = new QScrollArea(FPages);
-    FScrollArea->setObjectName("PictureView");
-    FScrollArea->setBackgroundRole(QPalette::Dark);
-    FScrollArea->setFrameShape(QFrame::NoFrame);
-    FScrollArea->setWidgetResizable(false); // LayOutPicture sizes the control
-    FScrollArea->setAlignment(Qt::AlignCenter);
-    FScrollArea->setFocusPolicy(Qt::StrongFocus); // the arrow keys scroll without a click first
     FPicture = new TKvPictura(FForm);
     FPicture->setObjectName("Picture");
-    FScrollArea->setWidget(FPicture);
-    FScrollArea->viewport()->installEventFilter(this);
-    FPicture->installEventFilter(this);
-    FPages->addWidget(FPlaceholder);
-    FPages->addWidget(FScrollArea);
+    FView = new TPictureView(*FPicture, FForm);
     auto* formLayout = new QVBoxLayout(FForm);
     formLayout->setContentsMargins(0, 0, 0, 0);
-    formLayout->addWidget(FPages);
+    formLayout->addWidget(FView);
     setCentralWidget(FForm);
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
-
     // The worker is never shown, laid out or painted: its bitmap's changes, made on the work thread,
     // must reach no widget code, and Refresh finds it hidden.
     FWorker = std::make_unique<TKvPictura>();
@@ -131,11 +109,16 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FWorker->OnProgress = [work = FWork.get()](TObject*, TProgressStage, int Percent, bool, const QRect&,
                                                const QString&) { work->SetPercent(Percent); };
     connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
+    connect(FView, &TPictureView::ZoomChanged, this, [this] {
+        UpdateActions();
+        UpdateStatusBar();
+    });
 
     CreateActions();
     CreateMenus();
     CreateStatusBar();
     UpdateRecentMenu();
+    connect(FView, &TPictureView::LaidOut, this, &TViewerWindow::UpdateStatusBar);
     PictureReplaced();
     resize(1024, 720);
 }
@@ -366,97 +349,6 @@ void TViewerWindow::UpdateRecentMenu() {
     UpdateActions();
 }
 
-void TViewerWindow::LayOutPicture() {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    FPages->setCurrentIndex(bitmap->Empty() ? 0 : 1);
-    const QSize viewport = FScrollArea->viewport()->size();
-    const QSize picture(bitmap->Width(), bitmap->Height());
-    if (FFitToWindow)
-        FPicture->resize(viewport);
-    else if (FZoom == 1)
-        FPicture->resize(picture.expandedTo(viewport));
-    else
-        FPicture->resize(std::max(1, int(std::lround(picture.width() * FZoom))),
-                         std::max(1, int(std::lround(picture.height() * FZoom))));
-    const bool pannable = FPicture->width() > viewport.width() || FPicture->height() > viewport.height();
-    if (!FDragging) FPicture->setCursor(pannable ? Qt::OpenHandCursor : Qt::ArrowCursor);
-    if (FZoomLabel) UpdateStatusBar();
-}
-
-double TViewerWindow::ZoomFactor() const {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    if (bitmap->Empty()) return 1;
-    if (!FFitToWindow) return FZoom;
-    const QRect dest = FPicture->DestRect();
-    return std::min(double(dest.width()) / bitmap->Width(), double(dest.height()) / bitmap->Height());
-}
-
-void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    if (bitmap->Empty()) return;
-    Factor = std::clamp(Factor, MinZoom, MaxZoom);
-    // The picture point under the anchor, from the control's point there and where the picture lies.
-    const QPointF inControl = FPicture->mapFrom(FScrollArea->viewport(), Anchor);
-    const QRect dest = FPicture->DestRect();
-    const double oldFactor = ZoomFactor();
-    const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
-    FFitToWindow = false;
-    FZoom = Factor;
-    FPicture->SetStretch(Factor != 1);
-    FPicture->SetProportional(false);
-    FPicture->SetCenter(true);
-    LayOutPicture();
-    const QPointF moved = inPicture * Factor + QPointF(FPicture->DestRect().topLeft());
-    FScrollArea->horizontalScrollBar()->setValue(int(std::lround(moved.x() - Anchor.x())));
-    FScrollArea->verticalScrollBar()->setValue(int(std::lround(moved.y() - Anchor.y())));
-    UpdateActions();
-    UpdateStatusBar();
-}
-
-void TViewerWindow::OnZoomIn() {
-    ZoomTo(NextZoomStep(ZoomFactor(), +1), FScrollArea->viewport()->rect().center());
-}
-
-void TViewerWindow::OnZoomOut() {
-    ZoomTo(NextZoomStep(ZoomFactor(), -1), FScrollArea->viewport()->rect().center());
-}
-
-bool TViewerWindow::ViewEvent(QEvent* Event) {
-    switch (Event->type()) {
-    case QEvent::Wheel: {
-        auto* wheel = static_cast<QWheelEvent*>(Event);
-        if (!(wheel->modifiers() & Qt::ControlModifier) || wheel->angleDelta().y() == 0) return false;
-        const QPoint at = FScrollArea->viewport()->mapFromGlobal(wheel->globalPosition().toPoint());
-        ZoomTo(NextZoomStep(ZoomFactor(), wheel->angleDelta().y() > 0 ? +1 : -1), at);
-        return true;
-    }
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(Event);
-        if (mouse->button() != Qt::LeftButton) return false;
-        FDragging = true;
-        FDragFrom = mouse->globalPosition().toPoint();
-        FScrollFrom = {FScrollArea->horizontalScrollBar()->value(),
-                       FScrollArea->verticalScrollBar()->value()};
-        FPicture->setCursor(Qt::ClosedHandCursor);
-        return true;
-    }
-    case QEvent::MouseMove: {
-        if (!FDragging) return false;
-        const QPoint moved = static_cast<QMouseEvent*>(Event)->globalPosition().toPoint() - FDragFrom;
-        FScrollArea->horizontalScrollBar()->setValue(FScrollFrom.x() - moved.x());
-        FScrollArea->verticalScrollBar()->setValue(FScrollFrom.y() - moved.y());
-        return true;
-    }
-    case QEvent::MouseButtonRelease:
-        if (!FDragging || static_cast<QMouseEvent*>(Event)->button() != Qt::LeftButton) return false;
-        FDragging = false;
-        LayOutPicture(); // the cursor again
-        return true;
-    default:
-        return false;
-    }
-}
-
 void TViewerWindow::StepThroughFolder(int Step) {
     if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
     const QString next = NeighbourPicture(FDocument.FileName(), Step);
@@ -495,17 +387,9 @@ void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
 }
 
 void TViewerWindow::PictureReplaced() {
-    LayOutPicture();
-    if (FPages->currentIndex() == 1 && !FScrollArea->hasFocus()) FScrollArea->setFocus();
-    FPicture->update();
+    FView->PictureReplaced();
     UpdateActions();
     UpdateStatusBar();
-}
-
-bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize) LayOutPicture();
-    if ((Watched == FScrollArea->viewport() || Watched == FPicture) && ViewEvent(Event)) return true;
-    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TViewerWindow::ReportError(const QString& Title, const std::exception& Error) {
@@ -834,23 +718,32 @@ void TViewerWindow::OnEnvelopes() {
     RunDialogOperation(dialog);
 }
 
+double TViewerWindow::ZoomFactor() const {
+    return FView->ZoomFactor();
+}
+
+void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
+    FView->ZoomTo(Factor, Anchor);
+}
+
+QScrollArea* TViewerWindow::View() const {
+    return FView->ScrollArea();
+}
+
+void TViewerWindow::OnZoomIn() {
+    FView->ZoomIn();
+}
+
+void TViewerWindow::OnZoomOut() {
+    FView->ZoomOut();
+}
+
 void TViewerWindow::OnZoomToFit() {
-    FFitToWindow = true;
-    FZoom = 1;
-    FPicture->SetStretch(true);
-    FPicture->SetProportional(true);
-    FPicture->SetCenter(true);
-    LayOutPicture();
-    UpdateActions();
+    FView->ZoomToFit();
 }
 
 void TViewerWindow::OnActualSize() {
-    FFitToWindow = false;
-    FZoom = 1;
-    FPicture->SetStretch(false);
-    FPicture->SetProportional(false);
-    LayOutPicture();
-    UpdateActions();
+    FView->ActualSize();
 }
 
 void TViewerWindow::OnStretch(bool Checked) {

@@ -18,10 +18,10 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 class QScrollArea;
-class QStackedWidget;
 class TForm;
 class TKvPictura;
 class TOperationDialog;
+class TPictureView;
 struct TParameter;
 
 class TViewerWindow : public QMainWindow {
@@ -68,18 +68,15 @@ public slots:
     void OnZoomOut();
 
 public:
-    // The scale the picture is shown at (1 is actual size), also when fitted to the window.
+    // The picture view's scale and zoom (TPictureView).
     double ZoomFactor() const;
-    // Zooms to Factor (clamped to the zoom steps' limits) keeping the picture point under Anchor (in
-    // the view's viewport) where it is.
     void ZoomTo(double Factor, QPoint Anchor);
-    QScrollArea* View() const { return FScrollArea; }
+    QScrollArea* View() const;
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private slots:
     void OnOpen();
@@ -111,14 +108,10 @@ private:
     void UpdateActions();
     void UpdateStatusBar();
     void UpdateRecentMenu();
-    // Sizes the control: the viewport in fit mode, else the picture at the zoom factor.
-    void LayOutPicture();
     // Opens the picture Step places after or before the open one in its folder.
     void StepThroughFolder(int Step);
     // Moves Dialog beside the window (or to the screen's edge), off the picture it previews.
     void PlaceBeside(QWidget& Dialog) const;
-    // Drags on the picture pan the view; Ctrl and the wheel zoom toward the pointer.
-    bool ViewEvent(QEvent* Event);
     // Refreshes everything that shows the picture or the document after they changed.
     void PictureReplaced();
     // Asks whether to save a modified picture; false when the user cancels.
@@ -145,18 +138,11 @@ private:
     TViewerDocument FDocument;
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
-    bool FFitToWindow = true;
-    double FZoom = 1; // the scale while not fitted to the window
-    QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
-    QPoint FScrollFrom;
-    bool FDragging = false;
     bool FKeepsRecentFiles = true;
 
     TForm* FForm;
-    QStackedWidget* FPages;
-    QLabel* FPlaceholder;
-    QScrollArea* FScrollArea;
     TKvPictura* FPicture;
+    TPictureView* FView;
     // Operations run on this control, never shown, so the shown one is never worked on; FWork is
     // declared after it so that work still running ends before the control goes.
     std::unique_ptr<TKvPictura> FWorker;
