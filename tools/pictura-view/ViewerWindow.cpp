@@ -1,7 +1,7 @@
 #include "ViewerWindow.h"
 
 #include "EnvelopesDialog.h"
-#include "FolderPictures.h"
+#include "FileActions.h"
 #include "OperationSession.h"
 #include "ParameterDialog.h"
 #include "PictureView.h"
@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
@@ -43,28 +42,6 @@ QString Milliseconds(double Value) {
     return Value < 100 ? QString::number(Value, 'f', 1) + " ms" : QString::number(qRound64(Value)) + " ms";
 }
 
-// File dialog filters for Extensions, the common formats first, then one for all of them.
-QStringList NameFilters(QStringList Extensions, bool WithAll) {
-    const QStringList common{"png", "bmp", "jpg", "jpeg", "ppm", "tif", "tiff", "webp"};
-    std::stable_sort(Extensions.begin(), Extensions.end(), [&](const QString& a, const QString& b) {
-        const auto rank = [&](const QString& e) {
-            return common.contains(e) ? common.indexOf(e) : common.size();
-        };
-        return rank(a) < rank(b);
-    });
-    QStringList filters;
-    if (WithAll) {
-        QStringList patterns;
-        for (const QString& extension : Extensions)
-            patterns << "*." + extension;
-        filters << QObject::tr("Pictures (%1)").arg(patterns.join(' '));
-    }
-    for (const QString& extension : Extensions)
-        filters << QObject::tr("%1 (*.%2)").arg(extension.toUpper(), extension);
-    if (WithAll) filters << QObject::tr("All files (*)");
-    return filters;
-}
-
 // Key and then the platform's keys for Standard, each once: a key given twice to one action makes its
 // shortcut ambiguous, and pressing it then does nothing (Ctrl+- is the standard zoom out on Linux).
 QList<QKeySequence> KeysOnce(const QKeySequence& Key, QKeySequence::StandardKey Standard) {
@@ -77,8 +54,7 @@ QList<QKeySequence> KeysOnce(const QKeySequence& Key, QKeySequence::StandardKey 
 } // namespace
 
 TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
-    : QMainWindow(Parent), FOwnSettings(Settings ? nullptr : new QSettings),
-      FRecentFiles(Settings ? *Settings : *FOwnSettings) {
+    : QMainWindow(Parent), FOwnSettings(Settings ? nullptr : new QSettings) {
     setObjectName("ViewerWindow");
     setAcceptDrops(true);
     FReportError = [this](const QString& Title, const QString& Message) {
@@ -109,6 +85,15 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FWorker->OnProgress = [work = FWork.get()](TObject*, TProgressStage, int Percent, bool, const QRect&,
                                                const QString&) { work->SetPercent(Percent); };
     connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
+    FFiles = new TFileActions(*this, *FPicture, FDocument, *FWork, Settings ? *Settings : *FOwnSettings);
+    connect(FFiles, &TFileActions::Opened, this, [this] {
+        FTimeLabel->clear();
+        PictureReplaced();
+    });
+    connect(FFiles, &TFileActions::PictureChanged, this, &TViewerWindow::PictureReplaced);
+    connect(FFiles, &TFileActions::RecentFilesChanged, this, &TViewerWindow::UpdateActions);
+    connect(FFiles, &TFileActions::Error, this,
+            [this](const QString& Title, const QString& Message) { ReportError(Title, Message); });
     connect(FView, &TPictureView::ZoomChanged, this, [this] {
         UpdateActions();
         UpdateStatusBar();
@@ -117,7 +102,7 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     CreateActions();
     CreateMenus();
     CreateStatusBar();
-    UpdateRecentMenu();
+    FFiles->UpdateRecentMenu();
     connect(FView, &TPictureView::LaidOut, this, &TViewerWindow::UpdateStatusBar);
     PictureReplaced();
     resize(1024, 720);
@@ -141,18 +126,6 @@ void TViewerWindow::CreateActions() {
     const auto icon = [this](const char* Theme, QStyle::StandardPixmap Fallback) {
         return QIcon::fromTheme(Theme, style()->standardIcon(Fallback));
     };
-    FOpenAction = make("OpenAction", tr("&Open..."), &TViewerWindow::OnOpen, QKeySequence::Open);
-    FOpenAction->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
-    FOpenAction->setStatusTip(tr("Open a picture file"));
-    FReloadAction = make("ReloadAction", tr("&Reload"), &TViewerWindow::OnReload, QKeySequence::Refresh);
-    FReloadAction->setIcon(icon("view-refresh", QStyle::SP_BrowserReload));
-    FReloadAction->setStatusTip(tr("Read the file again (the current picture stays one undo step away)"));
-    FSaveAction = make("SaveAction", tr("&Save"), &TViewerWindow::OnSave, QKeySequence::Save);
-    FSaveAction->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
-    FSaveAsAction = make("SaveAsAction", tr("Save &As..."), &TViewerWindow::OnSaveAs, QKeySequence::SaveAs);
-    FSaveAsAction->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton));
-    FSaveAsAction->setStatusTip(tr("Write the picture to a file; the extension chooses the format"));
-    FClearRecentAction = make("ClearRecentAction", tr("&Clear Menu"), &TViewerWindow::OnClearRecent);
     FQuitAction = make("QuitAction", tr("&Quit"), &QWidget::close, QKeySequence::Quit);
 
     FUndoAction = make("UndoAction", tr("&Undo"), &TViewerWindow::OnUndo, QKeySequence::Undo);
@@ -185,12 +158,6 @@ void TViewerWindow::CreateActions() {
     FZoomOutAction = make("ZoomOutAction", tr("Zoom &Out"), &TViewerWindow::OnZoomOut);
     FZoomOutAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut));
     FZoomOutAction->setIcon(QIcon::fromTheme("zoom-out"));
-    FNextAction = make("NextPictureAction", tr("&Next Picture"), &TViewerWindow::OnNextPicture,
-                       QKeySequence(Qt::Key_PageDown));
-    FNextAction->setStatusTip(tr("Open the next picture of the folder"));
-    FPreviousAction = make("PreviousPictureAction", tr("&Previous Picture"),
-                           &TViewerWindow::OnPreviousPicture, QKeySequence(Qt::Key_PageUp));
-    FPreviousAction->setStatusTip(tr("Open the previous picture of the folder"));
     FStretchAction = make("StretchAction", tr("&Stretch"), &TViewerWindow::OnStretch);
     FProportionalAction = make("ProportionalAction", tr("&Proportional"), &TViewerWindow::OnProportional);
     FCenterAction = make("CenterAction", tr("&Center"), &TViewerWindow::OnCenter);
@@ -207,14 +174,13 @@ void TViewerWindow::CreateActions() {
 
 void TViewerWindow::CreateMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    file->addAction(FOpenAction);
-    FRecentMenu = file->addMenu(tr("Open &Recent"));
-    FRecentMenu->setObjectName("RecentMenu");
-    file->addAction(FReloadAction);
-    file->addActions({FPreviousAction, FNextAction});
+    file->addAction(FFiles->OpenAction());
+    file->addMenu(FFiles->RecentMenu());
+    file->addAction(FFiles->ReloadAction());
+    file->addActions({FFiles->PreviousAction(), FFiles->NextAction()});
     file->addSeparator();
-    file->addAction(FSaveAction);
-    file->addAction(FSaveAsAction);
+    file->addAction(FFiles->SaveAction());
+    file->addAction(FFiles->SaveAsAction());
     file->addSeparator();
     file->addAction(FQuitAction);
 
@@ -241,7 +207,7 @@ void TViewerWindow::CreateMenus() {
     tools->setMovable(false);
     // Icons where there are icons; the operations have none and show their names.
     tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    tools->addActions({FOpenAction, FSaveAsAction});
+    tools->addActions({FFiles->OpenAction(), FFiles->SaveAsAction()});
     tools->addSeparator();
     tools->addActions({FUndoAction, FRedoAction});
     tools->addSeparator();
@@ -287,17 +253,12 @@ void TViewerWindow::UpdateActions() {
     const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
     // While work runs, only what leaves the picture and the document alone stays on (the view).
     const bool idle = !FWork->Busy();
-    for (QAction* action : {FSaveAction, FSaveAsAction})
-        action->setEnabled(hasPicture && idle);
+    FFiles->UpdateActions(hasPicture, idle);
     for (QAction* action : FOperationActions)
         action->setEnabled(hasPicture && idle);
     for (QAction* action : {FZoomToFitAction, FActualSizeAction, FZoomInAction, FZoomOutAction,
                             FStretchAction, FProportionalAction, FCenterAction})
         action->setEnabled(hasPicture);
-    FOpenAction->setEnabled(idle);
-    FReloadAction->setEnabled(idle && !FDocument.FileName().isEmpty());
-    FNextAction->setEnabled(idle && !FDocument.FileName().isEmpty());
-    FPreviousAction->setEnabled(idle && !FDocument.FileName().isEmpty());
     FUndoAction->setEnabled(idle && FDocument.CanUndo());
     FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
     FRedoAction->setEnabled(idle && FDocument.CanRedo());
@@ -305,9 +266,6 @@ void TViewerWindow::UpdateActions() {
     FStretchAction->setChecked(FPicture->Stretch());
     FProportionalAction->setChecked(FPicture->Proportional());
     FCenterAction->setChecked(FPicture->Center());
-    const bool hasRecent = !FRecentFiles.Files().isEmpty();
-    FClearRecentAction->setEnabled(hasRecent);
-    FRecentMenu->setEnabled(idle && hasRecent);
     setWindowTitle(FDocument.DisplayName() + "[*]");
     setWindowModified(FDocument.Modified());
 }
@@ -325,48 +283,6 @@ void TViewerWindow::UpdateStatusBar() {
     FSizeLabel->setVisible(hasPicture);
     FFormatLabel->setVisible(hasPicture);
     FTimeLabel->setVisible(!FTimeLabel->text().isEmpty());
-}
-
-void TViewerWindow::UpdateRecentMenu() {
-    FRecentMenu->clear();
-    const QStringList files = FRecentFiles.Files();
-    QStringList names;
-    for (const QString& file : files)
-        names << QFileInfo(file).fileName();
-    for (int i = 0; i < files.size(); ++i) {
-        // Files of the same name tell themselves apart by their folder.
-        QString text = names[i];
-        if (names.count(names[i]) > 1)
-            text += QStringLiteral(" \u2014 ") + QDir::toNativeSeparators(QFileInfo(files[i]).absolutePath());
-        // Numbered entries give keyboard users a mnemonic for each.
-        auto* action = FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
-        action->setData(files[i]);
-        action->setStatusTip(QDir::toNativeSeparators(files[i]));
-        connect(action, &QAction::triggered, this, &TViewerWindow::OnOpenRecent);
-    }
-    if (!files.isEmpty()) FRecentMenu->addSeparator();
-    FRecentMenu->addAction(FClearRecentAction);
-    UpdateActions();
-}
-
-void TViewerWindow::StepThroughFolder(int Step) {
-    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
-    const QString next = NeighbourPicture(FDocument.FileName(), Step);
-    if (next.isEmpty()) {
-        statusBar()->showMessage(Step > 0 ? tr("This is the folder's last picture")
-                                          : tr("This is the folder's first picture"),
-                                 3000);
-        return;
-    }
-    if (MaybeSave()) OpenFile(next);
-}
-
-void TViewerWindow::OnNextPicture() {
-    StepThroughFolder(+1);
-}
-
-void TViewerWindow::OnPreviousPicture() {
-    StepThroughFolder(-1);
 }
 
 void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
@@ -400,13 +316,6 @@ void TViewerWindow::ReportError(const QString& Title, const QString& Error) {
     FReportError(Title, Sentence(Error));
 }
 
-QString TViewerWindow::RunInBackground(const QString& Title, std::function<void()> Work) {
-    QString error;
-    FWork->Start(Title, std::move(Work), [&error](const QString& Error) { error = Error; });
-    FWork->Wait();
-    return error;
-}
-
 void TViewerWindow::OnBusyChanged(bool Busy) {
     if (Busy) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -436,61 +345,6 @@ void TViewerWindow::ShowProgress() {
     }
 }
 
-bool TViewerWindow::OpenFile(const QString& FileName) {
-    if (FWork->Busy()) return false;
-    TDibImage loaded;
-    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(FileName);
-        loaded = picture.GetBitmap()->Dib();
-    });
-    if (!error.isEmpty()) {
-        if (FKeepsRecentFiles && !QFileInfo::exists(FileName)) {
-            FRecentFiles.Remove(FileName);
-            UpdateRecentMenu();
-        }
-        ReportError(tr("Cannot Open Picture"), error);
-        return false;
-    }
-    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
-    FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
-    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
-    UpdateRecentMenu();
-    FTimeLabel->clear();
-    PictureReplaced();
-    return true;
-}
-
-bool TViewerWindow::SaveFile(const QString& FileName) {
-    if (FWork->Busy()) return false;
-    // The work only reads the shown picture, which changes only once it has ended.
-    const TPicture* shown = FPicture->Picture();
-    const QString error = RunInBackground(tr("Saving %1").arg(QFileInfo(FileName).fileName()),
-                                          [shown, FileName] { shown->SaveToFile(FileName); });
-    if (!error.isEmpty()) {
-        ReportError(tr("Cannot Save Picture"), error);
-        return false;
-    }
-    FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
-    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
-    UpdateRecentMenu();
-    PictureReplaced();
-    return true;
-}
-
-bool TViewerWindow::MaybeSave() {
-    if (!FDocument.Modified()) return true;
-    const QMessageBox::StandardButton answer = QMessageBox::warning(
-        this, tr("Unsaved Changes"),
-        tr("The picture \u201c%1\u201d has been changed.\nDo you want to save the changes?")
-            .arg(FDocument.DisplayName()),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer == QMessageBox::Cancel) return false;
-    if (answer == QMessageBox::Discard) return true;
-    OnSave();
-    return !FDocument.Modified();
-}
-
 void TViewerWindow::closeEvent(QCloseEvent* Event) {
     // Closing under running work would drop it half way (a file half written): the window closes as
     // soon as the work has ended.
@@ -501,7 +355,7 @@ void TViewerWindow::closeEvent(QCloseEvent* Event) {
         return;
     }
     FCloseWhenIdle = false;
-    if (MaybeSave())
+    if (FFiles->MaybeSave())
         Event->accept();
     else
         Event->ignore();
@@ -516,83 +370,23 @@ void TViewerWindow::dropEvent(QDropEvent* Event) {
     const QList<QUrl> urls = Event->mimeData()->urls();
     if (urls.isEmpty() || !urls.front().isLocalFile() || FWork->Busy()) return;
     Event->acceptProposedAction();
-    if (MaybeSave()) OpenFile(urls.front().toLocalFile());
+    if (FFiles->MaybeSave()) FFiles->OpenFile(urls.front().toLocalFile());
 }
 
-void TViewerWindow::OnOpen() {
-    if (!MaybeSave()) return;
-    QFileDialog dialog(this, tr("Open Picture"));
-    dialog.setObjectName("OpenDialog");
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(NameFilters(TPicture::ReadableExtensions(), true));
-    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        OpenFile(dialog.selectedFiles().front());
+bool TViewerWindow::OpenFile(const QString& FileName) {
+    return FFiles->OpenFile(FileName);
 }
 
-void TViewerWindow::OnOpenRecent() {
-    const auto* action = qobject_cast<QAction*>(sender());
-    if (action && MaybeSave()) OpenFile(action->data().toString());
+bool TViewerWindow::SaveFile(const QString& FileName) {
+    return FFiles->SaveFile(FileName);
 }
 
-void TViewerWindow::OnClearRecent() {
-    FRecentFiles.Clear();
-    UpdateRecentMenu();
+void TViewerWindow::SetKeepsRecentFiles(bool Value) {
+    FFiles->SetKeepsRecentFiles(Value);
 }
 
-void TViewerWindow::OnReload() {
-    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
-    TDibImage before, loaded;
-    const QString fileName = FDocument.FileName();
-    const TBitmap* shown = FPicture->Picture()->GetBitmap();
-    const QString error = RunInBackground(tr("Reading %1").arg(FDocument.DisplayName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(fileName);
-        loaded = picture.GetBitmap()->Dib();
-        before = shown->Dib();
-    });
-    if (!error.isEmpty()) {
-        ReportError(tr("Cannot Reload Picture"), error);
-        return;
-    }
-    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
-    FDocument.Reloaded(std::move(before));
-    PictureReplaced();
-}
-
-void TViewerWindow::OnSave() {
-    const QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
-    if (FDocument.FileName().isEmpty() || !TPicture::WritableExtensions().contains(suffix))
-        OnSaveAs();
-    else
-        SaveFile(FDocument.FileName());
-}
-
-void TViewerWindow::OnSaveAs() {
-    const QStringList writable = TPicture::WritableExtensions();
-    QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
-    if (!writable.contains(suffix)) suffix = "png";
-    QFileDialog dialog(this, tr("Save Picture As"));
-    dialog.setObjectName("SaveAsDialog");
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    const QStringList filters = NameFilters(writable, false);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(tr("%1 (*.%2)").arg(suffix.toUpper(), suffix));
-    // A name typed without an extension gets the chosen filter's, so the format is never a guess.
-    dialog.setDefaultSuffix(suffix);
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& Filter) {
-        const qsizetype star = Filter.indexOf("*.");
-        if (star >= 0) dialog.setDefaultSuffix(Filter.mid(star + 2).chopped(1));
-    });
-    if (FDocument.FileName().isEmpty())
-        dialog.selectFile(FDocument.DisplayName() + "." + suffix);
-    else
-        dialog.selectFile(QFileInfo(FDocument.FileName()).completeBaseName() + "." + suffix);
-    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        SaveFile(dialog.selectedFiles().front());
+const TRecentFiles& TViewerWindow::RecentFiles() const {
+    return FFiles->RecentFiles();
 }
 
 void TViewerWindow::ShowPicture(TDibImage Picture) {
@@ -606,8 +400,8 @@ void TViewerWindow::StepThroughHistory(bool Back) {
     // moved in whole.
     TDibImage current;
     const TBitmap* shown = FPicture->Picture()->GetBitmap();
-    const QString error =
-        RunInBackground(Back ? tr("Undoing") : tr("Redoing"), [&current, shown] { current = shown->Dib(); });
+    const QString error = RunAndWait(*FWork, Back ? tr("Undoing") : tr("Redoing"),
+                                     [&current, shown] { current = shown->Dib(); });
     if (!error.isEmpty()) {
         ReportError(Back ? tr("Cannot Undo") : tr("Cannot Redo"), error);
         return;
