@@ -1,4 +1,5 @@
-// Straightforward per-pixel models of the point operations and the envelopes, for tests and benchmarks.
+// Straightforward per-pixel models of the point operations and the envelopes, for tests and benchmarks
+// (namespace KvModel, with the filters' model).
 //
 // Each model is a literal transcription of its rule: extended-precision arithmetic, Round (ties to
 // even), results stored as the low 8 bits; channels in the order red, green, blue. They work on Height
@@ -9,6 +10,8 @@
 
 #include <cstdint>
 #include <initializer_list>
+
+namespace KvModel {
 
 // Each byte becomes its complement.
 inline void ModelInvert(uint8_t* const* Rows, int Width, int Height) {
@@ -82,3 +85,5 @@ inline void ModelApplyEnvelops(uint8_t* const* Rows, int Width, int Height, cons
             pixel[0] = ModelEnvelop(pixel[0], BlueGains);
         }
 }
+
+} // namespace KvModel

@@ -96,19 +96,19 @@ TEST(KvPicturaDifferential, PointOperationsOnSeveralThreadsMatchTheModels) {
             control.SetGreenEnvelop(uint8_t(i), percents[1][i]);
             control.SetBlueEnvelop(uint8_t(i), percents[2][i]);
             for (int channel = 0; channel < 3; ++channel)
-                model.Gains[2 - channel][i] = ModelGainFromPercent(percents[channel][i]);
+                model.Gains[2 - channel][i] = KvModel::ModelGainFromPercent(percents[channel][i]);
         }
         std::vector<uint8_t*> rows = model.Rows(h);
         control.Brightness(-37);
-        ModelBrightness(rows.data(), cw, h, -37);
+        KvModel::ModelBrightness(rows.data(), cw, h, -37);
         control.ApplyEnvelops();
-        ModelApplyEnvelops(rows.data(), cw, h, model.Gains[2], model.Gains[1], model.Gains[0]);
+        KvModel::ModelApplyEnvelops(rows.data(), cw, h, model.Gains[2], model.Gains[1], model.Gains[0]);
         control.ApplyRedEnvelop();
-        ModelApplyEnvelop(rows.data(), cw, h, 2, model.Gains[2]);
+        KvModel::ModelApplyEnvelop(rows.data(), cw, h, 2, model.Gains[2]);
         control.Invert();
-        ModelInvert(rows.data(), cw, h);
+        KvModel::ModelInvert(rows.data(), cw, h);
         control.GreyScale();
-        ModelGreyScale(rows.data(), cw, h);
+        KvModel::ModelGreyScale(rows.data(), cw, h);
         ASSERT_TRUE(control.Picture()->GetBitmap()->Dib().Bits == model.Dib.Bits) << threads << " threads";
     }
     KvKernels::SetFilterThreads(0);

@@ -74,15 +74,17 @@ inline const std::vector<TCatalogueEntry>& OperationCatalogue() {
     using TArea = TModelArea;
     static const std::vector<TCatalogueEntry> entries{
         {"invert", [](const TRandom&) { return std::vector<double>{}; },
-         [](const TArea& A, const TOperation&) { ModelInvert(A.Rows, A.Width, A.Height); }, "Invert"},
+         [](const TArea& A, const TOperation&) { KvModel::ModelInvert(A.Rows, A.Width, A.Height); },
+         "Invert"},
         {"brightness",
          [](const TRandom& Random) { return std::vector<double>{double(int(Random() % 261) - 130)}; },
          [](const TArea& A, const TOperation& Op) {
-             ModelBrightness(A.Rows, A.Width, A.Height, int32_t(Op.Values[0]));
+             KvModel::ModelBrightness(A.Rows, A.Width, A.Height, int32_t(Op.Values[0]));
          },
          "Brightness"},
         {"greyscale", [](const TRandom&) { return std::vector<double>{}; },
-         [](const TArea& A, const TOperation&) { ModelGreyScale(A.Rows, A.Width, A.Height); }, "Greyscale"},
+         [](const TArea& A, const TOperation&) { KvModel::ModelGreyScale(A.Rows, A.Width, A.Height); },
+         "Greyscale"},
         {"blur", Catalogue::Filtering, Catalogue::ModelFilter, "Blur"},
         {"sharpen", Catalogue::Filtering, Catalogue::ModelFilter, "Sharpen"},
         {"{channel}-envelop",
@@ -94,18 +96,18 @@ inline const std::vector<TCatalogueEntry>& OperationCatalogue() {
          },
          [](const TArea& A, const TOperation& Op) {
              for (const auto& [level, percent] : Op.Points())
-                 A.Gains[Catalogue::ByteOffset(Op)][level] = ModelGainFromPercent(percent);
+                 A.Gains[Catalogue::ByteOffset(Op)][level] = KvModel::ModelGainFromPercent(percent);
          },
          ""},
         {"apply-{channel}-envelop", [](const TRandom&) { return std::vector<double>{}; },
          [](const TArea& A, const TOperation& Op) {
              const int offset = Catalogue::ByteOffset(Op);
-             ModelApplyEnvelop(A.Rows, A.Width, A.Height, offset, A.Gains[offset]);
+             KvModel::ModelApplyEnvelop(A.Rows, A.Width, A.Height, offset, A.Gains[offset]);
          },
          "{Channel} envelope"},
         {"apply-envelops", [](const TRandom&) { return std::vector<double>{}; },
          [](const TArea& A, const TOperation&) {
-             ModelApplyEnvelops(A.Rows, A.Width, A.Height, A.Gains[2], A.Gains[1], A.Gains[0]);
+             KvModel::ModelApplyEnvelops(A.Rows, A.Width, A.Height, A.Gains[2], A.Gains[1], A.Gains[0]);
          },
          "Envelopes"},
     };
