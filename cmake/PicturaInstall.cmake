@@ -28,6 +28,17 @@ foreach(tool pictura pictura-palette pictura-view)
     endif()
 endforeach()
 
+# The tool's manual page and completions, where man, bash-completion and zsh look for them.
+if(TARGET pictura-reference-pages)
+    list(GET PICTURA_REFERENCE_FILES 0 manPage)
+    list(GET PICTURA_REFERENCE_FILES 1 bashCompletion)
+    list(GET PICTURA_REFERENCE_FILES 2 zshCompletion)
+    install(FILES ${manPage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
+    install(FILES ${bashCompletion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+            RENAME pictura COMPONENT Tools)
+    install(FILES ${zshCompletion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/site-functions COMPONENT Tools)
+endif()
+
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PicturaConfig.cmake.in
     ${PROJECT_BINARY_DIR}/PicturaConfig.cmake INSTALL_DESTINATION ${PICTURA_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/PicturaConfigVersion.cmake

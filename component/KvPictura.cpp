@@ -62,6 +62,9 @@ TKvPictura::TKvPictura(TComponent* AOwner) : TImage(AOwner) {
 
 uint8_t* TKvPictura::PixelAddress(int32_t X, int32_t Y) {
     TBitmap* bitmap = Picture()->GetBitmap();
+    if (bitmap->Empty())
+        throw ERangeError("pixel (" + std::to_string(X) + ", " + std::to_string(Y) +
+                          ") is outside the picture: the picture is empty");
     FScanLine = bitmap->GetScanline(Y);
     // The row must hold all three bytes, whatever the bitmap's format.
     if (X < 0 || X >= bitmap->Width() || size_t(X) * 3 + 3 > bitmap->BytesPerLine())
@@ -89,7 +92,8 @@ void TKvPictura::ReportProgress(TProgressStage Stage, int Percent, const char* W
 
 bool TKvPictura::Set24BitColor() {
     TBitmap* bitmap = Picture()->GetBitmap();
-    if (bitmap->GetPixelFormat() == pf24bit) return true;
+    // An empty picture has no pixel to convert: nothing to ask.
+    if (bitmap->GetPixelFormat() == pf24bit || bitmap->Empty()) return true;
     if (MessageBoxA(OwnerWindowHandle(Owner()), "The Imge will convert to \"24 bit color\" format", "Convert",
                     MB_OKCANCEL) != IDOK)
         return false;
@@ -102,7 +106,7 @@ bool TKvPictura::Set24BitColor() {
 
 template <class TWork> void TKvPictura::OperationFrame(const char* What, TWork&& Work) {
     TBitmap* bitmap = Picture()->GetBitmap();
-    if (bitmap->GetPixelFormat() != pf24bit && !Set24BitColor()) return;
+    if (!bitmap->Empty() && bitmap->GetPixelFormat() != pf24bit && !Set24BitColor()) return;
     ReportProgress(psStarting, 0, What);
     // The processed area is the control's size, clipped so that nothing outside the bitmap is touched.
     const int width = std::min(Width(), bitmap->Width());

@@ -78,7 +78,7 @@ void CheckLine(const TCommandLine& Line) {
     FuzzCheck(Line.Jobs >= 0 && (!Line.Quality || (*Line.Quality >= 0 && *Line.Quality <= 100)),
               "bad -j or --quality");
     if (!Line.Inputs.empty() || !Line.Output.empty() || touchesPicture || !Line.PrintEnvelops) {
-        FuzzCheck(!Line.Inputs.empty(), "no input picture accepted");
+        FuzzCheck(!Line.Inputs.empty() || !Line.FilesFrom.empty(), "no input picture accepted");
         FuzzCheck(!Line.Output.empty() || !Line.OutDir.empty(), "no output accepted");
         FuzzCheck(Line.Output != "-" || (!Line.Format.empty() && Line.Inputs.size() == 1),
                   "bad -o - accepted");

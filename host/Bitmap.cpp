@@ -94,6 +94,8 @@ uint8_t* TBitmap::GetScanline(int Row) {
 }
 
 const uint8_t* TBitmap::GetScanline(int Row) const {
+    if (FDib.Height <= 0)
+        throw ERangeError("scan line " + std::to_string(Row) + " is outside the bitmap: the bitmap is empty");
     if (Row < 0 || Row >= FDib.Height)
         throw ERangeError("scan line " + std::to_string(Row) + " is outside the bitmap's rows 0.." +
                           std::to_string(FDib.Height - 1));

@@ -61,6 +61,13 @@ TEST(CommandLine, BadArgumentsSayWhatIsWrong) {
     };
     const Row rows[] = {
         {{"in.bmp", "-o", "out.bmp", "--frobnicate"}, "unknown option \"--frobnicate\" (see --help)"},
+        {{"in.bmp", "-o", "out.bmp", "--greyscle"},
+         "unknown option \"--greyscle\"; did you mean --greyscale? (see --help)"},
+        {{"in.bmp", "-o", "out.bmp", "--bleu-curve=0=1"},
+         "unknown option \"--bleu-curve=0=1\"; did you mean --blue-curve? (see --help)"},
+        {{"in.bmp", "-o", "out.bmp", "--ouput", "x"},
+         "unknown option \"--ouput\"; did you mean --output? (see --help)"},
+        {{"in.bmp", "-o", "out.bmp", "-0"}, "-0 is for the names of --files-from FILE"},
         {{"in.bmp", "--invert"}, "no output picture: give -o OUTPUT"},
         {{"-o", "out.bmp", "--invert"}, "no input picture (see --help)"},
         {{"in.bmp", "-o"}, "-o needs a value"},

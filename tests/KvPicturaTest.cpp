@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QMetaProperty>
+
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -91,6 +94,13 @@ TEST(KvPictura, NewControlHasFullGainsAndPublishesItsProperties) {
         if (std::string(name).rfind("On", 0) != 0) {
             EXPECT_GE(meta->indexOfProperty(name), 0) << name;
         }
+    // Form designers offer the designable properties, and warn about any whose type they cannot edit:
+    // no object pointers among them.
+    for (int i = 0; i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        if (property.isDesignable())
+            EXPECT_FALSE(property.metaType().flags() & QMetaType::PointerToQObject) << property.name();
+    }
 }
 
 TEST(KvPictura, PixelAccessRoundTripsAndChecksItsRange) {
@@ -115,6 +125,37 @@ TEST(KvPictura, TrueColourPictureAsksNothing) {
     control.Invert();
     EXPECT_EQ(answerer.Boxes, 0);
     EXPECT_EQ(Channel(control, 2), (Grid{{245, 235}}));
+}
+
+// A control without a picture (its file was not found) has nothing to convert: no box, every operation
+// does nothing but repaint, and pixel access says the picture is empty.
+TEST(KvPictura, EmptyPictureAsksNothingAndStillRepaints) {
+    TCountingAnswerer answerer(IDOK);
+    TForm form;
+    auto* control = new TKvPictura(&form);
+    control->resize(40, 30);
+    form.Show();
+    QApplication::processEvents();
+    TPaintCounter paints(control);
+    const std::function<void(TKvPictura&)> operations[] = {
+        [](TKvPictura& c) { c.Invert(); },         [](TKvPictura& c) { c.Brightness(20); },
+        [](TKvPictura& c) { c.GreyScale(); },      [](TKvPictura& c) { c.Blur(50, 2); },
+        [](TKvPictura& c) { c.Sharpen(50, 2); },   [](TKvPictura& c) { c.ApplyEnvelops(); },
+        [](TKvPictura& c) { c.ApplyRedEnvelop(); }};
+    for (const auto& operation : operations) {
+        const int before = paints.Paints;
+        operation(*control);
+        QApplication::processEvents();
+        EXPECT_GT(paints.Paints, before);
+    }
+    EXPECT_EQ(answerer.Boxes, 0);
+    EXPECT_TRUE(control->Picture()->GetBitmap()->Empty());
+    try {
+        control->GetRGBPixel(0, 0);
+        ADD_FAILURE() << "no error";
+    } catch (const ERangeError& e) {
+        EXPECT_NE(std::string(e.what()).find("the picture is empty"), std::string::npos) << e.what();
+    }
 }
 
 TEST(KvPictura, DeclinedConversionChangesNothingAndDoesNotRepaint) {

@@ -2,16 +2,22 @@
 // that a failure never leaves an output file or touches the input.
 #include "Channel.h"
 #include "EnvelopeLines.h"
+#include "TestPictures.h"
 
 #include <pictura/KvPictura.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
 
 #include <poll.h>
 #include <pty.h>
@@ -69,6 +75,50 @@ QByteArray RunOnTerminal(const QStringList& Args) {
         seen.append(buffer, n);
     }
     ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return seen;
+}
+
+// Runs the tool with standard error on a pseudo-terminal and standard output into a pipe that is left
+// unread for Stall: a save to standard output stands still that long. Returns what the terminal received.
+QByteArray RunOnTerminalStallingOutput(const QStringList& Args, std::chrono::milliseconds Stall) {
+    std::vector<std::string> args{PICTURA_TOOL};
+    for (const QString& arg : Args)
+        args.push_back(arg.toStdString());
+    int output[2];
+    if (::pipe(output) != 0) return {};
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::dup2(output[1], STDOUT_FILENO);
+        ::close(output[0]);
+        ::close(output[1]);
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    QByteArray seen;
+    char buffer[4096];
+    const auto until = std::chrono::steady_clock::now() + Stall;
+    bool draining = false;
+    for (;;) {
+        if (!draining && std::chrono::steady_clock::now() >= until) draining = true;
+        pollfd p[2]{{terminal, POLLIN, 0}, {draining ? output[0] : -1, POLLIN, 0}};
+        if (::poll(p, 2, 100) < 0) break;
+        if (p[1].revents & (POLLIN | POLLHUP)) (void)!::read(output[0], buffer, sizeof buffer);
+        if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+            if (n <= 0) break; // EIO once the tool has exited
+            seen.append(buffer, n);
+        }
+    }
+    ::close(terminal);
+    ::close(output[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return seen;
@@ -147,7 +197,7 @@ TEST_F(PicturaTool, FailuresWriteNothingAndKeepTheInput) {
         {Path("missing.png"), "-o", Path("out.png"), "--invert"},
         {Path("in.png"), "-o", Path("out.png"), "--sharpen", "10,-3"},
         {Path("in.png"), "-o", Path("in.png"), "--invert"},
-        {Path("in.png"), "-o", Path("no/such/dir/out.png"), "--invert"},
+        {Path("in.png"), "-o", Path("no/such/dir/out.png"), "--invert"}, // a plain -o makes no folder
         {Path("in.png"), "-o", Path("out.xyz"), "--invert"},
         {dir.path(), "-o", Path("out.png"), "--invert"},
     };
@@ -422,4 +472,90 @@ TEST_F(PicturaTool, ProgressOnATerminalAndTimes) {
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(timed[i].startsWith(QString("pictura: ") + steps[i]) && timed[i].endsWith(" ms"))
             << timed[i].toStdString();
+}
+
+// A save that stands still (standard output blocked) still shows time passing: the line is redrawn
+// with a new elapsed time while its percent stays.
+TEST_F(PicturaTool, ProgressLineTicksWhileAStepStandsStill) {
+    TPicture large; // a file well over a pipe's buffer
+    large.GetBitmap()->Assign(BlankPicture(pf24bit, 400, 400));
+    large.SaveToFile(Path("large.bmp"));
+    const QByteArray seen = RunOnTerminalStallingOutput({Path("large.bmp"), "-o", "-", "--format", "bmp"},
+                                                        std::chrono::milliseconds(1200));
+    std::set<QByteArray> lines;
+    for (const QByteArray& line : seen.split('\r'))
+        if (line.startsWith("pictura: saving standard output   0%")) lines.insert(line);
+    EXPECT_GE(lines.size(), 4u) << seen.toStdString();
+}
+
+// The README's batch examples, verbatim, in a folder that holds only the pictures: output folders are
+// made, folders walked with -r, names read from find -print0.
+TEST_F(PicturaTool, ReadmeBatchExamplesRunInAnEmptyFolder) {
+    QFile readme(QString(PICTURA_SOURCE) + "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype marker = text.indexOf("<!-- example: batch -->");
+    ASSERT_GE(marker, 0);
+    const qsizetype start = text.indexOf("```sh\n", marker) + 6, end = text.indexOf("```", start);
+    const QStringList commands = text.mid(start, end - start).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(commands.size(), 4);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("photos/trip"));
+    for (const char* name : {"photos/a.png", "photos/b.png", "photos/trip/c.png"})
+        ASSERT_TRUE(QFile::copy(photo, Path(name)));
+    for (const QString& command : commands) {
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PATH", QFileInfo(PICTURA_TOOL).absolutePath() + ":" + environment.value("PATH"));
+        shell.setProcessEnvironment(environment);
+        shell.start("sh", {"-ec", command});
+        ASSERT_TRUE(shell.waitForFinished(120000));
+        EXPECT_EQ(shell.exitCode(), 0) << command.toStdString() << "\n"
+                                       << shell.readAllStandardError().toStdString();
+    }
+    for (const char* name : {"small/a-grey.png", "small/b-grey.png", "out/a-blur.png", "out/b-blur.png",
+                             "copies/a.png", "copies/trip/c.png", "out/a.jpg", "out/c.jpg"})
+        EXPECT_TRUE(QFile::exists(Path(name))) << name;
+}
+
+TEST_F(PicturaTool, FoldersListsAndOutputFolders) {
+    ASSERT_TRUE(QDir(dir.path()).mkpath("in/sub"));
+    for (const char* name : {"in/a.png", "in/sub/b.png"})
+        ASSERT_TRUE(QFile::copy(photo, Path(name)));
+    QFile notes(Path("in/notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.close();
+
+    const TRun folder = RunTool({Path("in"), "--out-dir", Path("out"), "--invert"});
+    EXPECT_EQ(folder.Code, 2);
+    EXPECT_TRUE(folder.Err.contains("is a folder: give -r")) << folder.Err.toStdString();
+    // -r keeps the structure below --out-dir, made several levels deep; the text file is passed over.
+    const TRun walked = RunTool({"-r", Path("in"), "--out-dir", Path("out/deep"), "--invert"});
+    EXPECT_EQ(walked.Code, 0) << walked.Err.toStdString();
+    EXPECT_TRUE(QFile::exists(Path("out/deep/a.png")));
+    EXPECT_TRUE(QFile::exists(Path("out/deep/sub/b.png")));
+    // Names from standard input, NUL-separated (one holds a line break), into a pattern's new folders.
+    ASSERT_TRUE(QFile::copy(photo, Path("in/odd\nname.png")));
+    const QByteArray list = (Path("in/sub/b.png") + QChar(0) + Path("in/odd\nname.png") + QChar(0)).toUtf8();
+    const TRun listed =
+        RunTool({"--files-from", "-", "-0", "-o", Path("listed/{stem}.bmp"), "--invert"}, list);
+    EXPECT_EQ(listed.Code, 0) << listed.Err.toStdString();
+    EXPECT_TRUE(QFile::exists(Path("listed/b.bmp")));
+    EXPECT_TRUE(QFile::exists(Path("listed/odd\nname.bmp")));
+    // What cannot be made is refused with the reason.
+    const TRun blocked = RunTool({photo, "-o", Path("in/notes.txt/{stem}.png"), "--invert"});
+    EXPECT_EQ(blocked.Code, 1);
+    EXPECT_TRUE(blocked.Err.contains("notes.txt\" is not a folder")) << blocked.Err.toStdString();
+}
+
+TEST_F(PicturaTool, TablesNeverAppliedGetANote) {
+    const TRun unapplied = RunTool({photo, "-o", Path("c.png"), "--curve", "0=0,128=60,255=100"});
+    EXPECT_EQ(unapplied.Code, 0);
+    EXPECT_EQ(unapplied.Err, "pictura: note: --curve sets gain tables that no later --apply-envelops or "
+                             "--apply-CHANNEL-envelop applies; they change no pixel\n");
+    const TRun oneChannel = RunTool({photo, "-o", Path("d.png"), "--red-curve", "0=0,255=50",
+                                     "--green-envelop", "3=5", "--apply-green-envelop"});
+    EXPECT_TRUE(oneChannel.Err.startsWith("pictura: note: --red-curve sets")) << oneChannel.Err.toStdString();
+    EXPECT_EQ(RunTool({photo, "-o", Path("e.png"), "--curve", "0=0,255=50", "--apply-envelops"}).Err, "");
+    EXPECT_EQ(RunTool({"--curve", "0=0,255=50", "--print-envelops"}).Err, "");
 }

@@ -1,5 +1,6 @@
 // The viewer: its non-GUI core (undo history, modified state, envelope knots) and its window driven the
 // way a user would: actions, dialogs answered by the test, message boxes, files, drops, screenshots.
+#include "DialogPlacement.h"
 #include "EnvelopesDialog.h"
 #include "OperationTable.h"
 #include "ParameterDialog.h"
@@ -7,6 +8,7 @@
 #include "ViewerWindow.h"
 
 #include "ModalDriver.h"
+#include "TestPictures.h"
 #include <pictura/KvPictura.h>
 
 #include <QCheckBox>
@@ -14,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -503,7 +506,13 @@ TEST_F(ViewerWindowTest, SaveAsWritesWhatIsShownAndReadsBackTheSame) {
             dialog->selectFile(path);
             static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides accept(); the dialog's own runs
         });
-        Action("SaveAsAction")->trigger();
+        // The second time by its key, pressed: a key bound twice to the action would do nothing.
+        if (QString(name).endsWith(".bmp")) {
+            Window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+            QTest::keyClick(Window.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        } else
+            Action("SaveAsAction")->trigger();
         EXPECT_EQ(Window->Document().FileName(), path);
         EXPECT_FALSE(Window->Document().Modified());
         TPicture reread;
@@ -717,6 +726,7 @@ TEST_F(ViewerWindowTest, LongWorkNeverStallsTheWindow) {
     }
 
     TStallProbe probe;
+    Window->resize(560, 400);
     ASSERT_TRUE(Window->OpenFile(input));
     int shownChanges = 0;
     QObject::connect(Window->Picture()->Picture(), &TPicture::Changed, [&] { ++shownChanges; });
@@ -725,8 +735,10 @@ TEST_F(ViewerWindowTest, LongWorkNeverStallsTheWindow) {
         auto* radius = dialog->findChild<QSlider*>("RadiusSlider");
         radius->setValue(1);
         ProcessUntil([&] { return dialog->Preview().Running(); });
+        auto* work = Window->findChild<QLabel*>("WorkLabel");
         busyShown = Window->findChild<QProgressBar*>("ProgressBar")->isVisible() &&
-                    QApplication::overrideCursor() && !Action("SaveAsAction")->isEnabled();
+                    QApplication::overrideCursor() && !Action("SaveAsAction")->isEnabled() &&
+                    work->width() >= work->sizeHint().width(); // the text whole, in a narrow window
         const int before = shownChanges;
         radius->setValue(2); // overtakes the running preview
         dialog->Preview().Flush();
@@ -907,4 +919,60 @@ TEST_F(ViewerWindowTest, ClosingWhileWorkRunsClosesOnceItHasEnded) {
     TPicture reread;
     reread.LoadFromFile(saved); // whole: the save was not cut short
     EXPECT_EQ(reread.GetBitmap()->Dib().Bits, Pixels().Bits);
+}
+
+// A newly opened picture fits the window when larger than it and shows at its actual size otherwise,
+// whatever zoom the last one had; a zoom chosen by the user stays while stepping through the folder.
+// The status bar tells the file's size and its place in the folder.
+TEST_F(ViewerWindowTest, OpeningFitsLargePicturesAndTheStatusBarTellsTheFile) {
+    Window->resize(640, 480);
+    QApplication::processEvents();
+    TPicture small;
+    small.GetBitmap()->Assign(BlankPicture(pf24bit, 120, 90));
+    for (const char* name : {"a-small.png", "c-small.png"})
+        small.SaveToFile(Dir.filePath(name));
+    ASSERT_TRUE(QFile::copy(Samples + "/sample.png", Dir.filePath("b-large.png"))); // 800 x 500
+    Action("ActualSizeAction")->trigger();
+    ASSERT_TRUE(Window->OpenFile(Dir.filePath("b-large.png")));
+    EXPECT_LT(Window->ZoomFactor(), 1.0);
+    const QSize viewport = Window->View()->viewport()->size();
+    EXPECT_LE(Window->Picture()->DestRect().width(), viewport.width());
+    EXPECT_EQ(Status("PositionLabel"), "2 of 3");
+    EXPECT_EQ(Status("BytesLabel"),
+              QLocale().formattedDataSize(QFileInfo(Dir.filePath("b-large.png")).size()));
+
+    Window->ZoomTo(0.13, {0, 0});
+    ASSERT_TRUE(Window->OpenFile(Dir.filePath("a-small.png")));
+    EXPECT_EQ(Window->ZoomFactor(), 1.0);
+    EXPECT_EQ(Status("PositionLabel"), "1 of 3");
+
+    Window->ZoomTo(2, {0, 0});
+    Action("NextPictureAction")->trigger(); // the large one, at the zoom chosen
+    EXPECT_EQ(Window->Document().FileName(), Dir.filePath("b-large.png"));
+    EXPECT_EQ(Window->ZoomFactor(), 2.0);
+    Action("ZoomToFitAction")->trigger();
+    Action("NextPictureAction")->trigger();
+    EXPECT_EQ(Status("PositionLabel"), "3 of 3");
+    EXPECT_NE(Window->ZoomFactor(), 1.0) << "fitted, as chosen";
+    EXPECT_TRUE(Action("SaveAsAction")->shortcuts().contains(QKeySequence("Ctrl+Shift+S")));
+}
+
+// Dialogs go beside the window where the screen has room, else over the part of the window that does
+// not show the picture, else off the screen's edge least (a 1600-pixel screen, a 770-pixel dialog).
+TEST(DialogPlacement, BesideTheWindowElseOffThePicture) {
+    const QRect screen(0, 0, 1600, 1000);
+    const QSize dialog(770, 500);
+    const struct {
+        QRect Window, Picture;
+        int X;
+    } rows[] = {{{0, 0, 800, 600}, {10, 40, 780, 500}, 800},   // room on the right
+                {{830, 0, 770, 600}, {840, 40, 700, 500}, 60}, // room on the left
+                {{0, 0, 1600, 900}, {1100, 40, 500, 300}, 0},  // picture on the right: over the window's left
+                {{0, 0, 1600, 900}, {100, 40, 500, 300}, 830}, // on the left: over the window's right
+                {{288, 0, 1024, 700}, {400, 60, 800, 500}, 830}}; // no free part: the screen's edge
+    for (const auto& row : rows) {
+        const QPoint at = DialogPlace(screen, row.Window, row.Picture, dialog);
+        EXPECT_EQ(at.x(), row.X) << row.Picture.x();
+        EXPECT_GE(at.y(), 0);
+    }
 }

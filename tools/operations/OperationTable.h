@@ -56,6 +56,7 @@ struct TOperationSpec {
     bool PerChannel = false;                     // one option for each of red, green and blue
     bool ChangesPicture = true;                  // false for the table settings, which touch no pixel
     bool RisingLevels = false;                   // Points: each level above the one before (curves)
+    bool AppliesTables = false; // applies the gain tables: its channel's, or all three without one
     // Calls the control for an operation of this row with its values.
     void (*Apply)(TKvPictura& Picture, const TOperation& Op) = nullptr;
     TMenuEntry Menu = {};

@@ -1,5 +1,6 @@
 #include "FileActions.h"
 
+#include "ActionKeys.h"
 #include "BackgroundWork.h"
 #include "FolderPictures.h"
 #include "ViewerDocument.h"
@@ -60,8 +61,9 @@ TFileActions::TFileActions(QMainWindow& Window, TKvPictura& Shown, TViewerDocume
     FSaveAction = MakeAction(
         "SaveAction", tr("&Save"), [this] { OnSave(); }, QKeySequence::Save);
     FSaveAction->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
-    FSaveAsAction = MakeAction(
-        "SaveAsAction", tr("Save &As..."), [this] { OnSaveAs(); }, QKeySequence::SaveAs);
+    FSaveAsAction = MakeAction("SaveAsAction", tr("Save &As..."), [this] { OnSaveAs(); });
+    // Ctrl+Shift+S everywhere, as image programs have it, also where the platform names no Save As key.
+    FSaveAsAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+Shift+S")), QKeySequence::SaveAs));
     FSaveAsAction->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton));
     FSaveAsAction->setStatusTip(tr("Write the picture to a file; the extension chooses the format"));
     FClearRecentAction = MakeAction("ClearRecentAction", tr("&Clear Menu"), [this] { OnClearRecent(); });
@@ -128,7 +130,10 @@ void TFileActions::StepThroughFolder(int Step) {
                                          3000);
         return;
     }
+    // The zoom the user chose stays while stepping through the folder.
+    FSteppingThroughFolder = true;
     if (MaybeSave()) OpenFile(next);
+    FSteppingThroughFolder = false;
 }
 
 bool TFileActions::OpenFile(const QString& FileName) {
@@ -149,9 +154,10 @@ bool TFileActions::OpenFile(const QString& FileName) {
     }
     FShown.Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
+    FFileFacts = TFileFacts::Of(FDocument.FileName());
     if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
-    emit Opened();
+    emit Opened(FSteppingThroughFolder);
     return true;
 }
 
@@ -166,6 +172,7 @@ bool TFileActions::SaveFile(const QString& FileName) {
         return false;
     }
     FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
+    FFileFacts = TFileFacts::Of(FDocument.FileName());
     if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
     UpdateRecentMenu();
     emit PictureChanged();
@@ -224,6 +231,7 @@ void TFileActions::OnReload() {
     }
     FShown.Picture()->GetBitmap()->Assign(std::move(loaded));
     FDocument.Reloaded(std::move(before));
+    FFileFacts = TFileFacts::Of(fileName);
     emit PictureChanged();
 }
 

@@ -3,6 +3,7 @@
 // Files are read and written off the GUI thread; the picture shown changes only once they are.
 #pragma once
 
+#include "FileFacts.h"
 #include "RecentFiles.h"
 
 #include <QKeySequence>
@@ -39,6 +40,8 @@ public:
     // Off: opening and saving leave the recent files alone (for runs nobody watches).
     void SetKeepsRecentFiles(bool Value) { FKeepsRecentFiles = Value; }
     const TRecentFiles& RecentFiles() const { return FRecentFiles; }
+    // The open picture's file: its size and its place in its folder.
+    const TFileFacts& FileFacts() const { return FFileFacts; }
     // Enables the actions: Idle when no work runs, HasPicture when a picture is shown.
     void UpdateActions(bool HasPicture, bool Idle);
     // Lists the recent files in their menu.
@@ -53,8 +56,8 @@ public:
     QMenu* RecentMenu() const { return FRecentMenu; }
 
 signals:
-    // A picture was opened from a file and is shown.
-    void Opened();
+    // A picture was opened from a file and is shown; KeepZoom when it was the folder's next or previous.
+    void Opened(bool KeepZoom);
     // The picture shown or its document changed (saved, reloaded).
     void PictureChanged();
     // The recent files changed: the actions that depend on them may change.
@@ -80,6 +83,8 @@ private:
     TBackgroundWork& FWork;
     TRecentFiles FRecentFiles;
     bool FKeepsRecentFiles = true;
+    bool FSteppingThroughFolder = false; // an open by Page Up or Page Down keeps the user's zoom
+    TFileFacts FFileFacts;
 
     QAction* FOpenAction;
     QAction* FReloadAction;

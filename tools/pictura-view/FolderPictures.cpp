@@ -43,18 +43,36 @@ bool NaturalLess(const QString& A, const QString& B) {
 
 } // namespace
 
-QString NeighbourPicture(const QString& FileName, int Step) {
+namespace {
+
+// The names of the pictures in FileName's folder, FileName's among them, in the order shown.
+QStringList FolderNames(const QString& FileName, QDir& Folder) {
     const QFileInfo current(FileName);
     QStringList patterns;
     for (const QString& extension : TPicture::ReadableExtensions())
         patterns << "*." + extension;
-    QDir folder = current.absoluteDir();
-    folder.setNameFilters(patterns);
-    folder.setFilter(QDir::Files | QDir::Readable);
-    QStringList names = folder.entryList();
+    Folder = current.absoluteDir();
+    Folder.setNameFilters(patterns);
+    Folder.setFilter(QDir::Files | QDir::Readable);
+    QStringList names = Folder.entryList();
     if (!names.contains(current.fileName())) names << current.fileName();
     std::sort(names.begin(), names.end(), NaturalLess);
-    const qsizetype at = names.indexOf(current.fileName()) + Step;
+    return names;
+}
+
+} // namespace
+
+QString NeighbourPicture(const QString& FileName, int Step) {
+    QDir folder;
+    const QStringList names = FolderNames(FileName, folder);
+    const qsizetype at = names.indexOf(QFileInfo(FileName).fileName()) + Step;
     if (at < 0 || at >= names.size()) return {};
     return folder.absoluteFilePath(names[at]);
+}
+
+std::pair<int, int> FolderPosition(const QString& FileName) {
+    QDir folder;
+    const QStringList names = FolderNames(FileName, folder);
+    if (!folder.exists()) return {0, 0};
+    return {int(names.indexOf(QFileInfo(FileName).fileName())) + 1, int(names.size())};
 }

@@ -72,6 +72,7 @@ void TPictureView::ZoomTo(double Factor, QPoint Anchor) {
     const QRect dest = FPicture.DestRect();
     const double oldFactor = ZoomFactor();
     const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
+    FZoomChosen = true;
     FFitToWindow = false;
     FZoom = Factor;
     FPicture.SetStretch(Factor != 1);
@@ -92,7 +93,18 @@ void TPictureView::ZoomOut() {
     ZoomTo(NextZoomStep(ZoomFactor(), -1), FScrollArea->viewport()->rect().center());
 }
 
+void TPictureView::ZoomForOpening() {
+    const TBitmap* bitmap = FPicture.Picture()->GetBitmap();
+    const QSize viewport = FScrollArea->viewport()->size();
+    if (bitmap->Width() > viewport.width() || bitmap->Height() > viewport.height())
+        ZoomToFit();
+    else
+        ActualSize();
+    FZoomChosen = false;
+}
+
 void TPictureView::ZoomToFit() {
+    FZoomChosen = true;
     FFitToWindow = true;
     FZoom = 1;
     FPicture.SetStretch(true);
@@ -103,6 +115,7 @@ void TPictureView::ZoomToFit() {
 }
 
 void TPictureView::ActualSize() {
+    FZoomChosen = true;
     FFitToWindow = false;
     FZoom = 1;
     FPicture.SetStretch(false);

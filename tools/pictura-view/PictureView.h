@@ -29,6 +29,10 @@ public:
     void ZoomToFit();
     // Shows the picture pixel for pixel, scrolling where it is larger than the view.
     void ActualSize();
+    // A newly opened picture: fitted to the view when larger than it, else at its actual size.
+    void ZoomForOpening();
+    // Whether the zoom is the user's, not the one a picture opened with.
+    bool ZoomChosen() const { return FZoomChosen; }
     // Sizes the control: the viewport in fit mode, else the picture at the zoom factor; shows the hint
     // while there is no picture.
     void LayOut();
@@ -51,6 +55,7 @@ private:
     QLabel* FPlaceholder;
     QScrollArea* FScrollArea;
     bool FFitToWindow = true;
+    bool FZoomChosen = false;
     double FZoom = 1; // the scale while not fitted to the window
     QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
     QPoint FScrollFrom;

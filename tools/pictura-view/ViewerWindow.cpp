@@ -1,5 +1,7 @@
 #include "ViewerWindow.h"
 
+#include "ActionKeys.h"
+#include "DialogPlacement.h"
 #include "EnvelopesDialog.h"
 #include "FileActions.h"
 #include "OperationSession.h"
@@ -15,11 +17,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -40,15 +44,6 @@ QString Sentence(const QString& Message) {
 
 QString Milliseconds(double Value) {
     return Value < 100 ? QString::number(Value, 'f', 1) + " ms" : QString::number(qRound64(Value)) + " ms";
-}
-
-// Key and then the platform's keys for Standard, each once: a key given twice to one action makes its
-// shortcut ambiguous, and pressing it then does nothing (Ctrl+- is the standard zoom out on Linux).
-QList<QKeySequence> KeysOnce(const QKeySequence& Key, QKeySequence::StandardKey Standard) {
-    QList<QKeySequence> keys{Key};
-    for (const QKeySequence& key : QKeySequence::keyBindings(Standard))
-        if (!keys.contains(key)) keys << key;
-    return keys;
 }
 
 } // namespace
@@ -86,7 +81,10 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
                                                const QString&) { work->SetPercent(Percent); };
     connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
     FFiles = new TFileActions(*this, *FPicture, FDocument, *FWork, Settings ? *Settings : *FOwnSettings);
-    connect(FFiles, &TFileActions::Opened, this, [this] {
+    connect(FFiles, &TFileActions::Opened, this, [this](bool KeepZoom) {
+        // A newly opened picture fits when larger than the window; stepping through the folder keeps
+        // the zoom the user chose.
+        if (!KeepZoom || !FView->ZoomChosen()) FView->ZoomForOpening();
         FTimeLabel->clear();
         PictureReplaced();
     });
@@ -230,6 +228,10 @@ void TViewerWindow::CreateStatusBar() {
     FFormatLabel = label("FormatLabel", tr("Pixel format"));
     FTimeLabel = label("TimeLabel", tr("The last operation and the time it took"));
     FZoomLabel = label("ZoomLabel", tr("The scale the picture is shown at"));
+    FBytesLabel = label("BytesLabel", tr("The size of the picture's file"));
+    FPositionLabel = label("PositionLabel", tr("The picture's place among the pictures of its folder"));
+    // The file's name gives way first: what runs, and the picture's facts, stay whole.
+    FFileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     FWorkLabel = label("WorkLabel", tr("The work running now"));
     FProgressBar = new QProgressBar(this);
     FProgressBar->setObjectName("ProgressBar");
@@ -241,11 +243,13 @@ void TViewerWindow::CreateStatusBar() {
     FProgressTimer->setInterval(50);
     connect(FProgressTimer, &QTimer::timeout, this, &TViewerWindow::ShowProgress);
     statusBar()->addWidget(FFileLabel, 1);
+    statusBar()->addWidget(FPositionLabel);
     statusBar()->addPermanentWidget(FWorkLabel);
     statusBar()->addPermanentWidget(FProgressBar);
     statusBar()->addPermanentWidget(FTimeLabel);
     statusBar()->addPermanentWidget(FZoomLabel);
     statusBar()->addPermanentWidget(FSizeLabel);
+    statusBar()->addPermanentWidget(FBytesLabel);
     statusBar()->addPermanentWidget(FFormatLabel);
 }
 
@@ -275,6 +279,13 @@ void TViewerWindow::UpdateStatusBar() {
     const bool hasPicture = !bitmap->Empty();
     FFileLabel->setText(FDocument.FileName().isEmpty() ? QString()
                                                        : QDir::toNativeSeparators(FDocument.FileName()));
+    FFileLabel->setToolTip(FFileLabel->text());
+    const TFileFacts& facts = FFiles->FileFacts();
+    FBytesLabel->setText(facts.Bytes < 0 ? QString() : QLocale().formattedDataSize(facts.Bytes));
+    FPositionLabel->setText(facts.Count > 0 ? tr("%1 of %2").arg(facts.Position).arg(facts.Count)
+                                            : QString());
+    FBytesLabel->setVisible(!FBytesLabel->text().isEmpty());
+    FPositionLabel->setVisible(!FPositionLabel->text().isEmpty());
     FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
                                    : "");
     FFormatLabel->setText(hasPicture ? PixelFormatName(bitmap->GetPixelFormat()) : QString());
@@ -287,19 +298,13 @@ void TViewerWindow::UpdateStatusBar() {
 
 void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
     Dialog.adjustSize();
-    const QRect screen = this->screen()->availableGeometry();
-    const QRect window = frameGeometry();
-    const QSize size = Dialog.frameGeometry().size();
-    int x;
-    if (window.right() + 1 + size.width() <= screen.right() + 1)
-        x = window.right() + 1;
-    else if (window.left() - size.width() >= screen.left())
-        x = window.left() - size.width();
-    else
-        x = screen.right() + 1 - size.width(); // no room: the screen's edge covers the least of the middle
-    const int y =
-        std::clamp(window.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    Dialog.move(x, y);
+    // The picture as shown, on the screen (the whole view when it shows none).
+    const QWidget* viewport = FView->ScrollArea()->viewport();
+    const QRect view(viewport->mapToGlobal(QPoint(0, 0)), viewport->size());
+    const QRect shown =
+        FPicture->DestRect().translated(FPicture->mapToGlobal(QPoint(0, 0))).intersected(view);
+    Dialog.move(DialogPlace(screen()->availableGeometry(), frameGeometry(), shown.isEmpty() ? view : shown,
+                            Dialog.frameGeometry().size()));
 }
 
 void TViewerWindow::PictureReplaced() {

@@ -1,5 +1,6 @@
-// TViewerWindow: the viewer's main window: menus and tool bar, the picture on a form in a scroll area,
-// and a status bar with the file, its size and pixel format and the time of the last operation.
+// TViewerWindow: the viewer's main window: menus and tool bar, the picture view (TPictureView) on a form,
+// the file actions (TFileActions), and a status bar with the file, its place in its folder, the picture's
+// size, the file's size, the pixel format and the time of the last operation.
 #pragma once
 
 #include "BackgroundWork.h"
@@ -136,6 +137,8 @@ private:
     QLabel* FFormatLabel;
     QLabel* FTimeLabel;
     QLabel* FZoomLabel = nullptr;
+    QLabel* FBytesLabel;
+    QLabel* FPositionLabel;
     QLabel* FWorkLabel;
     QProgressBar* FProgressBar;
     QTimer* FProgressTimer;

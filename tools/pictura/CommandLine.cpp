@@ -2,6 +2,7 @@
 
 #include "MessageText.h"
 #include "NumberText.h"
+#include "ToolOptions.h"
 
 #include <cstdint>
 #include <limits>
@@ -31,6 +32,8 @@ std::string ParseFormat(const std::string& Text) {
     return format;
 }
 
+} // namespace
+
 void CheckOutputs(const TCommandLine& Line) {
     const bool several = Line.Inputs.size() > 1;
     bool fromInput = false;
@@ -53,8 +56,6 @@ void CheckOutputs(const TCommandLine& Line) {
         Fail("several input pictures need --out-dir DIR or an output pattern such as -o 'out/{stem}.{ext}'");
     }
 }
-
-} // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     TCommandLine line;
@@ -125,6 +126,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             line.Version = flag();
         } else if (name == "--print-envelops") {
             line.PrintEnvelops = flag();
+        } else if (name == "-r" || name == "--recursive") {
+            line.Recursive = flag();
+        } else if (name == "--files-from") {
+            once(line.FilesFrom, "--files-from");
+        } else if (name == "-0") {
+            line.NulSeparated = flag();
         } else if (const auto found =
                        name.rfind("--", 0) == 0 ? FindOperation(name.substr(2)) : std::nullopt) {
             const auto [spec, channel] = *found;
@@ -132,7 +139,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             line.Operations.push_back(
                 ParseOperationValue(*spec, channel, name, spec->Shape == TValueShape::None ? "" : value()));
         } else {
-            Fail("unknown option " + Quoted(arg) + " (see --help)");
+            const std::string nearest = NearestOption(arg);
+            Fail("unknown option " + Quoted(arg) +
+                 (nearest.empty() ? " (see --help)" : "; did you mean " + nearest + "? (see --help)"));
         }
     }
     if (line.Help || line.Version) return line;
@@ -143,14 +152,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     const bool printOnly = line.PrintEnvelops && line.Inputs.empty() && line.Output.empty() &&
                            line.OutDir.empty() && !touchesPicture;
     if (printOnly) return line;
-    if (line.Inputs.empty()) Fail("no input picture (see --help)");
+    if (line.NulSeparated && line.FilesFrom.empty()) Fail("-0 is for the names of --files-from FILE");
+    if (line.Inputs.empty() && line.FilesFrom.empty()) Fail("no input picture (see --help)");
+    // Checked again once the inputs --files-from names, and those in folders, are gathered.
     CheckOutputs(line);
     return line;
 }
 
-namespace {
+namespace {} // namespace
 
-std::string Ranges(const TOperationSpec& Spec) {
+std::string ValueRanges(const TOperationSpec& Spec) {
     std::string text;
     if (Spec.Shape == TValueShape::ChannelFile) return "";
     for (const TParameterSpec& parameter : Spec.Parameters)
@@ -158,6 +169,8 @@ std::string Ranges(const TOperationSpec& Spec) {
                 ".." + NumberString(parameter.Max);
     return text.empty() ? text : " (" + text + ")";
 }
+
+namespace {
 
 std::string HelpLine(std::string Left, const std::string& Right) {
     Left = "  " + Left;
@@ -175,9 +188,10 @@ std::string OperationHelp() {
             help.replace(mark, 9, ChannelInfo(TChannel::Red).Name);
         const std::string syntax = spec.ValueSyntax();
         const std::string option = "--" + spec.OptionName(first) + (syntax.empty() ? "" : " " + syntax);
-        const std::string line = HelpLine(option, help + Ranges(spec));
+        const std::string line = HelpLine(option, help + ValueRanges(spec));
         // Ranges that would run past the width go on a line of their own.
-        text += line.size() <= 106 ? line : HelpLine(option, help) + HelpLine("", Ranges(spec).substr(1));
+        text +=
+            line.size() <= 106 ? line : HelpLine(option, help) + HelpLine("", ValueRanges(spec).substr(1));
         if (spec.PerChannel)
             text += HelpLine("", "also --" + spec.OptionName(TChannel::Green) + ", --" +
                                      spec.OptionName(TChannel::Blue));
@@ -185,42 +199,49 @@ std::string OperationHelp() {
     return text;
 }
 
+std::string OptionsHelp() {
+    std::string text;
+    for (const TToolOption& option : ToolOptions()) {
+        std::string names =
+            std::string(option.Short) + (*option.Short && *option.Long ? ", " : "") + option.Long;
+        if (*option.Value) names += std::string(" ") + option.Value;
+        const std::string help = option.Help;
+        const size_t cut = help.find('\n');
+        text += HelpLine(names, help.substr(0, cut));
+        if (cut != std::string::npos) text += HelpLine("", help.substr(cut + 1));
+    }
+    return text;
+}
+
 } // namespace
 
-std::string UsageText() {
-    return R"(Usage: pictura INPUT -o OUTPUT [options] OPERATION...
-       pictura INPUT... --out-dir DIR [--suffix S] [--format EXT] [options] OPERATION...
-       pictura INPUT... -o PATTERN [options] OPERATION...
-       pictura [--red-envelop ...] --print-envelops
+std::string UsageSynopsis() {
+    return R"(pictura INPUT -o OUTPUT [options] OPERATION...
+pictura INPUT... --out-dir DIR [--suffix S] [--format EXT] [options] OPERATION...
+pictura INPUT... -o PATTERN [options] OPERATION...
+pictura -r FOLDER... --out-dir DIR [options] OPERATION...
+pictura --files-from FILE [-0] --out-dir DIR [options] OPERATION...
+pictura [--red-envelop ...] --print-envelops
+)";
+}
 
-Loads each INPUT into an image control sized to the picture, applies the operations in the order given
+std::string UsageDescription() {
+    return R"(Loads each INPUT into an image control sized to the picture, applies the operations in the order given
 and writes the result, in the format its extension names (bmp, png, jpg, tif, webp, ppm, ...).
 INPUT - reads standard input (any format it can read); -o - writes standard output (give --format).
 Several inputs go to --out-dir DIR (as STEM[SUFFIX].EXT) or to a pattern such as 'out/{stem}-blur.{ext}'
 ({stem}: the input's name without extension, {ext}: --format or the input's extension, {dir}: its folder).
 Each picture is written on its own and atomically; a failing one does not stop the others.
+Folders given as inputs are walked with -r, their structure kept below --out-dir; --files-from FILE reads
+input names from FILE. A missing --out-dir, or folder of a pattern, is made.
 Numbers take one sign (+ or -); a value outside its range is an error.
-
-Operations:
-)" + OperationHelp() +
-           R"(
-Options:
-  -o, --output FILE            where to write the result (replaced atomically); - for standard output
-  --out-dir DIR                write each result into DIR, named after its input
-  --suffix S                   add S to each name written into --out-dir
-  --format EXT                 the output format (png, jpg, tif, webp, ...); needed for -o -
-  --quality Q                  JPEG and WebP quality (0..100)
-  -j, --jobs N                 pictures processed at once (1..256; default: the number of cores)
-  --size WxH                   process only the top-left W x H part of the picture
-  --yes, --no                  answer to converting a picture that is not 24-bit; without either,
-                               ask on a terminal (one picture only), otherwise refuse
-  --time                       print the wall time of loading, each operation, saving, and a total
-  --progress                   show progress even when standard error is not a terminal
-  -q, --quiet                  no progress, notes or summary; errors still show
-  --print-envelops             print the three gain tables (256 lines: red green blue)
-  --                           end of options: every later argument is an input
-  -h, --help                   show this help
-  --version                    show the version
-Options that take a value also take it as --name=value.
 )";
+}
+
+std::string UsageText() {
+    std::string synopsis = UsageSynopsis();
+    for (size_t at = synopsis.find('\n'); at + 1 < synopsis.size(); at = synopsis.find('\n', at + 1))
+        synopsis.insert(at + 1, "       ");
+    return "Usage: " + synopsis + "\n" + UsageDescription() + "\nOperations:\n" + OperationHelp() +
+           "\nOptions:\n" + OptionsHelp() + "Options that take a value also take it as --name=value.\n";
 }

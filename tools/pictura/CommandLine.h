@@ -27,12 +27,28 @@ struct TCommandLine {
     bool Help = false;
     bool Version = false;
     bool PrintEnvelops = false;
+    bool Recursive = false;    // -r: folders among the inputs are walked
+    std::string FilesFrom;     // --files-from: a file of input names, "-" for standard input
+    bool NulSeparated = false; // -0: those names end in NUL, not in a line break
     std::vector<TOperation> Operations;
+    // For each input found by walking a folder, its folder below the one given ("" for the others):
+    // --out-dir keeps that structure. Filled by GatherInputs, parallel to Inputs.
+    std::vector<std::string> Subfolders;
 };
 
 // Parses the arguments after the program name. Envelope files named by --envelop-file are read here,
 // so that every input problem shows before any work. Throws TUsageError.
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args);
 
-// The text of --help.
+// Checks that the inputs and outputs fit together (several inputs need --out-dir or a pattern, standard
+// input and output alone, ...). ParseCommandLine calls it on the inputs given, GatherInputs again on
+// all of them (-r, --files-from). Throws TUsageError.
+void CheckOutputs(const TCommandLine& Line);
+
+// The text of --help, and its parts: the forms of the command line, one a line, and what it does.
 std::string UsageText();
+std::string UsageSynopsis();
+std::string UsageDescription();
+
+// The ranges of Spec's values as --help states them: " (AMOUNT -128..127, RADIUS 0..2147483647)".
+std::string ValueRanges(const TOperationSpec& Spec);

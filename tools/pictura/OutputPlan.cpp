@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "MessageText.h"
+#include "OutputFolders.h"
 
 #include <filesystem>
 #include <map>
@@ -47,7 +48,7 @@ std::string Expand(const std::string& Pattern, const std::string& Input, const s
     return out;
 }
 
-std::string OutputFor(const TCommandLine& Line, const std::string& Input) {
+std::string OutputFor(const TCommandLine& Line, const std::string& Input, const std::string& Subfolder) {
     if (Line.Output == "-") return Line.Output;
     const bool named = Line.OutDir.empty() && Line.Output.find('{') == std::string::npos;
     if (named) return Line.Output;
@@ -55,7 +56,9 @@ std::string OutputFor(const TCommandLine& Line, const std::string& Input) {
     if (ext.empty())
         Fail(Quoted(Input, 256) + " has no extension to name the output's format: give --format EXT");
     if (!Line.OutDir.empty())
-        return (fs::path(Line.OutDir) / (fs::path(Input).stem().string() + Line.Suffix + "." + ext)).string();
+        return (fs::path(Line.OutDir) / Subfolder /
+                (fs::path(Input).stem().string() + Line.Suffix + "." + ext))
+            .string();
     return Expand(Line.Output, Input, ext);
 }
 
@@ -78,7 +81,8 @@ std::string DisplayName(const std::string& Path) {
 }
 
 std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
-    if (!Line.OutDir.empty() && !fs::is_directory(Line.OutDir))
+    std::error_code ignored;
+    if (!Line.OutDir.empty() && fs::exists(Line.OutDir, ignored) && !fs::is_directory(Line.OutDir, ignored))
         Fail("--out-dir: " + Quoted(Line.OutDir, 256) + " is not a folder");
     if (Line.Output == "-" && ::isatty(STDOUT_FILENO))
         Fail("standard output is a terminal: redirect it to a file or a pipe to write a picture there");
@@ -90,8 +94,12 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
     std::vector<TPictureJob> jobs;
     std::map<std::string, std::string> outputs; // by normalised path, to the input written there
     std::map<std::pair<dev_t, ino_t>, std::string> existing;
-    for (const std::string& input : Line.Inputs) {
-        TPictureJob job{input, OutputFor(Line, input), Line.Format};
+    for (size_t i = 0; i < Line.Inputs.size(); ++i) {
+        const std::string& input = Line.Inputs[i];
+        TPictureJob job{input, OutputFor(Line, input, i < Line.Subfolders.size() ? Line.Subfolders[i] : ""),
+                        Line.Format};
+        // A plain -o names a file in a folder that should exist: a mistyped folder is not made.
+        job.MakesFolder = !Line.OutDir.empty() || Line.Output.find('{') != std::string::npos;
         if (job.Output != "-") {
             job.Format = Lower(ExtensionOf(job.Output));
             if (!Line.Format.empty() && job.Format != Line.Format)
@@ -123,6 +131,13 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
                      Quoted(earlier, 256) + " and " + Quoted(input, 256) + ")");
         }
         jobs.push_back(job);
+    }
+    // A missing --out-dir is made once the plan holds, as mkdir -p would; a template's folders are
+    // made by each picture's job.
+    try {
+        MakeFolders(Line.OutDir);
+    } catch (const std::exception& e) {
+        Fail(std::string("--out-dir: ") + e.what());
     }
     return jobs;
 }

@@ -8,9 +8,10 @@
 #include <vector>
 
 struct TPictureJob {
-    std::string Input;  // "-" for standard input
-    std::string Output; // "-" for standard output
-    std::string Format; // the lower-case extension that names the output's format
+    std::string Input;        // "-" for standard input
+    std::string Output;       // "-" for standard output
+    std::string Format;       // the lower-case extension that names the output's format
+    bool MakesFolder = false; // the output's folder is made when missing (--out-dir, a pattern's folders)
 };
 
 // The jobs of a command line that has inputs, in the order of the inputs. Throws TUsageError.

@@ -71,6 +71,27 @@ std::string EnvelopeText(const TCommandLine& Line) {
     return text;
 }
 
+// The options whose gain tables no later operation applies, in the order given: they change no pixel.
+std::vector<std::string> UnappliedTables(const std::vector<TOperation>& Operations) {
+    std::vector<std::string> unapplied;
+    for (size_t i = 0; i < Operations.size(); ++i) {
+        const TOperation& set = Operations[i];
+        if (set.Spec->ChangesPicture) continue;
+        bool applied = true;
+        for (TChannel channel : AllChannels) {
+            if (set.Channel && *set.Channel != channel) continue;
+            applied =
+                applied &&
+                std::any_of(Operations.begin() + long(i) + 1, Operations.end(), [&](const TOperation& op) {
+                    return op.Spec->AppliesTables && (!op.Channel || *op.Channel == channel);
+                });
+        }
+        if (!applied && std::find(unapplied.begin(), unapplied.end(), set.Name) == unapplied.end())
+            unapplied.push_back(set.Name);
+    }
+    return unapplied;
+}
+
 int Cores() {
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
     return cores > 0 ? int(cores) : 1;
@@ -88,15 +109,23 @@ int RunCommandLine(const TCommandLine& Line, int& argc, char** argv) {
     const std::vector<TPictureJob> jobs =
         Line.Inputs.empty() ? std::vector<TPictureJob>() : PlanPictures(Line);
     const bool batch = jobs.size() > 1;
+    // Tables set for --print-envelops alone are used; on a picture, unapplied ones are most likely a
+    // forgotten --apply-envelops.
+    if (const std::vector<std::string> unapplied = UnappliedTables(Line.Operations);
+        !unapplied.empty() && !jobs.empty() && !Line.Quiet) {
+        std::string names;
+        for (const std::string& name : unapplied)
+            names += (names.empty() ? "" : ", ") + name;
+        std::cerr << "pictura: note: " << PrintableLine(names) << (unapplied.size() > 1 ? " set" : " sets")
+                  << " gain tables that no later --apply-envelops or --apply-CHANNEL-envelop applies; they "
+                     "change no pixel\n";
+    }
     const auto start = TClock::now();
     TProgressLine progress(TProgressLine::ModeFor(STDERR_FILENO, Line.Progress, Line.Quiet));
     size_t done = 0, written = 0;
     const auto showCount = [&] {
-        if (!batch) return;
-        const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
-        char text[96];
-        std::snprintf(text, sizeof text, "%zu of %zu pictures %6.1f s", done, jobs.size(), seconds);
-        progress.Show(text);
+        if (batch)
+            progress.Show(std::to_string(done) + " of " + std::to_string(jobs.size()) + " pictures", start);
     };
     const auto report = [&](size_t Job, const TJobResult& Result) {
         progress.Clear();

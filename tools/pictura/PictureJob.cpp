@@ -1,6 +1,7 @@
 #include "PictureJob.h"
 
 #include "MessageText.h"
+#include "OutputFolders.h"
 #include "ProgressLine.h"
 #include "StandardOutput.h"
 #include "StderrCapture.h"
@@ -91,6 +92,11 @@ template <class TWork> void TJob::Step(const std::string& What, const std::strin
 }
 
 void TJob::Load() {
+    // Without a progress line nobody listens, and the control then counts nothing. The control passes
+    // on its picture's reports too: loading shows a percent where the decoder reports its rows.
+    if (FProgress)
+        FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&,
+                                     const QString&) { FProgress->Update(Percent); };
     FPicture.SetAutoSize(!FLine.Size);
     Step("loading " + DisplayName(FJob.Input), "loading", [&] {
         TStderrCapture decoderMessages; // decoders that print their complaints on standard error
@@ -109,10 +115,6 @@ void TJob::Load() {
 
 void TJob::Operate() {
     const bool transparent = HasTransparency(*FPicture.Picture()->GetBitmap());
-    // Without a progress line nobody listens, and the control then counts nothing.
-    if (FProgress)
-        FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&,
-                                     const QString&) { FProgress->Update(Percent); };
     for (const TOperation& op : FLine.Operations) {
         Step(op.Name, op.Name, [&] { ApplyOperation(FPicture, op); });
         if (op.Spec->ChangesPicture && FPicture.Picture()->GetBitmap()->GetPixelFormat() != pf24bit)
@@ -160,7 +162,10 @@ TJobResult TJob::Run() {
                             ": unknown picture format " + Quoted(FJob.Format) + " (use one of " +
                             writable.join(", ").toStdString() + ")");
         // A device, pipe or folder behind the output name is refused before any work is done.
-        if (FJob.Output != "-") CheckOutputFile(QString::fromStdString(FJob.Output));
+        if (FJob.Output != "-") {
+            if (FJob.MakesFolder) MakeFolderOf(FJob.Output);
+            CheckOutputFile(QString::fromStdString(FJob.Output));
+        }
         Load();
         Operate();
         Save();

@@ -1,5 +1,6 @@
 // pictura: applies the image control's operations to picture files from the command line.
 #include "CommandLine.h"
+#include "InputList.h"
 #include "MessageText.h"
 #include "PicturaRun.h"
 #include "StandardOutput.h"
@@ -11,7 +12,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     int status = 0;
     try {
-        const TCommandLine line = ParseCommandLine(args);
+        TCommandLine line = ParseCommandLine(args);
+        // A line that only prints the tables has no inputs to gather.
+        if (!line.Help && !line.Version && (!line.Inputs.empty() || !line.FilesFrom.empty()))
+            GatherInputs(line);
         if (line.Help || line.Version) {
             std::string error;
             if (!WriteStandardOutput(

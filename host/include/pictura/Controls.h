@@ -47,7 +47,8 @@ class VCL40_EXPORT TControl : public QWidget {
     Q_PROPERTY(TDragMode DragMode READ DragMode WRITE SetDragMode)
     Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
     Q_PROPERTY(bool ParentShowHint READ ParentShowHint WRITE SetParentShowHint)
-    Q_PROPERTY(QMenu* PopupMenu READ PopupMenu WRITE SetPopupMenu)
+    // Set in code: form designers have no editor for a menu pointer, so they do not offer it.
+    Q_PROPERTY(QMenu* PopupMenu READ PopupMenu WRITE SetPopupMenu DESIGNABLE false)
     Q_PROPERTY(bool ShowHint READ ShowHint WRITE SetShowHint)
     Q_PROPERTY(QString Hint READ Hint WRITE SetHint)
     Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
