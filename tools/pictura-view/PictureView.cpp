@@ -104,22 +104,20 @@ void TPictureView::ZoomForOpening() {
 }
 
 void TPictureView::ZoomToFit() {
-    FZoomChosen = true;
-    FFitToWindow = true;
-    FZoom = 1;
-    FPicture.SetStretch(true);
-    FPicture.SetProportional(true);
-    FPicture.SetCenter(true);
-    LayOut();
-    emit ZoomChanged();
+    ShowWhole(true);
 }
 
 void TPictureView::ActualSize() {
+    ShowWhole(false);
+}
+
+void TPictureView::ShowWhole(bool Fit) {
     FZoomChosen = true;
-    FFitToWindow = false;
+    FFitToWindow = Fit;
     FZoom = 1;
-    FPicture.SetStretch(false);
-    FPicture.SetProportional(false);
+    FPicture.SetStretch(Fit);
+    FPicture.SetProportional(Fit);
+    if (Fit) FPicture.SetCenter(true);
     LayOut();
     emit ZoomChanged();
 }

@@ -49,6 +49,8 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // Fitted to the view (Fit) or pixel for pixel: the scales that are no zoom step.
+    void ShowWhole(bool Fit);
     bool ViewEvent(QEvent* Event);
 
     TKvPictura& FPicture;
