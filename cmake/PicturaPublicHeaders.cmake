@@ -22,6 +22,7 @@ set(PICTURA_PUBLIC_HEADERS_host
 set(PICTURA_PUBLIC_HEADERS_component
     FitinRange.h
     KvPictura.h
+    OperationThreads.h
     PicturaPckExport.h
 )
 set(PICTURA_PUBLIC_HEADERS_package

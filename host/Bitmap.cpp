@@ -79,11 +79,14 @@ void TBitmap::SetSize(int Width, int Height) {
 
 void TBitmap::SetPixelFormat(TPixelFormat Format) {
     if (Format == FDib.Format) return;
-    // The old and the new pixels exist together while converting.
+    // The old and the new pixels exist together while converting, and a conversion to a palette keeps
+    // two rows of colours and indices (4 bytes a pixel each) beside them.
+    const uint64_t rows = IsIndexed(Format) ? 8 * uint64_t(std::max(FDib.Width, 0)) : 0;
     const TPictureMemory converting(
         uint64_t(FDib.Bits.size()) +
             uint64_t(BytesPerScanline(FDib.Width, std::max(BitsPerPixel(Format), 1))) *
-                uint64_t(std::max(FDib.Height, 0)),
+                uint64_t(std::max(FDib.Height, 0)) +
+            rows,
         "converting the " + std::to_string(FDib.Width) + " x " + std::to_string(FDib.Height) + " bitmap");
     FDib = ConvertPixelFormat(FDib, Format);
     Changed();

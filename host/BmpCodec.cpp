@@ -16,6 +16,9 @@
 
 namespace {
 
+// How much of a file is read between calls of DecodeBmp's ReleaseRead.
+constexpr size_t ReleaseReadEvery = size_t(16) << 20;
+
 constexpr size_t FileHeaderSize = 14;
 
 enum : uint32_t {
@@ -259,9 +262,10 @@ void ClearRowTail(uint8_t* Row, int Width, int Bpp, size_t Stride) {
 // Decodes an RLE8 or RLE4 stream into a zeroed bottom-up picture. Runs and absolute blocks that
 // would cross the end of a row or the last row, deltas that leave the picture and a stream that
 // ends before its end-of-bitmap marker are errors.
-void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four) {
+void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four,
+               const std::function<void()>& ReleaseRead) {
     const int w = Img.Width, h = Img.Height;
-    size_t i = 0;
+    size_t i = 0, released = 0;
     int x = 0, fy = 0; // position; fy counts rows from the bottom, as the file stores them
     auto need = [&](size_t K) {
         if (N - i < K) Fail("truncated RLE pixel data (at byte " + std::to_string(i) + " of the stream)");
@@ -274,6 +278,10 @@ void DecodeRle(const uint8_t* P, size_t N, TDibImage& Img, bool Four) {
         return Img.Row(h - 1 - fy);
     };
     for (;;) {
+        if (ReleaseRead && i - released >= ReleaseReadEvery) {
+            ReleaseRead();
+            released = i;
+        }
         if (i == N) Fail("RLE pixel data ends without an end-of-bitmap marker (file truncated?)");
         need(2);
         const uint8_t a = P[i], b = P[i + 1];
@@ -407,7 +415,7 @@ TBmpLayout ChooseLayout(const TBmpHeader& H) {
 // header says top-down) into Img, whose size and format are set. Every row must be in the file before
 // anything is allocated.
 void DecodeRows(const uint8_t* Pixels, size_t Available, const TBmpHeader& H, const TBmpLayout& L,
-                TDibImage& Img) {
+                TDibImage& Img, const std::function<void()>& ReleaseRead) {
     const int width = Img.Width, height = Img.Height;
     const size_t srcStride = BytesPerScanline(width, H.Bpp);
     if (Available / srcStride < size_t(height)) {
@@ -419,9 +427,12 @@ void DecodeRows(const uint8_t* Pixels, size_t Available, const TBmpHeader& H, co
     const size_t stride = Img.Stride();
     Img.Bits.assign(stride * size_t(height), 0);
     // Runs DecodeRow(source row, picture row) over every row; the choice of DecodeRow is made once.
+    const int releaseRows = int(std::max<size_t>(1, ReleaseReadEvery / srcStride));
     const auto eachRow = [&](auto&& DecodeRow) {
-        for (int fy = 0; fy < height; ++fy)
+        for (int fy = 0; fy < height; ++fy) {
             DecodeRow(Pixels + size_t(fy) * srcStride, Img.Row(H.TopDown ? fy : height - 1 - fy));
+            if (ReleaseRead && (fy + 1) % releaseRows == 0) ReleaseRead();
+        }
     };
     const auto eachMaskedRow = [&](auto DecodeMasked) {
         eachRow([&](const uint8_t* src, uint8_t* dst) { DecodeMasked(src, width, L.Channels, dst); });
@@ -522,7 +533,7 @@ bool IsBmpData(const uint8_t* Data, size_t Size) {
            (s0 == 'I' && s1 == 'C') || (s0 == 'P' && s1 == 'T');
 }
 
-TDibImage DecodeBmp(const uint8_t* Data, size_t Size) {
+TDibImage DecodeBmp(const uint8_t* Data, size_t Size, const std::function<void()>& ReleaseRead) {
     if (Data == nullptr) Size = 0;
     const TBmpHeader h = ReadHeaders(Data, Size);
     ValidateHeader(h);
@@ -543,9 +554,9 @@ TDibImage DecodeBmp(const uint8_t* Data, size_t Size) {
     const size_t available = Size - h.OffBits;
     if (h.Compression == biRle8 || h.Compression == biRle4) {
         img.Bits.assign(img.Stride() * size_t(img.Height), 0);
-        DecodeRle(pixels, available, img, h.Compression == biRle4);
+        DecodeRle(pixels, available, img, h.Compression == biRle4, ReleaseRead);
     } else {
-        DecodeRows(pixels, available, h, layout, img);
+        DecodeRows(pixels, available, h, layout, img, ReleaseRead);
         OpaqueIfAlphaUnused(img);
     }
     return img;

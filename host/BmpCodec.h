@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // True when Data starts with a BMP-family signature ("BM", or an OS/2 type such as "BA" that
@@ -16,7 +17,9 @@ bool IsBmpData(const uint8_t* Data, size_t Size);
 // 5-6-5 -> pf16bit, other 16-bit masks -> pf24bit, 24 bit -> pf24bit, 32 bit -> pf32bit, and any
 // alpha bit field -> pf32bit with HasAlpha). Throws EInvalidGraphic with the reason for anything
 // malformed, truncated or unsupported, and EOutOfResources for sizes over the framework's limits.
-TDibImage DecodeBmp(const uint8_t* Data, size_t Size);
+// ReleaseRead, when given, is called after every few MiB of Data read: what was read before may leave
+// memory (a mapped file's pages).
+TDibImage DecodeBmp(const uint8_t* Data, size_t Size, const std::function<void()>& ReleaseRead = {});
 
 // Encodes Image as a bottom-up BMP file at its own depth; a pf32bit image with alpha gets a
 // 124-byte header with an alpha mask. Throws EInvalidGraphic for an empty, pfCustom or

@@ -55,7 +55,7 @@ TPictureMemory::TPictureMemory(uint64_t Bytes, const std::string& What) : FBytes
         throw EOutOfResources(What + " needs " + std::to_string(Bytes) +
                               " bytes of memory, more than the limit of " + std::to_string(limit) +
                               " bytes less the " + std::to_string(reservedBytes) +
-                              " bytes other pictures use");
+                              " bytes held already (other pictures, or the bytes of a picture being read)");
     reservedBytes += Bytes;
     ++heldByThisThread;
 }

@@ -4,6 +4,7 @@
 #include "DecoderMessages.h"
 #include "InputFile.h"
 #include "PictureCompleteness.h"
+#include "TiffLayout.h"
 #include <pictura/FileOutput.h>
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -114,6 +116,16 @@ uint64_t JpegCoefficientBytes(const QByteArray& Data) {
     return progressive || scans > 1 ? bytes : 0;
 }
 
+// libtiff reads a TIFF's strip or tile tables as soon as a reader looks at the file: their memory is
+// reserved for What before any reader is made.
+TPictureMemory ReserveTiffTables(const QByteArray& Data, const std::string& What) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    const uint64_t pieces =
+        IsTiffData(bytes, size_t(Data.size())) ? ReadTiffLayout(bytes, size_t(Data.size())).Pieces : 0;
+    return TPictureMemory(TiffTableBytes(pieces),
+                          What + "the TIFF's table of " + std::to_string(pieces) + " strips or tiles");
+}
+
 // Refuses a picture whose header alone shows that it is over the limits. Data may be the file's
 // first bytes only; a header that cannot be read here is left to the decoder.
 void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
@@ -148,6 +160,7 @@ void CheckDeclaredSize(const QByteArray& Data, const std::string& What) {
             CheckBitmapSize(width, height, bpp, "the picture");
             return;
         }
+        const TPictureMemory tables = ReserveTiffTables(Data, ""); // What comes with the catch below
         QBuffer buffer;
         buffer.setData(Data);
         buffer.open(QIODevice::ReadOnly);
@@ -180,7 +193,8 @@ struct TLoadSize {
 };
 
 // A BMP-family file: the decoder allocates the bitmap at the file's own depth, sized from the header.
-void LoadBmp(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size) {
+void LoadBmp(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
+             const TInputBytes* Input) {
     uint64_t bytes = 0;
     if (LooksLikeBmp(Data) && Data.size() >= 30) {
         const bool core = LittleEndian(Data, 14, 4) == 12;
@@ -195,7 +209,10 @@ void LoadBmp(TBitmap& Loaded, const QByteArray& Data, const std::string& What, T
     Size.Needed = bytes;
     const TPictureMemory memory(std::min<uint64_t>(bytes, GetMaxBitmapBytes()), What + "the picture");
     try {
-        Loaded.Assign(DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())));
+        Loaded.Assign(
+            DecodeBmp(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()), [Input] {
+                if (Input) Input->ReleaseRead();
+            }));
     } catch (const EOutOfResources& e) {
         throw EOutOfResources(What + e.what());
     } catch (const Exception& e) {
@@ -214,6 +231,9 @@ uint64_t QtDecodingBytes(const QByteArray& Data, QImageReader& Reader, QSize Siz
     uint64_t bytes =
         uint64_t(BytesPerScanline(Size.width(), decodedBpp)) * uint64_t(Size.height()) + bitmapBytes;
     if (Reader.format() == "jpeg") bytes += JpegCoefficientBytes(Data);
+    // Qt's WebP reader reads the whole file into memory of its own first.
+    if (Reader.format() == "webp") bytes += uint64_t(Data.size());
+
     // Formats the bitmap does not take as they are pass through one more converted copy.
     const QImage::Format decoded = Reader.imageFormat();
     if (decoded != QImage::Format_Mono && decoded != QImage::Format_Indexed8 &&
@@ -223,13 +243,38 @@ uint64_t QtDecodingBytes(const QByteArray& Data, QImageReader& Reader, QSize Siz
     return bytes;
 }
 
+// Qt's readers read a mapped file through this buffer, which drops what they have read from memory
+// every few MiB (a reader that seeks back gets it again from the system's cache).
+class TReleasingBuffer : public QBuffer {
+public:
+    explicit TReleasingBuffer(const TInputBytes* Input) : FInput(Input) {}
+
+protected:
+    qint64 readData(char* Into, qint64 Size) override {
+        const qint64 n = QBuffer::readData(Into, Size);
+        FSinceRelease += std::max<qint64>(n, 0);
+        if (FInput && FSinceRelease >= ReleaseEvery) {
+            FInput->ReleaseRead();
+            FSinceRelease = 0;
+        }
+        return n;
+    }
+
+private:
+    static constexpr qint64 ReleaseEvery = qint64(16) << 20;
+    const TInputBytes* FInput;
+    qint64 FSinceRelease = 0;
+};
+
 // Every other format, through Qt's readers, with the framework's completeness checks and limits.
 void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& What,
-                   const TDecoderMessages& DecoderMessages, TLoadSize& Size) {
+                   const TDecoderMessages& DecoderMessages, TLoadSize& Size, const TInputBytes* Input) {
     const std::string problem =
         PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
+    if (Input) Input->ReleaseRead(); // the check may have walked the whole file
     if (!problem.empty()) throw EInvalidGraphic(What + problem);
-    QBuffer buffer;
+    const TPictureMemory tables = ReserveTiffTables(Data, What);
+    TReleasingBuffer buffer(Input);
     buffer.setData(Data);
     buffer.open(QIODevice::ReadOnly);
     // Qt's limit holds from the first byte read: recognising a format may already decode.
@@ -242,13 +287,17 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& W
         reader.setFormat("xbm");
     else if (!reader.canRead())
         throw EInvalidGraphic(What + "not a picture format that can be read");
+    // Taken now: once the reader has looked further, a handler that no longer recognises the data
+    // from where the device stands names no format.
+    std::string format = reader.format().toLower().toStdString();
+    if (format.empty()) format = "picture";
     const QSize size = DecodedSize(Data, reader);
     Size.Width = size.width();
     Size.Height = size.height();
     Size.Needed = QtDecodingBytes(Data, reader, size);
+    if (Input) Input->ReleaseRead(); // a JPEG's scans were walked to count its coefficients
     const TPictureMemory memory(Size.Needed,
                                 What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
-    const std::string format = reader.format().toLower().toStdString(); // unknown once read
     QImage image;
     const bool read = reader.read(&image) && !image.isNull();
     const std::string said = DecoderMessages.Text();
@@ -283,23 +332,70 @@ TPicture::TPicture(QObject* Parent) : QObject(Parent), FBitmap(std::make_unique<
 
 TPicture::~TPicture() = default;
 
-void TPicture::LoadFromFile(const QString& FileName) {
-    const std::string what = "cannot read picture " + Quoted(FileName) + ": ";
-    try {
-        const QByteArray data =
-            ReadInputFile(FileName, GetMaxBitmapBytes() + (size_t(1) << 20), [&](const QByteArray& Head) {
-                TDecoderMessages quiet; // a header's complaints come again
-                CheckDeclaredSize(Head, what);
-            });
-        if (OnProgress) OnProgress(psStarting, 0, "reading " + FileName);
-        LoadFromData(data, FileName);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfResources(what + "out of memory");
+namespace {
+
+// Reports the start of a load and, whatever its outcome, its end.
+class TLoadProgress {
+public:
+    TLoadProgress(const TPicture& Picture, const QString& Name)
+        : FPicture(Picture), FName(Name), FExceptions(std::uncaught_exceptions()) {
+        if (FPicture.OnProgress) FPicture.OnProgress(psStarting, 0, "reading " + FName);
     }
-    if (OnProgress) OnProgress(psEnding, 100, "read " + FileName);
+    // A listener's own error propagates after a load that worked; after a failure the load's error does.
+    ~TLoadProgress() noexcept(false) {
+        if (!FPicture.OnProgress) return;
+        if (std::uncaught_exceptions() == FExceptions) {
+            FPicture.OnProgress(psEnding, 100, "read " + FName);
+            return;
+        }
+        try {
+            FPicture.OnProgress(psEnding, 100, "reading " + FName + " failed");
+        } catch (...) {
+        }
+    }
+    TLoadProgress(const TLoadProgress&) = delete;
+    TLoadProgress& operator=(const TLoadProgress&) = delete;
+
+private:
+    const TPicture& FPicture;
+    QString FName;
+    int FExceptions;
+};
+
+// The bytes a file may have: the largest picture, and room for its file's headers and metadata.
+size_t MaxInputBytes() {
+    return GetMaxBitmapBytes() + (size_t(1) << 20);
+}
+
+} // namespace
+
+void TPicture::LoadFromFile(const QString& FileName) {
+    const TLoadProgress progress(*this, FileName);
+    LoadFromInput(OpenInputFile(FileName, MaxInputBytes()), FileName);
+}
+
+void TPicture::LoadFromDescriptor(int Fd, const QString& Name) {
+    const TLoadProgress progress(*this, Name);
+    try {
+        LoadFromInput(ReadInputDescriptor(Fd, Name, MaxInputBytes()), Name);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources("cannot read picture " + Quoted(Name) + ": out of memory");
+    }
 }
 
 void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
+    LoadBytes(Data, Name, nullptr);
+}
+
+void TPicture::LoadFromInput(const TInputBytes& Input, const QString& Name) {
+    LoadBytes(Input.View(), Name, &Input);
+    // Pages of a file cut short while it was read came as zeros: the picture made from them is dropped.
+    if (Input.Damaged())
+        throw EInvalidGraphic("cannot read picture " + Quoted(Name) +
+                              ": the file was cut short while it was read");
+}
+
+void TPicture::LoadBytes(const QByteArray& Data, const QString& Name, const TInputBytes* Input) {
     const std::string what = "cannot read picture " + Quoted(Name) + ": ";
     if (Data.isEmpty()) throw EInvalidGraphic(what + "the file is empty");
     TDecoderMessages decoderMessages;
@@ -308,9 +404,10 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
         TBitmap loaded;
         CheckDeclaredSize(Data, what);
         if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())))
-            LoadBmp(loaded, Data, what, size);
+            LoadBmp(loaded, Data, what, size, Input);
         else
-            LoadThroughQt(loaded, Data, what, decoderMessages, size);
+            LoadThroughQt(loaded, Data, what, decoderMessages, size, Input);
+        if (Input && Input->Damaged()) return; // refused by LoadFromInput, the picture untouched
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(what + "out of memory: the picture of " + SizeText(size.Width, size.Height) +
@@ -318,30 +415,95 @@ void TPicture::LoadFromData(const QByteArray& Data, const QString& Name) {
     }
 }
 
+namespace {
+
+// ICO and CUR hold at most 256 x 256 pixels; Qt's writer shrinks a larger picture.
+constexpr int MaxIconSide = 256;
+// libpng's, libjpeg's and libwebp's largest sides, which they would report as an "Unknown error".
+constexpr int MaxPngSide = 1000000;
+constexpr int MaxJpegSide = 65500;
+constexpr int MaxWebpSide = 16383;
+
+// Whether ICNS holds a Width x Height picture as it is: Qt's writer rescales every other size to a
+// square power of two between 16 and 1024.
+bool IcnsHolds(int Width, int Height) {
+    return Width == Height && Width >= 16 && Width <= 1024 && (Width & (Width - 1)) == 0;
+}
+
+// The picture memory encoding a Width x Height picture of Format needs at once: the bitmap and the
+// encoder's copy of it (at most 32 bits per pixel); BMP instead makes the file's bytes, and in memory
+// their copy in the result too.
+uint64_t EncodingBytes(const QString& Ext, int Width, int Height, TPixelFormat Format, bool ToFile) {
+    const uint64_t pictureBytes = uint64_t(BytesPerScanline(Width, BitsPerPixel(Format))) * uint64_t(Height);
+    if (Ext == "bmp") return (ToFile ? 2 : 3) * pictureBytes;
+    return pictureBytes + uint64_t(BytesPerScanline(Width, 32)) * uint64_t(Height);
+}
+
+std::string EncodingWhat(const std::string& What, int Width, int Height) {
+    return What + "encoding the picture of " + SizeText(Width, Height) + " pixels";
+}
+
+// Every refusal of a save that needs no encoding; What starts the message ("cannot write picture ...").
+void CheckWritable(const QString& Ext, const std::string& What, int Width, int Height, TPixelFormat Format,
+                   int Quality, bool ToFile) {
+    if (Width <= 0 || Height <= 0) throw EInvalidGraphic(What + "the picture is empty");
+    if (!TPicture::WritableExtensions().contains(Ext))
+        throw EInvalidGraphic(What + "unknown picture format \"" + Ext.toStdString() + "\" (use one of " +
+                              TPicture::WritableExtensions().join(", ").toStdString() + ")");
+    if (Quality < -1 || Quality > 100)
+        throw EInvalidGraphic(What + "the quality " + std::to_string(Quality) + " is outside 0..100");
+    const std::string format = Ext.toUpper().toStdString();
+    const std::string size = ", the picture is " + SizeText(Width, Height);
+    if ((Ext == "ico" || Ext == "cur") && (Width > MaxIconSide || Height > MaxIconSide))
+        throw EInvalidGraphic(What + format + " holds at most " + SizeText(MaxIconSide, MaxIconSide) +
+                              " pixels (its writer would shrink the picture)" + size);
+    if (Ext == "icns" && !IcnsHolds(Width, Height))
+        throw EInvalidGraphic(What +
+                              "ICNS holds square pictures of 16, 32, 64, 128, 256, 512 or 1024 pixels a "
+                              "side (its writer would rescale the picture)" +
+                              size);
+    const int maxSide = Ext == "png"                    ? MaxPngSide
+                        : Ext == "jpg" || Ext == "jpeg" ? MaxJpegSide
+                        : Ext == "webp"                 ? MaxWebpSide
+                                                        : INT_MAX;
+    if (Width > maxSide || Height > maxSide)
+        throw EInvalidGraphic(What + "a " + format + " picture can be at most " + std::to_string(maxSide) +
+                              " pixels wide and high" + size);
+    const uint64_t need = EncodingBytes(Ext, Width, Height, Format, ToFile);
+    if (need > GetMaxBitmapBytes())
+        throw EOutOfResources(EncodingWhat(What, Width, Height) + " needs " + std::to_string(need) +
+                              " bytes of memory, more than the limit of " +
+                              std::to_string(GetMaxBitmapBytes()) + " bytes");
+}
+
+std::string WriteWhat(const QString& Name) {
+    return "cannot write picture " + Quoted(Name) + ": ";
+}
+
+} // namespace
+
+void TPicture::CheckFileWritable(const QString& FileName, int Width, int Height, TPixelFormat Format,
+                                 int Quality) {
+    CheckWritable(QFileInfo(FileName).suffix().toLower(), WriteWhat(FileName), Width, Height, Format, Quality,
+                  true);
+}
+
+void TPicture::CheckDataWritable(const QString& Extension, const QString& Name, int Width, int Height,
+                                 TPixelFormat Format, int Quality) {
+    CheckWritable(Extension.toLower(), WriteWhat(Name), Width, Height, Format, Quality, false);
+}
+
 QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality) const {
-    const std::string what = "cannot write picture " + Quoted(Name) + ": ";
+    const std::string what = WriteWhat(Name);
     const QString ext = Extension.toLower();
-    if (FBitmap->Empty()) throw EInvalidGraphic(what + "the picture is empty");
-    // The bitmap and the encoder's copy of it (at most 32 bits per pixel) exist together.
-    const uint64_t pictureBytes = FBitmap->Dib().Bits.size();
-    const TPictureMemory memory(
-        pictureBytes + (ext == "bmp"
-                            ? 2 * pictureBytes // the encoded file, then its copy in the result
-                            : uint64_t(BytesPerScanline(FBitmap->Width(), 32)) * uint64_t(FBitmap->Height())),
-        what + "encoding the picture of " + SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
+    const int width = FBitmap->Width(), height = FBitmap->Height();
+    CheckWritable(ext, what, width, height, FBitmap->GetPixelFormat(), Quality, false);
+    const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), false),
+                                EncodingWhat(what, width, height));
     if (ext == "bmp") {
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     }
-    if (!WritableExtensions().contains(ext))
-        throw EInvalidGraphic(what + "unknown picture format \"" + ext.toStdString() + "\" (use one of " +
-                              WritableExtensions().join(", ").toStdString() + ")");
-    // libpng's limit, which it would report on standard error with an "Unknown error" for us.
-    constexpr int MaxPngSide = 1000000;
-    if (ext == "png" && (FBitmap->Width() > MaxPngSide || FBitmap->Height() > MaxPngSide))
-        throw EInvalidGraphic(what + "a PNG picture can be at most " + std::to_string(MaxPngSide) +
-                              " pixels wide and high, this one is " +
-                              SizeText(FBitmap->Width(), FBitmap->Height()));
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
@@ -361,14 +523,14 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
 }
 
 void TPicture::SaveToFile(const QString& FileName, int Quality) const {
-    CheckOutputFile(FileName);
     const QString ext = QFileInfo(FileName).suffix().toLower();
-    if (ext == "bmp" && !FBitmap->Empty()) {
+    const int width = FBitmap->Width(), height = FBitmap->Height();
+    CheckWritable(ext, WriteWhat(FileName), width, height, FBitmap->GetPixelFormat(), Quality, true);
+    CheckOutputFile(FileName);
+    if (ext == "bmp") {
         // The framework's own format goes to the file without a second copy in memory.
-        const TPictureMemory memory(2 * uint64_t(FBitmap->Dib().Bits.size()),
-                                    "cannot write picture " + Quoted(FileName) +
-                                        ": encoding the picture of " +
-                                        SizeText(FBitmap->Width(), FBitmap->Height()) + " pixels");
+        const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), true),
+                                    EncodingWhat(WriteWhat(FileName), width, height));
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
         WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                                               qsizetype(bytes.size())));

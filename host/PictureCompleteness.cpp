@@ -1,6 +1,8 @@
-// Walks the structure of JPEG, GIF, PNG, PNM and XBM data without decoding pixels; no byte outside
+// Walks the structure of JPEG, GIF, PNG, PNM, XBM and TIFF data without decoding pixels; no byte outside
 // Data is read.
 #include "PictureCompleteness.h"
+
+#include "TiffLayout.h"
 
 #include <array>
 #include <cctype>
@@ -444,6 +446,8 @@ std::string PictureDataProblem(const uint8_t* Data, size_t Size) {
         return PnmProblem(Data, Size);
     } else if (Size >= 7 && std::memcmp(Data, "#define", 7) == 0) {
         return XbmProblem(Data, Size);
+    } else if (IsTiffData(Data, Size)) {
+        return ReadTiffLayout(Data, Size).Problem;
     }
     return {};
 }

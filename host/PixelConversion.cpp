@@ -33,13 +33,15 @@ TPaletteTable MakePaletteTable(const TDibImage& Image) {
     return table;
 }
 
-// Row Y of Image as Image.Width colours 0xAARRGGBB.
-void ReadRow(const TDibImage& Image, int Y, const TPaletteTable& Pal, uint32_t* Out) {
+// Pixels X0 .. X0 + Count - 1 of row Y of Image as colours 0xAARRGGBB (the whole row by default).
+void ReadRow(const TDibImage& Image, int Y, const TPaletteTable& Pal, uint32_t* Out, int X0 = 0,
+             int Count = -1) {
     const uint8_t* row = Image.Row(Y);
+    const int end = Count < 0 ? Image.Width : X0 + Count;
     const auto palette = [&](uint32_t Index) { return Pal[Index]; };
     WithRowKind(RowKindOf(Image), [&](auto Kind) {
-        for (int x = 0; x < Image.Width; ++x)
-            Out[x] = ArgbAt<decltype(Kind)::value>(row, x, palette);
+        for (int x = X0; x < end; ++x)
+            Out[x - X0] = ArgbAt<decltype(Kind)::value>(row, x, palette);
     });
 }
 
@@ -329,12 +331,19 @@ TDibImage ConvertPixelFormat(const TDibImage& Source, TPixelFormat Target) {
 
     TDibImage out = NewImage(Source, Target);
     const TPaletteTable pal = MakePaletteTable(Source);
-    std::vector<uint32_t> row(static_cast<size_t>(Source.Width));
+    // A row goes through in pieces: a picture one row wide would otherwise need a second picture's
+    // worth of colours beside the two bitmaps. Direct-colour pixels are whole bytes.
+    constexpr int Piece = 4096;
+    const size_t targetBytes = size_t(BitsPerPixel(Target) / 8);
+    std::vector<uint32_t> colours(size_t(std::min(Source.Width, Piece)));
     bool translucent = false;
-    for (int y = 0; y < Source.Height; ++y) {
-        ReadRow(Source, y, pal, row.data());
-        translucent |= WriteDirectRow(Target, row.data(), Source.Width, out.Row(y));
-    }
+    for (int y = 0; y < Source.Height; ++y)
+        for (int x = 0; x < Source.Width; x += Piece) {
+            const int count = std::min(Piece, Source.Width - x);
+            ReadRow(Source, y, pal, colours.data(), x, count);
+            translucent |=
+                WriteDirectRow(Target, colours.data(), count, out.Row(y) + size_t(x) * targetBytes);
+        }
     out.HasAlpha = translucent && (Target == pf32bit || Target == pfDevice);
     return out;
 }

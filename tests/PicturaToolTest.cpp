@@ -12,11 +12,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <set>
 
 #include <poll.h>
@@ -381,6 +383,61 @@ TEST_F(PicturaTool, BatchWritesTheGoodPicturesAndCountsTheBad) {
     EXPECT_EQ(itself.Code, 2);
     EXPECT_TRUE(itself.Err.contains("is the input picture")) << itself.Err.toStdString();
     EXPECT_FALSE(QFile::exists(Path("one/b-y.png")));
+
+    // Two outputs naming one new file through a symbolic link to their folder, and through "..".
+    ASSERT_EQ(::symlink("in", Path("alias").toLocal8Bit().constData()), 0);
+    QFile::copy(photo, Path("in/a.jpg"));
+    for (const QString& second : {Path("alias/a.jpg"), Path("one/../in/a.jpg")}) {
+        const TRun twice =
+            RunTool({Path("in/a.png"), second, "-o", "{dir}/{stem}-z.png", "--invert", "-j", "1"});
+        EXPECT_EQ(twice.Code, 2) << second.toStdString();
+        EXPECT_TRUE(twice.Err.contains("two pictures would be written")) << twice.Err.toStdString();
+        EXPECT_FALSE(QFile::exists(Path("in/a-z.png")));
+    }
+}
+
+TEST_F(PicturaTool, WorkersEndWithTheirParentAndWriteNothingAfterIt) {
+    QDir(dir.path()).mkdir("out");
+    QImage large(1500, 1500, QImage::Format_RGB32);
+    large.fill(qRgb(40, 90, 160));
+    QStringList args;
+    for (int i = 0; i < 6; ++i) {
+        const QString name = Path(("in" + std::to_string(i) + ".png").c_str());
+        large.save(name);
+        args << name;
+    }
+    args << "--out-dir" << Path("out") << "-j"
+         << "2";
+    for (int i = 0; i < 8; ++i)
+        args << "--blur"
+             << "50,40";
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QProcess tool;
+        tool.start(PICTURA_TOOL, args);
+        ASSERT_TRUE(tool.waitForStarted());
+        const pid_t parent = pid_t(tool.processId());
+        // Both workers started: the parent's children, as /proc lists them.
+        QStringList workers;
+        for (int wait = 0; wait < 200 && workers.size() < 2; ++wait) {
+            ::usleep(20000);
+            workers = QString::fromLatin1(ReadAll(QString("/proc/%1/task/%1/children").arg(parent)))
+                          .split(' ', Qt::SkipEmptyParts);
+        }
+        ASSERT_EQ(workers.size(), 2);
+        ::usleep(300000); // into their work
+        ::kill(parent, signal);
+        ASSERT_TRUE(tool.waitForFinished(30000));
+        EXPECT_EQ(tool.exitStatus(), QProcess::CrashExit) << "ended by the signal, so its status says so";
+        const QStringList atEnd = QDir(Path("out")).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& worker : workers) // ended, and reaped by the parent before it ended
+            EXPECT_FALSE(QFile::exists("/proc/" + worker))
+                << "worker " << worker.toStdString() << " outlived it";
+        ::usleep(500000);
+        EXPECT_EQ(QDir(Path("out")).entryList(QDir::Files | QDir::Hidden), atEnd)
+            << "written after the parent";
+        for (const QString& name : atEnd)
+            EXPECT_FALSE(name.startsWith('.')) << "a temporary file was left: " << name.toStdString();
+    }
 }
 
 TEST_F(PicturaTool, FormatsQualityAndWhatTheyCannotHold) {
@@ -417,11 +474,15 @@ TEST_F(PicturaTool, FormatsQualityAndWhatTheyCannotHold) {
 }
 
 TEST_F(PicturaTool, StandardOutputFailuresAreReported) {
-    const QStringList runs[] = {{"--help"},
-                                {"--version"},
-                                {"--red-envelop", "0=50", "--print-envelops"},
-                                {photo, "-o", "-", "--format", "png", "--invert"}};
-    for (const QStringList& args : runs) {
+    const QStringList runs[] = {
+        {"--help"},
+        {"--version"},
+        {"--red-envelop", "0=50", "--print-envelops"},
+        {photo, "-o", "-", "--format", "png", "--invert"},
+        {"tiny.ppm", "-o", "-", "--format", "png", "--invert"}}; // within stdio's buffer
+    QImage(4, 4, QImage::Format_RGB888).save(Path("tiny.ppm"));
+    for (QStringList args : runs) {
+        args.replaceInStrings(QRegularExpression("^tiny.ppm$"), Path("tiny.ppm"));
         const TRun run = RunTool(args, {}, "/dev/full");
         EXPECT_EQ(run.Code, 1) << args.join(' ').toStdString();
         EXPECT_EQ(run.Err, "pictura: cannot write to standard output: No space left on device\n")

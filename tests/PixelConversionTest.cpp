@@ -74,6 +74,27 @@ TEST(ConvertPixelFormat, EveryFormatTo24BitIsExact) {
         EXPECT_EQ(Colours24(ConvertPixelFormat(c.Source, pf24bit)), c.Expected) << c.Name;
 }
 
+TEST(ConvertPixelFormat, RowsWiderThanAPieceConvertWhole) {
+    // A row goes through in pieces of 4096 pixels: every pixel of 1-bit and 32-bit rows 10001 wide lands.
+    const int width = 10001;
+    TDibImage mono = BlankPicture(pf1bit, width, 2);
+    mono.Palette = {0xFF102030, 0xFFA0B0C0};
+    TDibImage wide = BlankPicture(pf32bit, width, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < width; ++x) {
+            if ((x * 7 + y) % 3 == 0) mono.Row(y)[x / 8] |= uint8_t(0x80 >> (x % 8));
+            wide.Row(y)[4 * x] = uint8_t(x), wide.Row(y)[4 * x + 1] = uint8_t(x >> 8),
+                            wide.Row(y)[4 * x + 3] = 255;
+        }
+    const TColours fromMono = Colours24(ConvertPixelFormat(mono, pf24bit));
+    const TColours fromWide = Colours24(ConvertPixelFormat(wide, pf24bit));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < width; ++x) {
+            ASSERT_EQ(fromMono[y][x], (x * 7 + y) % 3 == 0 ? 0xA0B0C0u : 0x102030u) << x;
+            ASSERT_EQ(fromWide[y][x], uint32_t(x & 0xFFFF)) << x;
+        }
+}
+
 TEST(ConvertPixelFormat, DirectTo15And16BitDropsLowBits) {
     // (R 255, G 130, B 7) and (R 8, G 4, B 255).
     const TDibImage rgb = Make(pf24bit, 2, {{7, 130, 255, 255, 4, 8}});

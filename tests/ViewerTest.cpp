@@ -139,6 +139,19 @@ TEST(SnapshotHistory, KeepsWithinItsBudgetDroppingTheOldestFirst) {
     EXPECT_FALSE(history.CanRedo());
 }
 
+TEST(SnapshotHistory, CopiesHeldForAnOperationCountInTheBudget) {
+    TSnapshotHistory history(2500);
+    for (uint8_t mark = 1; mark <= 2; ++mark)
+        history.Push(Marked(mark), QString("step %1").arg(mark));
+    ASSERT_EQ(history.UndoCount(), 2);
+    history.SetHeldElsewhere(1000); // the worker's copy leaves room for one step
+    EXPECT_EQ(history.UndoCount(), 1);
+    EXPECT_LE(history.Bytes() + history.HeldElsewhere(), 2500u);
+    history.SetHeldElsewhere(0);
+    history.Push(Marked(3), "step 3");
+    EXPECT_EQ(history.UndoCount(), 2);
+}
+
 TEST(SnapshotHistory, KeepsOneStepEvenWhenItAloneIsOverBudget) {
     TSnapshotHistory history(100);
     history.Push(Marked(1), "a");
@@ -658,13 +671,18 @@ TEST(ViewerScreenshot, BadInputEndsWithAnErrorAndNoFile) {
         int Status;
     } rows[] = {{{Samples + "/sample.png", "--op", "frobnicate", "--screenshot", shot}, 2},
                 {{Samples + "/sample.png", "--op", "blur", "--screenshot", shot}, 2},
-                {{dir.filePath("missing.png"), "--screenshot", shot}, 1}};
+                {{dir.filePath("missing.png"), "--screenshot", shot}, 1},
+                // Names and --op texts with terminal escapes are printed escaped.
+                {{dir.filePath("\x1b]0;title\x07.png"), "--screenshot", shot}, 1},
+                {{Samples + "/sample.png", "--op", "blur=\x1b[31m", "--screenshot", shot}, 2}};
     for (const auto& row : rows) {
         QProcess viewer;
         viewer.start(PICTURA_VIEW_BINARY, row.Arguments);
         ASSERT_TRUE(viewer.waitForFinished(15000));
         EXPECT_EQ(viewer.exitCode(), row.Status) << row.Arguments.join(' ').toStdString();
-        EXPECT_FALSE(viewer.readAllStandardError().isEmpty());
+        const QByteArray said = viewer.readAllStandardError();
+        EXPECT_FALSE(said.isEmpty());
+        EXPECT_FALSE(said.contains('\x1b')) << said.toStdString();
         EXPECT_FALSE(QFileInfo::exists(shot));
     }
 }

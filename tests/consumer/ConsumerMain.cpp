@@ -4,6 +4,7 @@
 #include "ui_PicturaForm.h"
 #include <pictura/Dialogs.h>
 #include <pictura/KvPictura.h>
+#include <pictura/OperationThreads.h>
 #include <pictura/Packages.h>
 #include <pictura/Registry.h>
 
@@ -55,7 +56,11 @@ int main(int argc, char** argv) {
     picture->Invert();
     Check(SamePixel(picture->GetRGBPixel(0, 0), TRGBColor{245, 235, 225}), "pixel (0,0) is not inverted");
     Check(SamePixel(picture->GetRGBPixel(1, 1), TRGBColor{55, 155, 205}), "pixel (1,1) is not inverted");
+    // The operations' threads are set through the installed header; any count gives the same bytes.
+    SetOperationThreads(1);
+    Check(OperationThreads() == 1, "the operations' thread count was not set");
     second->GreyScale();
+    SetOperationThreads(0);
     Check(second->Width() == 2 && second->GetRGBPixel(1, 0).Red == 255,
           "the control made in code does not work");
     Check(FitinRange(300) == 255, "FitinRange is not usable");

@@ -1,5 +1,6 @@
 #include "ScreenshotMode.h"
 
+#include "MessageText.h"
 #include "ViewerWindow.h"
 
 #include <pictura/Dialogs.h>
@@ -20,7 +21,8 @@ public:
     TAnswerOk() {
         FPrevious =
             SetMessageBoxAnswerer([](HWND, const std::string& Text, const std::string& Caption, unsigned) {
-                std::cerr << "pictura-view: \"" << Caption << "\" (" << Text << "): answered OK\n";
+                std::cerr << "pictura-view: "
+                          << PrintableLine("\"" + Caption + "\" (" + Text + "): answered OK") << "\n";
                 return IDOK;
             });
     }
@@ -34,8 +36,10 @@ private:
 
 int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
     const auto fail = [&](const QString& Reason) {
-        std::cerr << "pictura-view: cannot write the screenshot \"" << Options.Screenshot.toStdString()
-                  << "\": " << Reason.toStdString() << "\n";
+        std::cerr << "pictura-view: "
+                  << PrintableLine("cannot write the screenshot \"" + Options.Screenshot.toStdString() +
+                                   "\": " + Reason.toStdString())
+                  << "\n";
         return 1;
     };
     const QString suffix = QFileInfo(Options.Screenshot).suffix().toLower();
@@ -47,14 +51,14 @@ int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
     try {
         CheckOutputFile(Options.Screenshot); // a device or folder behind the name is never replaced
     } catch (const std::exception& e) {
-        std::cerr << "pictura-view: " << e.what() << "\n";
+        std::cerr << "pictura-view: " << PrintableLine(e.what()) << "\n";
         return 1;
     }
 
     TAnswerOk answerOk;
     Window.SetKeepsRecentFiles(false); // a run nobody watches is no use of a file worth remembering
     Window.SetErrorReporter([](const QString&, const QString& Message) {
-        std::cerr << "pictura-view: " << Message.toStdString() << "\n";
+        std::cerr << "pictura-view: " << PrintableLine(Message.toStdString()) << "\n";
     });
     Window.resize(Window.size().expandedTo(QSize(MinScreenshotWidth, MinScreenshotHeight)));
     Window.show();
@@ -70,7 +74,7 @@ int RunScreenshot(TViewerWindow& Window, const TViewerOptions& Options) {
         shot.GetBitmap()->FromQImage(Window.grab().toImage());
         shot.SaveToFile(Options.Screenshot);
     } catch (const std::exception& e) {
-        std::cerr << "pictura-view: " << e.what() << "\n";
+        std::cerr << "pictura-view: " << PrintableLine(e.what()) << "\n";
         return 1;
     }
     return 0;

@@ -51,13 +51,19 @@ void TSnapshotHistory::SetMaxBytes(size_t Value) {
     Trim();
 }
 
+void TSnapshotHistory::SetHeldElsewhere(size_t Bytes) {
+    FHeldElsewhere = Bytes;
+    Trim();
+}
+
 void TSnapshotHistory::Trim() {
+    const auto over = [this] { return FBytes + FHeldElsewhere > FMaxBytes; };
     // Oldest undo steps first: they are the least likely to be wanted back.
-    while (FBytes > FMaxBytes && FUndo.size() > 1) {
+    while (over() && FUndo.size() > 1) {
         FBytes -= SizeOf(FUndo.front());
         FUndo.pop_front();
     }
-    while (FBytes > FMaxBytes && FRedo.size() > 1) {
+    while (over() && FRedo.size() > 1) {
         FBytes -= SizeOf(FRedo.front());
         FRedo.pop_front();
     }

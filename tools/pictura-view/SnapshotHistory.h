@@ -14,7 +14,8 @@ struct TSnapshot {
     QString Label;
 };
 
-// Undo and redo stacks of picture copies whose total size stays within a byte budget: the oldest undo
+// Undo and redo stacks of picture copies whose total size (with the copies held elsewhere) stays within
+// a byte budget: the oldest undo
 // steps go first, then the farthest redo steps, but the nearest undo and redo steps always stay, so
 // one step can be taken back whatever the picture's size.
 class TSnapshotHistory {
@@ -47,6 +48,10 @@ public:
     size_t MaxBytes() const { return FMaxBytes; }
     // Changes the budget, dropping steps at once if they no longer fit.
     void SetMaxBytes(size_t Value);
+    // Bytes of picture copies held outside the history for a while (an operation's starting picture and
+    // the worker's copy): they count in the budget, dropping steps at once if the rest no longer fits.
+    void SetHeldElsewhere(size_t Bytes);
+    size_t HeldElsewhere() const { return FHeldElsewhere; }
 
 private:
     static size_t SizeOf(const TSnapshot& Snapshot);
@@ -58,4 +63,5 @@ private:
     std::deque<TSnapshot> FRedo; // farthest at the front
     size_t FBytes = 0;
     size_t FMaxBytes;
+    size_t FHeldElsewhere = 0;
 };

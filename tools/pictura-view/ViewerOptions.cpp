@@ -1,8 +1,11 @@
 #include "ViewerOptions.h"
 
+#include "MessageText.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -65,7 +68,12 @@ std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
         "file");
     parser.addOption(op);
     parser.addOption(screenshot);
-    parser.process(Arguments);
+    // Qt would print an unknown option as it was typed: the message is printed here, escaped.
+    if (!parser.parse(Arguments)) {
+        std::cerr << "pictura-view: " << PrintableLine(parser.errorText().toStdString()) << "\n";
+        std::exit(1);
+    }
+    if (parser.isSet("help") || parser.isSet("version")) parser.process(Arguments);
 
     TViewerOptions options;
     const QStringList positional = parser.positionalArguments();
@@ -82,7 +90,8 @@ std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
         try {
             options.Operations.push_back(ParseOperation(name, argument));
         } catch (const std::exception& e) {
-            std::cerr << "pictura-view: --op " << text.toStdString() << ": " << e.what() << "\n";
+            std::cerr << "pictura-view: " << PrintableLine("--op " + text.toStdString() + ": " + e.what())
+                      << "\n";
             return std::nullopt;
         }
         options.OperationLabels << OperationLabel(text);

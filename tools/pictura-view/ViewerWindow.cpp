@@ -428,6 +428,27 @@ void TViewerWindow::Commit(TOperationSession& Session, const QString& Label) {
     PictureReplaced();
 }
 
+namespace {
+
+// While an operation runs, the picture it starts from (24-bit) and the worker's copy count in the undo
+// history's budget, and the picture from before a conversion too.
+class TWorkCopies {
+public:
+    TWorkCopies(TSnapshotHistory& History, const TBitmap& Shown) : FHistory(History) {
+        const size_t working = BytesPerScanline(Shown.Width(), 24) * size_t(Shown.Height());
+        FHistory.SetHeldElsewhere(2 * working +
+                                  (Shown.GetPixelFormat() == pf24bit ? 0 : Shown.Dib().Bits.size()));
+    }
+    ~TWorkCopies() { FHistory.SetHeldElsewhere(0); }
+    TWorkCopies(const TWorkCopies&) = delete;
+    TWorkCopies& operator=(const TWorkCopies&) = delete;
+
+private:
+    TSnapshotHistory& FHistory;
+};
+
+} // namespace
+
 bool TViewerWindow::RunOperation(const QString& Label, TPictureOperation Operation) {
     if (FWork->Busy()) return false;
     TOperationSession session(*FPicture, *FWorker, *FWork);
@@ -436,6 +457,7 @@ bool TViewerWindow::RunOperation(const QString& Label, TPictureOperation Operati
                                  5000);
         return false;
     }
+    const TWorkCopies copies(FDocument.History(), *FPicture->Picture()->GetBitmap());
     UpdateStatusBar(); // the pixel format may have changed already
     session.Run(Label, std::move(Operation));
     FWork->Wait();
@@ -456,6 +478,7 @@ bool TViewerWindow::RunDialogOperation(TOperationDialog& Dialog) {
         statusBar()->showMessage(tr("Cancelled: the picture was not converted to 24 bits"), 5000);
         return false;
     }
+    const TWorkCopies copies(FDocument.History(), *FPicture->Picture()->GetBitmap());
     UpdateStatusBar(); // the pixel format may have changed already
     Dialog.SetPreviewHandlers([&] { session.Restore(); },
                               [&](std::function<bool(bool)> Ended) {

@@ -16,3 +16,6 @@ struct TFileIdentity {
 std::optional<TFileIdentity> IdentityOf(const std::string& Path);
 // The identity of the file open as descriptor Fd (standard input may be a file).
 std::optional<TFileIdentity> IdentityOf(int Fd);
+// Whether the file system holding the folder Folder treats names that differ only in case as one
+// (a case-folding folder, or a FAT, exFAT, NTFS or SMB file system).
+bool IgnoresCase(const std::string& Folder);

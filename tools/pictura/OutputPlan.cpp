@@ -62,10 +62,22 @@ std::string OutputFor(const TCommandLine& Line, const std::string& Input, const 
     return Expand(Line.Output, Input, ext);
 }
 
-std::string PathKey(const std::string& Path) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(Path, error);
-    return (error ? fs::path(Path) : absolute).lexically_normal().string();
+// What names the file Path will be: its folder as the file system identifies it (so that links to
+// folders and ".." lead to one key) and its name in that folder, in lower case where the folder
+// ignores case. A folder that does not exist yet falls back to the normalised spelling.
+std::string OutputKey(const std::string& Path) {
+    // The folder as spelt: the system resolves its links and ".." as the write will.
+    const fs::path folder =
+        fs::path(Path).parent_path().empty() ? fs::path(".") : fs::path(Path).parent_path();
+    const std::optional<TFileIdentity> identity = IdentityOf(folder.string());
+    if (!identity) {
+        std::error_code error;
+        const fs::path absolute = fs::absolute(Path, error);
+        return "path:" + (error ? fs::path(Path) : absolute).lexically_normal().string();
+    }
+    const std::string name = fs::path(Path).filename().string();
+    return "folder:" + std::to_string(identity->Device) + ":" + std::to_string(identity->Inode) + "/" +
+           (IgnoresCase(folder.string()) ? Lower(name) : name);
 }
 
 } // namespace
@@ -92,7 +104,7 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
         inputs.emplace_back(input, input == "-" ? IdentityOf(STDIN_FILENO) : IdentityOf(input));
 
     std::vector<TPictureJob> jobs;
-    std::map<std::string, std::string> outputs; // by normalised path, to the input written there
+    std::map<std::string, std::string> outputs; // by OutputKey, to the input written there
     std::map<std::pair<dev_t, ino_t>, std::string> existing;
     for (size_t i = 0; i < Line.Inputs.size(); ++i) {
         const std::string& input = Line.Inputs[i];
@@ -119,7 +131,7 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
         if (job.Output != "-") {
             // The same name, or an existing file reached by two names, would be written twice.
             std::string earlier;
-            if (const auto [at, added] = outputs.emplace(PathKey(job.Output), input); !added)
+            if (const auto [at, added] = outputs.emplace(OutputKey(job.Output), input); !added)
                 earlier = at->second;
             if (identity)
                 if (const auto [at, added] =

@@ -23,9 +23,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// ICO and CUR hold at most 256 x 256 pixels; their writer would shrink a larger picture.
-constexpr int MaxIconSide = 256;
-
 // Whether some pixel is not fully opaque.
 bool HasTransparency(TBitmap& Bitmap) {
     if (Bitmap.GetPixelFormat() != pf32bit || !Bitmap.HasAlpha()) return false;
@@ -35,24 +32,6 @@ bool HasTransparency(TBitmap& Bitmap) {
             if (row[4 * x + 3] != 255) return true;
     }
     return false;
-}
-
-QByteArray ReadStandardInput() {
-    const size_t limit = GetMaxBitmapBytes() + (size_t(1) << 20);
-    QByteArray data;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n == 0) return data;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EInvalidGraphic("cannot read standard input: " + std::string(std::strerror(errno)));
-        }
-        data.append(buffer, qsizetype(n));
-        if (size_t(data.size()) > limit)
-            throw EOutOfResources("cannot read picture from standard input: it is larger than the limit of " +
-                                  std::to_string(GetMaxBitmapBytes()) + " bytes");
-    }
 }
 
 class TJob {
@@ -65,6 +44,7 @@ public:
 
 private:
     void Load();
+    void CheckWritable();
     void Operate();
     void Save();
     template <class TWork> void Step(const std::string& What, const std::string& Timed, TWork&& Work);
@@ -102,15 +82,31 @@ void TJob::Load() {
         TStderrCapture decoderMessages; // decoders that print their complaints on standard error
         try {
             if (FJob.Input == "-")
-                FPicture.Picture()->LoadFromData(ReadStandardInput(), "standard input");
+                FPicture.Picture()->LoadFromDescriptor(STDIN_FILENO, "standard input");
             else
                 FPicture.Picture()->LoadFromFile(QString::fromStdString(FJob.Input));
         } catch (const Exception& e) {
-            const std::string said = decoderMessages.Finish();
+            const std::string said = decoderMessages.Finish(DisplayName(FJob.Input));
             throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
         }
     });
     if (FLine.Size) FPicture.resize(FLine.Size->first, FLine.Size->second);
+}
+
+// The save's own refusals (a picture the format cannot hold, its encoding's memory), made before any
+// operation runs, for the pixel format the operations leave.
+void TJob::CheckWritable() {
+    const TBitmap& bitmap = *FPicture.Picture()->GetBitmap();
+    TPixelFormat format = bitmap.GetPixelFormat();
+    for (const TOperation& op : FLine.Operations)
+        if (op.Spec->ChangesPicture) format = pf24bit;
+    const int quality = FLine.Quality ? *FLine.Quality : -1;
+    if (FJob.Output == "-")
+        TPicture::CheckDataWritable(QString::fromStdString(FJob.Format), "standard output", bitmap.Width(),
+                                    bitmap.Height(), format, quality);
+    else
+        TPicture::CheckFileWritable(QString::fromStdString(FJob.Output), bitmap.Width(), bitmap.Height(),
+                                    format, quality);
 }
 
 void TJob::Operate() {
@@ -131,15 +127,7 @@ void TJob::Operate() {
 }
 
 void TJob::Save() {
-    const TBitmap& bitmap = *FPicture.Picture()->GetBitmap();
     const std::string name = FJob.Output == "-" ? "standard output" : FJob.Output;
-    if ((FJob.Format == "ico" || FJob.Format == "cur") &&
-        (bitmap.Width() > MaxIconSide || bitmap.Height() > MaxIconSide))
-        throw Exception("cannot write " + Quoted(name, 256) + ": " +
-                        QString::fromStdString(FJob.Format).toUpper().toStdString() + " holds at most " +
-                        std::to_string(MaxIconSide) + " x " + std::to_string(MaxIconSide) +
-                        " pixels, the picture is " + std::to_string(bitmap.Width()) + " x " +
-                        std::to_string(bitmap.Height()) + "; nothing was written");
     const int quality = FLine.Quality ? *FLine.Quality : -1;
     Step("saving " + (FJob.Output == "-" ? name : DisplayName(FJob.Output)), "saving", [&] {
         if (FJob.Output != "-")
@@ -167,6 +155,7 @@ TJobResult TJob::Run() {
             CheckOutputFile(QString::fromStdString(FJob.Output));
         }
         Load();
+        CheckWritable();
         Operate();
         Save();
     } catch (const std::bad_alloc&) {

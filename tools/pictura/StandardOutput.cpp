@@ -34,6 +34,10 @@ bool WriteStandardOutput(std::string_view Data, std::string& Error) {
         Error = Reason(EBADF);
     } else if (!Data.empty() && std::fwrite(Data.data(), 1, Data.size(), stdout) != Data.size()) {
         Error = Reason(errno);
+    } else if (std::fflush(stdout) != 0) {
+        // Flushed now, while errno still holds the system's reason (ENOSPC): a later flush of a stream
+        // already in error only reports that it is.
+        Error = Reason(errno);
     } else {
         return true;
     }

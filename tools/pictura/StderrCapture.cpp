@@ -1,5 +1,6 @@
 #include "StderrCapture.h"
 
+#include <set>
 #include <unistd.h>
 
 TStderrCapture::TStderrCapture() {
@@ -17,7 +18,7 @@ TStderrCapture::~TStderrCapture() {
     Finish();
 }
 
-std::string TStderrCapture::Finish() {
+std::string TStderrCapture::Finish(const std::string& File) {
     std::string text;
     if (FSaved >= 0) {
         std::fflush(stderr);
@@ -33,13 +34,16 @@ std::string TStderrCapture::Finish() {
     }
     if (FFile) std::fclose(FFile);
     FFile = nullptr;
-    std::string line;
-    for (const char c : text) {
-        if (c == '\n' || c == '\r') {
-            if (!line.empty() && line.back() != ' ') line += "; ";
-        } else {
-            line += c;
+    std::string line, current;
+    std::set<std::string> seen;
+    for (const char c : text + "\n") {
+        if (c != '\n' && c != '\r') {
+            current += c;
+            continue;
         }
+        if (current.rfind("foo: ", 0) == 0) current = File + current.substr(3);
+        if (!current.empty() && seen.insert(current).second) line += (line.empty() ? "" : "; ") + current;
+        current.clear();
     }
     while (!line.empty() && (line.back() == ' ' || line.back() == ';'))
         line.pop_back();

@@ -14,8 +14,10 @@ public:
     TStderrCapture(const TStderrCapture&) = delete;
     TStderrCapture& operator=(const TStderrCapture&) = delete;
 
-    // Puts standard error back and returns what was captured as one line (line breaks become "; ").
-    std::string Finish();
+    // Puts standard error back and returns what was captured as one line (line breaks become "; "),
+    // each line once (decoders are asked several times and say the same again). A line that names the
+    // placeholder "foo" (the name Qt gives libtiff for every file) names File instead.
+    std::string Finish(const std::string& File = "the file");
 
 private:
     std::FILE* FFile = nullptr;

@@ -1,14 +1,18 @@
 #include "WorkerProcesses.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <poll.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -57,6 +61,56 @@ void TakeRecords(TWorker& Worker, std::vector<bool>& Reported,
     }
 }
 
+// The workers, for the parent's interrupt handler: the parent ends its workers and waits for them before
+// it ends itself, so that nothing is written after it has gone.
+constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<pid_t>* workerPids = nullptr;
+std::atomic<int> workerCount{0};
+struct sigaction previousActions[std::size(InterruptSignals)];
+
+void EndWorkersAndSelf(int Signal) {
+    const int count = workerCount.load();
+    for (int w = 0; w < count; ++w)
+        if (const pid_t pid = workerPids[w].load(); pid > 0) ::kill(pid, SIGTERM);
+    for (int w = 0; w < count; ++w)
+        if (const pid_t pid = workerPids[w].load(); pid > 0)
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+    // The signal again, as the process took it before: the exit status says it was interrupted.
+    for (size_t i = 0; i < std::size(InterruptSignals); ++i)
+        if (InterruptSignals[i] == Signal) ::sigaction(Signal, &previousActions[i], nullptr);
+    ::raise(Signal);
+}
+
+sigset_t InterruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : InterruptSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
+void HandleInterrupts() {
+    for (size_t i = 0; i < std::size(InterruptSignals); ++i) {
+        ::sigaction(InterruptSignals[i], nullptr, &previousActions[i]);
+        if (previousActions[i].sa_handler == SIG_IGN && !(previousActions[i].sa_flags & SA_SIGINFO))
+            continue; // ignored (nohup) stays ignored
+        struct sigaction action {};
+        action.sa_handler = EndWorkersAndSelf;
+        action.sa_mask = InterruptSet();
+        ::sigaction(InterruptSignals[i], &action, nullptr);
+    }
+}
+
+// In a new worker: the signals as the parent first had them, and an end with the parent, however the
+// parent ends (killed outright too).
+void FollowParent(pid_t Parent) {
+    for (size_t i = 0; i < std::size(InterruptSignals); ++i)
+        ::sigaction(InterruptSignals[i], &previousActions[i], nullptr);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != Parent) ::_exit(1); // the parent ended before the line above
+}
+
 } // namespace
 
 bool RunInWorkerProcesses(size_t Count, int Workers,
@@ -72,23 +126,35 @@ bool RunInWorkerProcesses(size_t Count, int Workers,
                   "the shared counter must work across processes");
 
     std::vector<TWorker> workers;
+    std::vector<std::atomic<pid_t>> pids(size_t(std::max(Workers, 0)));
+    workerPids = pids.data();
+    HandleInterrupts();
+    const pid_t parent = ::getpid();
+    const sigset_t interrupts = InterruptSet();
+    sigset_t unblocked;
     for (int w = 0; w < Workers; ++w) {
         int fds[2];
         if (::pipe(fds) != 0) break;
         std::fflush(nullptr);
+        // No interrupt between the fork and the worker being known (to the parent) or following it.
+        ::sigprocmask(SIG_BLOCK, &interrupts, &unblocked);
         const pid_t pid = ::fork();
         if (pid < 0) {
+            ::sigprocmask(SIG_SETMASK, &unblocked, nullptr);
             ::close(fds[0]);
             ::close(fds[1]);
             break;
         }
         if (pid == 0) {
+            FollowParent(parent);
+            ::sigprocmask(SIG_SETMASK, &unblocked, nullptr);
             ::close(fds[0]);
             for (const TWorker& other : workers)
                 ::close(other.Fd);
             const int out = fds[1];
             Worker(
-                [taken, Count]() -> std::optional<size_t> {
+                [taken, Count, parent]() -> std::optional<size_t> {
+                    if (::getppid() != parent) return std::nullopt; // nobody would read the result
                     const uint64_t job = taken->fetch_add(1);
                     return job < Count ? std::optional<size_t>(size_t(job)) : std::nullopt;
                 },
@@ -102,10 +168,15 @@ bool RunInWorkerProcesses(size_t Count, int Workers,
             std::fflush(nullptr);
             ::_exit(0);
         }
+        pids[size_t(w)].store(pid);
+        workerCount.store(w + 1);
+        ::sigprocmask(SIG_SETMASK, &unblocked, nullptr);
         ::close(fds[1]);
         workers.push_back({pid, fds[0], {}});
     }
     if (workers.empty()) {
+        for (size_t i = 0; i < std::size(InterruptSignals); ++i)
+            ::sigaction(InterruptSignals[i], &previousActions[i], nullptr);
         if (taken) ::munmap(shared, sizeof(std::atomic<uint64_t>));
         return false;
     }
@@ -138,11 +209,17 @@ bool RunInWorkerProcesses(size_t Count, int Workers,
         }
     }
 
+    // The workers are reaped with interrupts held, so that the handler never waits for a reaped one.
+    ::sigprocmask(SIG_BLOCK, &interrupts, &unblocked);
     for (const TWorker& worker : workers) {
         int status = 0;
         while (::waitpid(worker.Pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
+    workerCount.store(0);
+    for (size_t i = 0; i < std::size(InterruptSignals); ++i)
+        ::sigaction(InterruptSignals[i], &previousActions[i], nullptr);
+    ::sigprocmask(SIG_SETMASK, &unblocked, nullptr);
     // A job whose worker died (or that no worker could take) reports a failure without messages.
     for (size_t job = 0; job < Count; ++job)
         if (!reported[job]) Report(job, {false, ""});

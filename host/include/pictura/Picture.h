@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class TInputBytes;
+
 enum TProgressStage { psStarting, psRunning, psEnding };
 
 class VCL40_EXPORT TPicture : public QObject {
@@ -28,14 +30,29 @@ public:
     // On failure raises EInvalidGraphic (or EOutOfResources) naming the file and the reason, and the
     // picture stays as it was.
     void LoadFromFile(const QString& FileName);
-    // Reads a picture from memory; Name is used in error messages.
+    // Reads a picture from memory; Name is used in error messages. Data is the caller's memory and does
+    // not count in the picture memory (GetMaxBitmapBytes()).
     void LoadFromData(const QByteArray& Data, const QString& Name);
+    // Reads a picture from the open descriptor Fd (standard input, say), named Name in messages: a
+    // regular file as LoadFromFile reads one, anything else (a pipe) to its end, into at most
+    // GetMaxBitmapBytes() + 1 MiB, counted in the picture memory while the picture is made from it.
+    void LoadFromDescriptor(int Fd, const QString& Name);
     // Writes the bitmap in the format that FileName's extension names; the file is replaced
     // atomically, so a failure never leaves a partial file. Quality (0..100) is for the formats that
     // take one (JPEG, WebP); -1 keeps the writer's default.
     void SaveToFile(const QString& FileName, int Quality = -1) const;
     // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), at Quality as above.
     QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1) const;
+    // The refusals of SaveToFile and SaveToData, for a Width x Height picture of Format, before any
+    // work is spent on it: an unknown format, a quality outside 0..100 (-1 is the default), a picture
+    // the format cannot hold without its writer rescaling it (ICO and CUR over 256 x 256, ICNS other
+    // than square 16, 32, ... 1024) or over the format's largest side, and encoding that needs more
+    // memory than GetMaxBitmapBytes(). Throws EInvalidGraphic (EOutOfResources for memory) with the
+    // message the save itself would give; Name names the destination in it.
+    static void CheckFileWritable(const QString& FileName, int Width, int Height, TPixelFormat Format,
+                                  int Quality = -1);
+    static void CheckDataWritable(const QString& Extension, const QString& Name, int Width, int Height,
+                                  TPixelFormat Format, int Quality = -1);
     // Replaces the picture with a copy of Source.
     void Assign(const TBitmap& Source);
     void Assign(TDibImage Source);
@@ -46,12 +63,16 @@ public:
 
     // Called after the picture changed as a whole (load, assign, size, format).
     std::function<void()> OnChange;
-    // Called when reading a file starts (0 %) and ends (100 %), with a short message.
+    // Called when reading a file starts (0 %) and ends (100 %, also when the reading failed), with a
+    // short message.
     std::function<void(TProgressStage Stage, int PercentDone, const QString& Message)> OnProgress;
 
 signals:
     void Changed();
 
 private:
+    void LoadFromInput(const TInputBytes& Input, const QString& Name);
+    void LoadBytes(const QByteArray& Data, const QString& Name, const TInputBytes* Input);
+
     std::unique_ptr<TBitmap> FBitmap;
 };
