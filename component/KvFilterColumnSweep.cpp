@@ -68,11 +68,9 @@ struct TLane {
 // and the pixels are written back: the column-wise walks never touch the area itself.
 class TColumnSweep {
 public:
-    TColumnSweep(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix)
-        : FRows(Rows), FWidth(Width), FHeight(Height), FBandRadius(std::min(Radius, Width)),
-          FRowRadius(std::min(Radius, Height)), FLag(FRowRadius + 1), FStripWidth(std::min(KLanes, Width)),
-          FMix(Mix) {
-        // A radius beyond the area reaches no further than the area: clipping makes them equivalent.
+    TColumnSweep(uint8_t* const* Rows, const TFilterGeometry& G, const uint8_t* Mix)
+        : FRows(Rows), FWidth(G.Width), FHeight(G.Height), FBandRadius(G.BandRadius), FRowRadius(G.RowRadius),
+          FLag(G.Lag), FStripWidth(std::min(KLanes, G.Width)), FMix(Mix) {
         const size_t columns = size_t(FStripWidth) * size_t(FHeight) * 3;
         FStrip.assign(columns, 0);
         FEdges.assign(columns, 0);
@@ -263,9 +261,14 @@ private:
 
 } // namespace
 
-void SweepColumns(uint8_t* const* Rows, int64_t Width, int64_t Height, int64_t Radius, const uint8_t* Mix,
+uint64_t ColumnsWorkingBytes(const TFilterGeometry& Geometry) {
+    const uint64_t entries = uint64_t(std::min(KLanes, Geometry.Width)) * uint64_t(Geometry.Height) * 3;
+    return entries * (sizeof(uint8_t) + sizeof(int16_t) + sizeof(int64_t)) + sizeof(TColumnSweep);
+}
+
+void SweepColumns(uint8_t* const* Rows, const TFilterGeometry& Geometry, const uint8_t* Mix,
                   TProgressCounter* Progress) {
-    TColumnSweep(Rows, Width, Height, Radius, Mix).Run(Progress);
+    TColumnSweep(Rows, Geometry, Mix).Run(Progress);
 }
 
 } // namespace KvKernels::Detail

@@ -75,16 +75,22 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
-    const uint64_t* const stripInputs = Strip.Inputs;
+    uint64_t* const stripInputs = Strip.Inputs;
     int32_t* const enteringRing = Strip.Entering;
     int32_t* const finalRing = Strip.Final;
     const uint8_t* const mix = Strip.Mix;
     const int32_t* const rowSumsIn = Strip.RowSumsIn;
+    const int64_t sumsFrom = Strip.SumsFrom;
+    int32_t* const rowSumsOut = Strip.RowSumsOut;
     const int inShift = Strip.InShift;
     const int64_t rows = Strip.Height;
     // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
     // InDelay steps ago, InShift lanes lower.
     const int64_t inDelay = inShift > 0 ? int64_t(inShift) * Strip.Lag - radius : 0;
+    // The places of step t and of step t - InDelay in the rings of the skewed buffers.
+    const int64_t ring = Strip.RingSteps;
+    int64_t place = First % ring;
+    int64_t delayedPlace = ((First - inDelay) % ring + ring) % ring;
     const int lastLane = Strip.Lanes - 1;
     const int64_t lastOffset = Strip.Offset[lastLane];
     // The steps in which register j has work: from its first lane's first priming step to its last active
@@ -98,7 +104,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     }
     for (int64_t t = First; t < End; ++t) {
         const int64_t nextSlot = slot + 1 == ringSlots ? 0 : slot + 1;
-        const int32_t* leftSums = t < rows ? rowSumsIn + 3 * t : nullptr;
+        const int32_t* leftSums = t < rows ? rowSumsIn + 3 * (t - sumsFrom) : nullptr;
         TI carry[3];
         for (int c = 0; c < 3; ++c)
             carry[c] = V::Set(leftSums ? leftSums[c] : 0);
@@ -110,7 +116,7 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                     finals[j][c] = zero;
                     V::Store(finalRing + LaneSlot(slot, c) + N * j, zero); // a later call starts from it
                 }
-                V::Store(stripPixels + PixelSlot(t) + N * j, zero); // no pixel: a leaving one is read as zero
+                V::Store(stripPixels + PixelSlot(place) + N * j, zero); // no pixel: a leaving one reads zero
                 continue;
             }
             // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
@@ -121,10 +127,12 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
             const auto countF = V::ToFloat(count);
             TI pixels, edges;
-            V::LoadInputs(stripInputs + PixelSlot(t) + N * j, pixels, edges);
+            V::LoadInputs(stripInputs + PixelSlot(place) + N * j, pixels, edges);
+            V::ClearInputs(stripInputs + PixelSlot(place) + N * j);
             TI gone = zero; // the leaving pixel where it lies in the strip
+            // Lanes below InShift read the front or another step's entries here; InMask drops them.
             if (inDelay > 0 && t >= inDelay)
-                gone = V::And(V::Load(stripPixels + PixelSlot(t - inDelay) + N * j - inShift), inMask[j]);
+                gone = V::And(V::Load(stripPixels + PixelSlot(delayedPlace) + N * j - inShift), inMask[j]);
             TI changes = zero;
 #pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
@@ -150,13 +158,15 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
                 // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
                 changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
             }
-            V::Store(stripPixels + PixelSlot(t) + N * j, V::Add(pixels, changes));
+            V::Store(stripPixels + PixelSlot(place) + N * j, V::Add(pixels, changes));
         }
         const int64_t doneRow = t - lastOffset;
-        if (doneRow >= 0 && doneRow < rows)
+        if (rowSumsOut && doneRow >= 0 && doneRow < rows)
             for (int c = 0; c < 3; ++c)
-                Strip.RowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(lastLane)];
+                rowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(lastLane)];
         slot = nextSlot;
+        place = RingPlace(place, 1, ring);
+        delayedPlace = RingPlace(delayedPlace, 1, ring);
     }
     for (int j = 0; j < KVectors; ++j)
         for (int c = 0; c < 3; ++c)

@@ -44,9 +44,23 @@ constexpr size_t LaneSlot(int64_t Step, int Channel) {
     return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
 }
 
-// Per step one packed pixel per lane: index Step * 16 + Lane.
+// Per step one packed pixel per lane: index Step * 16 + Lane, Step being the step's place in a ring.
 constexpr size_t PixelSlot(int64_t Step) {
     return size_t(Step) * KLaneCount;
+}
+
+// Steps the skewed buffers hold as rings: a strip's gathers run at most (KLaneCount - 1) * Lag steps ahead
+// of its sweep (the last lane's inputs), and its write-backs read that far behind it (the first lane's
+// results), a chunk of Chunk steps at a time.
+constexpr int64_t RingStepsFor(int64_t Lag, int64_t Chunk) {
+    return (KLaneCount - 1) * Lag + Chunk;
+}
+
+// The place in a ring of Ring steps of the step Base + Ahead, where Base is already a place (below Ring)
+// and Ahead is below Ring.
+inline int64_t RingPlace(int64_t Base, int64_t Ahead, int64_t Ring) {
+    const int64_t p = Base + Ahead;
+    return p >= Ring ? p - Ring : p;
 }
 
 // A lane's input at one step: the packed pixel it handles in the low half, the edge of the row that enters
@@ -65,6 +79,7 @@ struct TLaneStrip {
     int32_t RowRadius; // min(Radius, Height)
     int32_t Lag;       // RowRadius + 1; also the steps the rings Entering and Final hold
     int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
+    int32_t RingSteps; // steps the skewed buffers hold (RingStepsFor); step t lies at place t mod RingSteps
     bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
     int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
     int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
@@ -72,15 +87,19 @@ struct TLaneStrip {
     int32_t Active[KLaneCount];   // -1 for the active lanes, else 0
     int32_t Sums[3 * KLaneCount]; // window sums, carried from one call to the next
     const uint8_t* Mix;           // stored value of (value, mean) at value * 256 + mean; 3 bytes of slack
-    const int32_t* RowSumsIn;     // Height x 3: final row sums of the band of the column left of the strip
-    int32_t* RowSumsOut;          // Height x 3: final row sums of the band of the strip's last lane
-    const uint64_t* Inputs; // skewed inputs (InputOf) at PixelSlot(step) + lane: lane k's pixel of row y
-                            // and edge (EdgeOf) of row y + RowRadius at step y + Offset[k];
-                            // KNeutralInput off its rows
-    uint32_t* Pixels;       // skewed results, lane k's row y at step y + Offset[k], as Inputs; zero
-                            // off its rows; KPixelsFront readable entries before it
-    int32_t* Entering;      // ring of entering row sums by step
-    int32_t* Final;         // ring of final row sums of the handled row by step
+    // Final row sums of the band of the column left of the strip, 3 a row, from row SumsFrom on (the rows
+    // the steps of the call enter).
+    const int32_t* RowSumsIn;
+    int64_t SumsFrom;
+    int32_t* RowSumsOut; // Height x 3: final row sums of the band of the strip's last lane; null: not needed
+    // Skewed inputs (InputOf), a ring: at PixelSlot(step mod RingSteps) + lane, lane k's pixel of row y and
+    // edge (EdgeOf) of row y + RowRadius at step y + Offset[k]; KNeutralInput off its rows. The sweep puts
+    // KNeutralInput back into every entry it has read, so the ring is neutral wherever no gather wrote.
+    uint64_t* Inputs;
+    uint32_t* Pixels;  // skewed results, a ring as Inputs; zero off the lanes' rows; KPixelsFront readable
+                       // entries before it
+    int32_t* Entering; // ring of entering row sums by step
+    int32_t* Final;    // ring of final row sums of the handled row by step
 };
 
 // How one strip's rows are copied between the area and its skewed buffers.
@@ -93,8 +112,9 @@ struct TRowCopy {
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t
         Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
-    size_t PixelSlots[KLaneCount]; // PixelSlot of lane k's row 0 plus k: where its result lies
-    size_t InputSlots[KLaneCount]; // PixelSlot of the step that enters lane k's row 0, plus k
+    int64_t RingSteps;       // steps the skewed buffers hold
+    int64_t PixelSteps[KLaneCount]; // the step of lane k's row 0 (its result), mod RingSteps
+    int64_t InputSteps[KLaneCount]; // the step that enters lane k's row 0 (its input), mod RingSteps
     // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at
     // Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0 or right of
     // it; lanes from LeavingLanes on read zero there, their leaving column being inside the strip).
@@ -111,9 +131,10 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 // Runs steps First .. End - 1 of the strip's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
 // Copies the strip's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
-// for each lane, at InputSlots + PixelSlot(y), its pixel of row y - RowRadius (zero outside the area; not
-// written back yet, so original) and the edge of row y, its entering pixel minus its leaving one (EdgeOf;
-// the leaving pixel final, its row published by the previous strip; no difference below the area).
+// for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero outside
+// the area; not written back yet, so original) and the edge of row y, its entering pixel minus its leaving
+// one (EdgeOf; the leaving pixel final, its row published by the previous strip; no difference below the
+// area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                              uint64_t* Inputs);
 // Writes rows Y0 .. Y1 - 1 of the swept strip back into the area, and nothing else of the rows.

@@ -40,6 +40,12 @@ struct TAvx2Lanes {
         Edges =
             _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8));
     }
+    // Puts KNeutralInput back into eight inputs.
+    static void ClearInputs(uint64_t* P) {
+        const __m256i neutral = _mm256_set1_epi64x(int64_t(KNeutralInput));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(P), neutral);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(P + 4), neutral);
+    }
     static TI Add(TI A, TI B) { return _mm256_add_epi32(A, B); }
     static TI Sub(TI A, TI B) { return _mm256_sub_epi32(A, B); }
     static TI MulLo(TI A, TI B) { return _mm256_mullo_epi32(A, B); }
@@ -129,7 +135,8 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
                                      _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const __m256i noDifference = _mm256_set1_epi32(int32_t(KNoDifference));
     alignas(32) uint64_t inputs[KLaneCount];
-    for (int64_t y = Y0; y < Y1; ++y) {
+    const int64_t ring = Copy.RingSteps;
+    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         // One 48-byte window holds the strip's sixteen pixels: its two registers are the two halves h.
@@ -152,9 +159,8 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
                                _mm256_permute2x128_si256(low, high, 0x31));
         }
         // The skewed inputs put each lane on a cache line of its own: one store per lane is the least.
-        uint64_t* row = Inputs + PixelSlot(y);
         for (int k = 0; k < KLaneCount; ++k)
-            row[Copy.InputSlots[k]] = inputs[k];
+            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring)) + size_t(k)] = inputs[k];
     }
 }
 
@@ -162,13 +168,15 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
 void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                        const uint32_t* Pixels) {
     constexpr int N = KVectorLanes;
-    for (int64_t y = Y0; y < Y1; ++y) {
-        const uint32_t* row = Pixels + PixelSlot(y);
+    const int64_t ring = Copy.RingSteps;
+    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
         for (int j = 0; j < KVectors; ++j) {
             // Eight loads: on the processors at hand a gather instruction takes longer.
-            const size_t* slot = Copy.PixelSlots + N * j;
-            const auto at = [&](int K) { return int(row[slot[K]]); };
+            const auto at = [&](int K) {
+                const int k = N * j + K;
+                return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring)) + size_t(k)]);
+            };
             const __m256i packed =
                 PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
             // Exactly the strip's bytes: the columns on either side belong to other strips.

@@ -53,6 +53,10 @@ struct TPortableLanes {
             Edges.V[k] = int32_t(uint32_t(P[k] >> 32));
         }
     }
+    static void ClearInputs(uint64_t* P) {
+        for (int k = 0; k < KVectorLanes; ++k)
+            P[k] = KNeutralInput;
+    }
     static TI Add(const TI& A, const TI& B) {
         return Map([&](int k) { return Wrap(uint32_t(A.V[k]) + uint32_t(B.V[k])); });
     }

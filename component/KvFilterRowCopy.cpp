@@ -32,30 +32,31 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y) {
 
 void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                         uint64_t* Inputs) {
-    for (int64_t y = Y0; y < Y1; ++y) {
+    const int64_t ring = Copy.RingSteps;
+    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         const uint8_t* pixelLine = handled >= 0 && handled < Copy.Height ? Rows[handled] : nullptr;
         const uint8_t* line = y < Copy.Height ? Rows[y] : nullptr;
-        uint64_t* inputs = Inputs + PixelSlot(y);
         for (int64_t k = 0; k < Copy.Lanes; ++k) {
             const uint32_t pixel = pixelLine ? PixelAt(pixelLine, 3 * (Copy.First + k), Copy.Width) : 0;
             const uint32_t entering =
                 line && Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0;
             const uint32_t leaving =
                 line && Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0;
-            inputs[Copy.InputSlots[k]] = InputOf(pixel, EdgeOf(entering, leaving));
+            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring)) + size_t(k)] =
+                InputOf(pixel, EdgeOf(entering, leaving));
         }
     }
 }
 
 void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                          const uint32_t* Pixels) {
-    for (int64_t y = Y0; y < Y1; ++y) {
+    const int64_t ring = Copy.RingSteps;
+    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
-        const uint32_t* pixels = Pixels + PixelSlot(y);
         for (int64_t k = 0; k < Copy.Lanes; ++k) {
-            const uint32_t pixel = pixels[Copy.PixelSlots[k]];
+            const uint32_t pixel = Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring)) + size_t(k)];
             std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
             line[3 * k + 2] = uint8_t(pixel >> 16);
         }

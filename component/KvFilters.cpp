@@ -16,6 +16,7 @@
 #include "KvFilters.h"
 
 #include "KvFilterColumnSweep.h"
+#include "KvFilterGeometry.h"
 #include "KvFilterStrips.h"
 #include "KvPointOps.h"
 #include <pictura/FitinRange.h>
@@ -24,7 +25,9 @@
 
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -63,6 +66,42 @@ void BuildMixTable(TMixTable& Table, int8_t Amount, TFilterKind Kind) {
     Table[65536] = Table[65537] = Table[65538] = 0;
 }
 
+// The tables of the last few (amount, kind) pairs: building one takes about a millisecond, a twentieth of
+// a filter on a large picture, and programs tend to repeat an operation with the same values.
+class TMixTableCache {
+public:
+    std::shared_ptr<const TMixTable> Get(int8_t Amount, TFilterKind Kind) {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            for (const TEntry& e : FEntries)
+                if (e.Table && e.Amount == Amount && e.Kind == Kind) return e.Table;
+        }
+        auto table = std::make_shared<TMixTable>(); // 64 KiB: kept off the caller's stack
+        BuildMixTable(*table, Amount, Kind);
+        const std::lock_guard<std::mutex> lock(FLock);
+        FEntries[FNext] = {Amount, Kind, table};
+        FNext = (FNext + 1) % FEntries.size();
+        return table;
+    }
+
+    static constexpr uint64_t Bytes = 4 * sizeof(TMixTable);
+
+private:
+    struct TEntry {
+        int8_t Amount;
+        TFilterKind Kind;
+        std::shared_ptr<const TMixTable> Table;
+    };
+    std::mutex FLock;
+    std::array<TEntry, 4> FEntries{};
+    size_t FNext = 0;
+};
+
+TMixTableCache& MixTables() {
+    static TMixTableCache cache;
+    return cache;
+}
+
 // 0: every hardware thread.
 std::atomic<int> GFilterThreads{0};
 
@@ -92,20 +131,33 @@ int FilterThreads() {
     return GFilterThreads.load(std::memory_order_relaxed);
 }
 
+int FilterAreaThreads(int Width, int Height) {
+    return ThreadsForArea(Width, Height, KThreadedPixels);
+}
+
+uint64_t FilterWorkingBytes(int Width, int Height, int32_t Radius, int Threads) {
+    assert(Radius >= 0);
+    if (Width <= 0 || Height <= 0 || Radius == 0) return 0;
+    const Detail::TFilterGeometry geometry = Detail::FilterGeometry(Width, Height, Radius);
+    const uint64_t sweep = geometry.Strips ? Detail::StripsWorkingBytes(geometry, Threads)
+                                           : Detail::ColumnsWorkingBytes(geometry);
+    return sweep + TMixTableCache::Bytes;
+}
+
 void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TFilterKind Kind,
-                TProgressCounter* Progress) {
-    CheckFilterRadius(Radius);
+                TProgressCounter* Progress, int Threads) {
+    assert(Radius >= 0); // checked by the control
     // Amount 0 adds a zero step to every value; Radius 0 makes every mean the pixel itself: no change.
-    if (Width <= 0 || Height <= 0 || Amount == 0 || Radius == 0) return;
-    const auto mix = std::make_unique<TMixTable>(); // 64 KiB: kept off the caller's stack
-    BuildMixTable(*mix, Amount, Kind);
-    if (Detail::StripsCanSweep(Width, Height, Radius)) {
+    if (Width <= 0 || Height <= 0 || Amount == 0 || Radius <= 0) return;
+    const std::shared_ptr<const TMixTable> mix = MixTables().Get(Amount, Kind);
+    const Detail::TFilterGeometry geometry = Detail::FilterGeometry(Width, Height, Radius);
+    if (geometry.Strips) {
         const Detail::TLaneKernels& kernels =
             SimdLevel() >= TSimdLevel::Avx2 ? Detail::KAvx2LaneKernels : Detail::KPortableLaneKernels;
-        Detail::SweepStrips(Rows, Width, Height, Radius, mix->data(), kernels,
-                            ThreadsForArea(Width, Height, KThreadedPixels), Progress);
+        Detail::SweepStrips(Rows, geometry, mix->data(), kernels,
+                            Threads > 0 ? Threads : FilterAreaThreads(Width, Height), Progress);
     } else {
-        Detail::SweepColumns(Rows, Width, Height, Radius, mix->data(), Progress);
+        Detail::SweepColumns(Rows, geometry, mix->data(), Progress);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "KvProgress.h"
 #include "KvRowBands.h"
 #include <pictura/Dialogs.h>
+#include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
 #include <algorithm>
@@ -139,16 +140,26 @@ template <class TRowWork> void TKvPictura::ForEachRow(const char* What, TRowWork
 
 void TKvPictura::Filter(int8_t Amount, int32_t Radius, bool Sharpen) {
     KvKernels::CheckFilterRadius(Radius);
-    OperationFrame(
-        Sharpen ? "Sharpen" : "Blur", [&](TBitmap* bitmap, int width, int height, const auto& report) {
-            // The filter slides windows up and down the columns: it needs every row's address at hand.
-            const std::vector<uint8_t*> rows = RowAddresses(bitmap, height, FScanLine);
-            std::optional<KvKernels::TProgressCounter> progress;
-            if (report) progress.emplace(uint64_t(width) * uint64_t(height), report);
-            KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
-                                  Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur,
-                                  progress ? &*progress : nullptr);
-        });
+    const char* what = Sharpen ? "Sharpen" : "Blur";
+    OperationFrame(what, [&](TBitmap* bitmap, int width, int height, const auto& report) {
+        // The picture, its row addresses and the filter's own memory count against the picture memory of
+        // the process; the filter takes fewer threads (fewer buffers) before it refuses.
+        const uint64_t held = uint64_t(bitmap->Dib().Bits.size()) + uint64_t(height) * sizeof(uint8_t*);
+        int threads = KvKernels::FilterAreaThreads(width, height);
+        const auto needed = [&](int Threads) {
+            return held + KvKernels::FilterWorkingBytes(width, height, Radius, Threads);
+        };
+        if (threads > 1 && needed(threads) > GetMaxBitmapBytes()) threads = 1;
+        const TPictureMemory memory(needed(threads),
+                                    std::string(what) + ": the picture with the filter's memory");
+        // The filter slides windows up and down the columns: it needs every row's address at hand.
+        const std::vector<uint8_t*> rows = RowAddresses(bitmap, height, FScanLine);
+        std::optional<KvKernels::TProgressCounter> progress;
+        if (report) progress.emplace(uint64_t(width) * uint64_t(height), report);
+        KvKernels::FilterArea(rows.data(), width, height, Amount, Radius,
+                              Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur,
+                              progress ? &*progress : nullptr, threads);
+    });
 }
 
 void TKvPictura::Blur(int8_t Amount, int32_t Radius) {
@@ -165,8 +176,7 @@ void TKvPictura::Invert() {
 
 void TKvPictura::Brightness(int32_t Value) {
     const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
-    const KvKernels::TChannelTables tables{table, table, table};
-    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, table); });
 }
 
 void TKvPictura::GreyScale() {

@@ -189,6 +189,10 @@ void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables) {
         kernels.Map(Pixels, PixelCount(Count), Tables);
 }
 
+void MapBytesRow(uint8_t* Pixels, int Count, const TChannelTable& Table) {
+    Kernels().MapBytes(Pixels, 3 * PixelCount(Count), Table);
+}
+
 void MapChannelRow(uint8_t* Pixels, int Count, int Channel, const TChannelTable& Table) {
     Kernels().MapChannel(Pixels, PixelCount(Count), Channel, Table);
 }

@@ -40,6 +40,9 @@ TChannelTable EnvelopeTable(const double (&Gains)[256]);
 // Every channel of the Count pixels goes through its own table.
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables);
 
+// Every channel of the Count pixels goes through the same table (brightness): a plain byte lookup.
+void MapBytesRow(uint8_t* Pixels, int Count, const TChannelTable& Table);
+
 // The channel at byte offset Channel (0..2) goes through Table; the other two stay.
 void MapChannelRow(uint8_t* Pixels, int Count, int Channel, const TChannelTable& Table);
 

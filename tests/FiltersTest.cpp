@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -179,19 +180,15 @@ TEST(Filters, NeutralArgumentsAndUniformImagesChangeNothing) {
     }
 }
 
-TEST(Filters, NegativeRadiusThrowsBeforeTouchingAnyRow) {
-    // Rows that must not be fetched: any access would crash.
-    std::vector<uint8_t*> noRows(5, nullptr);
+// The control's one check of the radius (the kernel states the precondition and asserts it), and the
+// model's.
+TEST(Filters, NegativeRadiusIsRefused) {
     for (int radius : {-1, -2, INT32_MIN})
-        EXPECT_THROW(FilterArea(noRows.data(), 5, 5, 50, radius, TFilterKind::Blur), EArgumentError);
-    std::mt19937 random(3);
+        EXPECT_THROW(KvKernels::CheckFilterRadius(radius), EArgumentError) << radius;
+    EXPECT_NO_THROW(KvKernels::CheckFilterRadius(0));
     TArea area(6, 4);
-    Fill(area, TPattern::Noise, random);
-    const std::vector<uint8_t> before = area.Bits;
-    EXPECT_THROW(FilterArea(area.Rows.data(), 6, 4, 100, -1, TFilterKind::Sharpen), EArgumentError);
     EXPECT_THROW(KvModel::ModelFilterArea(area.Rows.data(), 6, 4, 100, -1, TFilterKind::Sharpen),
                  EArgumentError);
-    EXPECT_EQ(area.Bits, before);
 }
 
 // Byte-for-byte agreement with the step-by-step sweep on several thousand random cases.
@@ -333,6 +330,59 @@ TEST(Filters, EveryLevelAndThreadCountMatchesModel) {
                     << KindName(kind) << " " << c.Width << "x" << c.Height << " radius " << c.Radius
                     << " amount " << int(amount) << " level " << int(level) << " threads " << threads;
             }
+    }
+}
+
+// Threads that lose their core now and then (here to a spinning thread of the test, on a machine with few
+// cores) take other pieces of work or wait for them; the bytes stay the model's.
+TEST(Filters, ThreadsMatchModelWhileACoreIsBusy) {
+    TSettingsGuard guard;
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+        }
+    });
+    std::mt19937 random(4242);
+    struct TCase {
+        int Width, Height;
+        int32_t Radius;
+    };
+    for (const TCase& c : {TCase{700, 300, 1}, TCase{400, 200, 33}, TCase{40, 3000, 7}}) {
+        TArea area(c.Width, c.Height);
+        Fill(area, TPattern::Noise, random);
+        TArea model(area);
+        KvModel::ModelFilterArea(model.Rows.data(), c.Width, c.Height, 70, c.Radius, TFilterKind::Sharpen);
+        for (int threads : {2, 3, 8}) {
+            KvKernels::SetFilterThreads(threads);
+            TArea fast(area);
+            FilterArea(fast.Rows.data(), c.Width, c.Height, 70, c.Radius, TFilterKind::Sharpen);
+            EXPECT_TRUE(fast.Bits == model.Bits) << c.Width << "x" << c.Height << " threads " << threads;
+        }
+    }
+    stop = true;
+    busy.join();
+}
+
+// The filters' own memory: rings of O(Radius) per thread whatever the height, and row-sum buffers of 12
+// bytes a row only for areas of more than one strip. A tall, narrow area runs in a few hundred KiB.
+TEST(Filters, WorkingMemoryIsBoundedAndTallAreasMatchModel) {
+    using KvKernels::FilterWorkingBytes;
+    const uint64_t mebibyte = uint64_t(1) << 20;
+    for (int threads : {1, 2, 8}) {
+        EXPECT_LT(FilterWorkingBytes(1, 20000000, 50, threads), mebibyte);
+        EXPECT_LT(FilterWorkingBytes(16, 20000000, 50, threads), mebibyte);
+        EXPECT_LT(FilterWorkingBytes(17, 20000000, 50, threads), 12 * uint64_t(20000000) + mebibyte);
+        EXPECT_LT(FilterWorkingBytes(3840, 2160, 128, threads), threads * mebibyte / 2 + 2 * mebibyte);
+    }
+    // Windows of 2^23 pixels or more take the 64-bit sweep: 264 bytes a row.
+    EXPECT_GE(FilterWorkingBytes(3000, 3000, 1500, 2), 264 * uint64_t(3000));
+    TSettingsGuard guard;
+    std::mt19937 random(99);
+    TArea area(2, 120000);
+    Fill(area, TPattern::Grain, random);
+    for (int threads : {1, 2}) {
+        KvKernels::SetFilterThreads(threads);
+        EXPECT_TRUE(MatchesModel(area, -90, 60, TFilterKind::Blur)) << threads << " threads";
     }
 }
 

@@ -5,6 +5,7 @@
 #include "PaintCounter.h"
 #include "TestPictures.h"
 #include <pictura/Forms.h>
+#include <pictura/ImageLimits.h>
 #include <pictura/KvPictura.h>
 #include <pictura/SysUtils.h>
 
@@ -242,6 +243,24 @@ TEST(KvPictura, AreaIsTheControlClippedToTheBitmap) {
     control.Blur(100, 3);
     control.Sharpen(100, 3);
     control.ApplyEnvelops();
+}
+
+// The filters' working memory counts with the picture against the picture-memory limit: refused before
+// any pixel changes when they do not fit together, run when they do; a negative radius is refused too.
+TEST(KvPictura, FilterMemoryCountsAgainstThePictureLimit) {
+    TKvPictura control;
+    LoadGrey(control, {{10, 200, 30, 90}, {250, 0, 120, 60}, {5, 77, 199, 3}});
+    const Grid before = Channel(control, 2);
+    const size_t previous = GetMaxBitmapBytes();
+    SetMaxBitmapBytes(4096); // the picture fits, its mixing tables alone do not
+    EXPECT_THROW(control.Blur(100, 2), EOutOfResources);
+    EXPECT_EQ(Channel(control, 2), before);
+    SetMaxBitmapBytes(size_t(8) << 20);
+    EXPECT_THROW(control.Sharpen(50, -1), EArgumentError);
+    EXPECT_EQ(Channel(control, 2), before);
+    control.Blur(100, 2);
+    SetMaxBitmapBytes(previous);
+    EXPECT_NE(Channel(control, 2), before);
 }
 
 TEST(PointOperations, InvertTwiceRestores) {

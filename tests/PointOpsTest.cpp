@@ -192,21 +192,22 @@ TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
                       12);
 }
 
-// Every percentage from -150 to 150 on every channel value; one table for all channels takes the
-// uniform kernel, so the long random rows check that kernel too.
+// Every percentage from -150 to 150 on every channel value, through the byte lookup the control uses for
+// brightness and through the three-table kernel; the long random rows check both.
 TEST_P(PointOpsLevel, BrightnessMatchesModelForEveryValue) {
     for (int32_t value = -150; value <= 150; ++value) {
         const TChannelTable table = BrightnessTable(value);
         const TChannelTables tables = {table, table, table};
-        std::vector<uint8_t> row = AllValuesRow(), expected = row;
+        std::vector<uint8_t> row = AllValuesRow(), expected = row, viaTables = row;
         uint8_t* expectedRow = expected.data();
         KvModel::ModelBrightness(&expectedRow, 256, 1, value);
-        MapRow(row.data(), 256, tables);
+        MapBytesRow(row.data(), 256, table);
+        MapRow(viaTables.data(), 256, tables);
         ASSERT_EQ(row, expected) << "Brightness(" << value << ")";
+        ASSERT_EQ(viaTables, expected) << "Brightness(" << value << ") through three tables";
     }
     const TChannelTable table = BrightnessTable(37);
-    const TChannelTables tables = {table, table, table};
-    ExpectSameAsModel([&](uint8_t* p, int n) { MapRow(p, n, tables); },
+    ExpectSameAsModel([&](uint8_t* p, int n) { MapBytesRow(p, n, table); },
                       [](uint8_t** rows, int width) { KvModel::ModelBrightness(rows, width, 1, 37); }, 13);
 }
 
