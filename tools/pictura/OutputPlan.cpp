@@ -16,12 +16,6 @@ namespace {
     throw TUsageError(Message);
 }
 
-std::string Lower(std::string Text) {
-    for (char& c : Text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return Text;
-}
-
 std::string ExtensionOf(const std::string& Path) {
     const std::string ext = fs::path(Path).extension().string();
     return ext.empty() ? ext : ext.substr(1);
