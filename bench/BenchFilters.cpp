@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int8_t KBenchAmount = 50;
+constexpr int8_t BenchAmount = 50;
 
 // Each iteration filters a fresh copy of the picture (the copy is not timed), so every run does the
 // same work; the checksum of the last result identifies the output.
@@ -28,19 +28,19 @@ template <typename TFilter> void RunFilter(benchmark::State& state, TFilter Filt
 
 void BM_Blur(benchmark::State& state) {
     RunFilter(state, [](uint8_t* const* Rows, int W, int H, int32_t R) {
-        KvKernels::FilterArea(Rows, W, H, KBenchAmount, R, KvKernels::TFilterKind::Blur);
+        KvKernels::FilterArea(Rows, W, H, BenchAmount, R, KvKernels::TFilterKind::Blur);
     });
 }
 
 void BM_Sharpen(benchmark::State& state) {
     RunFilter(state, [](uint8_t* const* Rows, int W, int H, int32_t R) {
-        KvKernels::FilterArea(Rows, W, H, KBenchAmount, R, KvKernels::TFilterKind::Sharpen);
+        KvKernels::FilterArea(Rows, W, H, BenchAmount, R, KvKernels::TFilterKind::Sharpen);
     });
 }
 
 void BM_Reference_Blur(benchmark::State& state) {
     RunFilter(state, [](uint8_t* const* Rows, int W, int H, int32_t R) {
-        KvModel::ModelFilterArea(Rows, W, H, KBenchAmount, R, KvKernels::TFilterKind::Blur);
+        KvModel::ModelFilterArea(Rows, W, H, BenchAmount, R, KvKernels::TFilterKind::Blur);
     });
 }
 

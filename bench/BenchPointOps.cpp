@@ -103,16 +103,19 @@ void BM_ApplyEnvelops(benchmark::State& state) {
 }
 
 void BM_Reference_Brightness(benchmark::State& state) {
-    RunInPlace(state,
-               [](TBenchImage& image) { ModelBrightness(image.Rows.data(), image.Width, image.Height, 37); });
+    RunInPlace(state, [](TBenchImage& image) {
+        KvModel::ModelBrightness(image.Rows.data(), image.Width, image.Height, 37);
+    });
 }
 void BM_Reference_GreyScale(benchmark::State& state) {
-    RunInPlace(state,
-               [](TBenchImage& image) { ModelGreyScale(image.Rows.data(), image.Width, image.Height); });
+    RunInPlace(state, [](TBenchImage& image) {
+        KvModel::ModelGreyScale(image.Rows.data(), image.Width, image.Height);
+    });
 }
 void BM_Reference_ApplyEnvelops(benchmark::State& state) {
     RunInPlace(state, [](TBenchImage& image) {
-        ModelApplyEnvelops(image.Rows.data(), image.Width, image.Height, Gains.Red, Gains.Green, Gains.Blue);
+        KvModel::ModelApplyEnvelops(image.Rows.data(), image.Width, image.Height, Gains.Red, Gains.Green,
+                                    Gains.Blue);
     });
 }
 

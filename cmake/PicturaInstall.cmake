@@ -16,8 +16,8 @@ install(EXPORT PicturaTargets NAMESPACE Pictura:: DESTINATION ${PICTURA_INSTALL_
 # Public headers, all in one folder and included as <pictura/X.h>: the framework layer, the control's unit
 # and the package's registration.
 foreach(part host component package)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${part}/include/pictura DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-            COMPONENT Development FILES_MATCHING PATTERN "*.h")
+    pictura_public_headers(${part} headers)
+    install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pictura COMPONENT Development)
 endforeach()
 
 # The tools find the libraries relative to themselves.

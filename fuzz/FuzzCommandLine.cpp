@@ -34,33 +34,36 @@ bool Within(const TParameterSpec& Parameter, double Value) {
 
 // Every accepted operation holds values inside the ranges its table row states.
 void CheckOperation(const TOperation& Op) {
-    FuzzCheck(Op.Spec != nullptr && Op.Spec->Kind == Op.Kind, Op.Name + ": no table row");
+    FuzzCheck(Op.Spec != nullptr, Op.Name + ": no table row");
     const TOperationSpec& spec = *Op.Spec;
     FuzzCheck(Op.Name.rfind("--", 0) == 0, "an operation not named by its option: " + Op.Name);
     FuzzCheck(!spec.PerChannel || Op.Channel, Op.Name + ": a per-channel operation without its channel");
     switch (spec.Shape) {
     case TValueShape::None:
+        FuzzCheck(Op.Values.empty(), Op.Name + ": values for an operation that takes none");
         break;
     case TValueShape::Numbers:
-        FuzzCheck(Within(spec.Parameters[0], Op.Value), Op.Name + ": value out of range");
-        if (spec.Parameters.size() > 1)
-            FuzzCheck(Within(spec.Parameters[1], Op.Radius), Op.Name + ": out of range");
+        FuzzCheck(Op.Values.size() == spec.Parameters.size(), Op.Name + ": not one value per parameter");
+        for (size_t i = 0; i < Op.Values.size(); ++i)
+            FuzzCheck(Within(spec.Parameters[i], Op.Values[i]), Op.Name + ": value out of range");
         break;
     case TValueShape::ChannelFile:
-        FuzzCheck(Op.Channel && Op.Entries.size() == 256, Op.Name + ": a file table without 256 values");
+        FuzzCheck(Op.Channel && Op.Values.size() == 2 * 256, Op.Name + ": a file table without 256 values");
         [[fallthrough]];
-    case TValueShape::Points:
-        FuzzCheck(!Op.Entries.empty(), Op.Name + ": no entries");
-        for (size_t i = 0; i < Op.Entries.size(); ++i) {
-            const auto& [level, percent] = Op.Entries[i];
-            FuzzCheck(Within(spec.Parameters[0], level) && Within(spec.Parameters[1], percent),
+    case TValueShape::Points: {
+        const std::vector<std::pair<int, double>> points = Op.Points();
+        FuzzCheck(!points.empty() && Op.Values.size() == 2 * points.size(), Op.Name + ": no whole points");
+        for (size_t i = 0; i < points.size(); ++i) {
+            const auto& [level, percent] = points[i];
+            FuzzCheck(Within(spec.Parameters[0], Op.Values[2 * i]) && Within(spec.Parameters[1], percent),
                       Op.Name + ": entry out of range");
             FuzzCheck(spec.Shape != TValueShape::ChannelFile || level == int(i),
                       Op.Name + ": file table out of order");
-            FuzzCheck(spec.Kind != TOperationKind::SetCurve || i == 0 || level > Op.Entries[i - 1].first,
+            FuzzCheck(!spec.RisingLevels || i == 0 || level > points[i - 1].first,
                       Op.Name + ": curve points not rising");
         }
         break;
+    }
     }
 }
 

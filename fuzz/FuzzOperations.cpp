@@ -1,11 +1,10 @@
 // Fuzz body: the control's operations against the straightforward models of the tests.
 #include "FuzzBodies.h"
 
-#include "FiltersModel.h"
 #include "KvEnvelopeMath.h"
 #include "KvPointOps.h"
+#include "OperationCatalogue.h"
 #include "PixelConversion.h"
-#include "PointOpsModel.h"
 #include <pictura/Dialogs.h>
 #include <pictura/KvPictura.h>
 #include <pictura/SysUtils.h>
@@ -111,8 +110,10 @@ private:
     bool ModelFrame();
     std::vector<uint8_t*> AreaRows();
     void Compare(const std::string& Step);
-    void Filter(bool Sharpen);
-    void SetEnvelop();
+    // One entry of the catalogue through the table's call, against its model.
+    void CatalogueStep(const TCatalogueEntry& Entry);
+    // Arguments the control refuses: a negative radius before any question, a NaN gain.
+    void Refusal();
     void Pixel();
 
     TReader& FIn;
@@ -154,71 +155,48 @@ void TOperationsRun::Compare(const std::string& Step) {
                                            " times, expected " + std::to_string(FExpectedAsks) + "," + FLog);
 }
 
-void TOperationsRun::Filter(bool Sharpen) {
-    const int8_t amount = int8_t(FIn.Byte());
-    const int32_t radius = SmallOrAny(FIn, 40, 0);
-    const std::string step = std::string(Sharpen ? "Sharpen(" : "Blur(") + std::to_string(amount) + "," +
-                             std::to_string(radius) + ")";
-    const auto kind = Sharpen ? KvKernels::TFilterKind::Sharpen : KvKernels::TFilterKind::Blur;
-    if (radius < 0) {
-        const int asked = FAsked;
-        bool refused = false;
-        try {
-            Sharpen ? FControl.Sharpen(amount, radius) : FControl.Blur(amount, radius);
-        } catch (const EArgumentError&) {
-            refused = true;
-        }
-        FuzzCheck(refused && FAsked == asked,
-                  "a negative radius was not refused before asking," + FLog + " " + step);
-        return Compare(step);
-    }
-    Sharpen ? FControl.Sharpen(amount, radius) : FControl.Blur(amount, radius);
-    if (ModelFrame()) {
+void TOperationsRun::CatalogueStep(const TCatalogueEntry& Entry) {
+    const TOperation op = CatalogueOperation(Entry, [this] { return FIn.Raw<uint32_t>(); });
+    std::string step = op.Spec->OptionName(op.Channel) + "(";
+    for (double value : op.Values)
+        step += std::to_string(value) + ",";
+    step += ")";
+    ApplyOperation(FControl, op);
+    if (op.Spec->ChangesPicture) {
+        if (!ModelFrame()) return Compare(step);
         std::vector<uint8_t*> rows = AreaRows();
         const int w = std::min(FControl.Width(), FModel.Width);
-        if (w > 0 && !rows.empty())
-            KvModel::ModelFilterArea(rows.data(), w, int(rows.size()), amount, radius, kind);
+        if (w <= 0 || rows.empty()) return Compare(step);
+        Entry.Model({rows.data(), w, int(rows.size()), FGains}, op);
+    } else {
+        Entry.Model({nullptr, 0, 0, FGains}, op);
+        for (const auto& [level, percent] : op.Points()) {
+            const int offset = ChannelInfo(*op.Channel).ByteOffset;
+            FuzzCheck(GetEnvelop(FControl, *op.Channel, uint8_t(level)) ==
+                          KvKernels::EnvelopePercentFromGain(FGains[offset][level]),
+                      "the getter does not read the stored gain back," + FLog + " " + step);
+        }
     }
     Compare(step);
 }
 
-void TOperationsRun::SetEnvelop() {
-    const int channel = FIn.Byte() % 3;
-    const uint8_t index = FIn.Byte();
-    const uint8_t kind = FIn.Byte();
-    const double percent =
-        kind < 0xC0 ? double(FIn.Raw<uint16_t>() % 12000) / 100.0 - 10.0 : FIn.Raw<double>();
-    const std::string step = "SetEnvelop(" + std::to_string(channel) + "," + std::to_string(index) + "," +
-                             std::to_string(percent) + ")";
+void TOperationsRun::Refusal() {
+    const bool filter = FIn.Byte() % 2;
+    const int32_t radius = -1 - int32_t(FIn.Raw<uint32_t>() % 0x7FFFFFFF);
+    const std::string step = filter ? "Blur(" + std::to_string(radius) + ")" : "SetRedEnvelop(NaN)";
+    const int asked = FAsked;
     bool refused = false;
     try {
-        switch (channel) {
-        case 2:
-            FControl.SetRedEnvelop(index, percent);
-            break;
-        case 1:
-            FControl.SetGreenEnvelop(index, percent);
-            break;
-        default:
-            FControl.SetBlueEnvelop(index, percent);
-            break;
-        }
+        if (filter)
+            FControl.Blur(50, radius);
+        else
+            FControl.SetRedEnvelop(FIn.Byte(), std::nan(""));
+    } catch (const EArgumentError&) {
+        refused = filter;
     } catch (const EInvalidOperation&) {
-        refused = true;
+        refused = !filter;
     }
-    FuzzCheck(refused == std::isnan(percent), "a gain of " + std::to_string(percent) + " was " +
-                                                  (refused ? "refused" : "accepted") + "," + FLog + " " +
-                                                  step);
-    if (!refused) {
-        const double gain = KvKernels::EnvelopeGainFromPercent(percent);
-        FuzzCheck(gain >= 0.0 && gain <= 1.0, "gain outside 0..1 for " + std::to_string(percent));
-        FGains[channel][index] = gain;
-    }
-    const double stored = channel == 2   ? FControl.GetRedEnvelop(index)
-                          : channel == 1 ? FControl.GetGreenEnvelop(index)
-                                         : FControl.GetBlueEnvelop(index);
-    FuzzCheck(stored == KvKernels::EnvelopePercentFromGain(FGains[channel][index]),
-              "the getter does not read the stored gain back," + FLog + " " + step);
+    FuzzCheck(refused && FAsked == asked, "not refused before asking," + FLog + " " + step);
     Compare(step);
 }
 
@@ -260,70 +238,19 @@ void TOperationsRun::Run() {
     FLog = "picture " + std::to_string(FModel.Width) + "x" + std::to_string(FModel.Height) + " format " +
            std::to_string(int(FModel.Format)) + " control " + std::to_string(FControl.Width()) + "x" +
            std::to_string(FControl.Height()) + " simd " + std::to_string(int(KvKernels::SimdLevel())) + ":";
+    const std::vector<TCatalogueEntry>& catalogue = OperationCatalogue();
     for (int step = 0; step < 32 && !FIn.AtEnd(); ++step) {
-        const int op = FIn.Byte() % 12;
-        std::vector<uint8_t*> rows;
-        auto frame = [&] {
-            const bool run = ModelFrame();
-            rows = AreaRows();
-            return run && !rows.empty() && std::min(FControl.Width(), FModel.Width) > 0;
-        };
-        auto areaWidth = [&] { return std::min(FControl.Width(), FModel.Width); };
-        switch (op) {
-        case 0:
-            FControl.Invert();
-            if (frame()) ModelInvert(rows.data(), areaWidth(), int(rows.size()));
-            Compare("Invert");
-            break;
-        case 1: {
-            const int32_t value = SmallOrAny(FIn, 221, 110);
-            FControl.Brightness(value);
-            if (frame()) ModelBrightness(rows.data(), areaWidth(), int(rows.size()), value);
-            Compare("Brightness(" + std::to_string(value) + ")");
-            break;
-        }
-        case 2:
-            FControl.GreyScale();
-            if (frame()) ModelGreyScale(rows.data(), areaWidth(), int(rows.size()));
-            Compare("GreyScale");
-            break;
-        case 3:
-            Filter(false);
-            break;
-        case 4:
-            Filter(true);
-            break;
-        case 5:
-            SetEnvelop();
-            break;
-        case 6:
-        case 7:
-        case 8: {
-            const int channel = op - 6; // blue, green, red
-            channel == 2   ? FControl.ApplyRedEnvelop()
-            : channel == 1 ? FControl.ApplyGreenEnvelop()
-                           : FControl.ApplyBlueEnvelop();
-            if (frame())
-                ModelApplyEnvelop(rows.data(), areaWidth(), int(rows.size()), channel, FGains[channel]);
-            Compare("ApplyEnvelop(" + std::to_string(channel) + ")");
-            break;
-        }
-        case 9:
-            FControl.ApplyEnvelops();
-            if (frame())
-                ModelApplyEnvelops(rows.data(), areaWidth(), int(rows.size()), FGains[2], FGains[1],
-                                   FGains[0]);
-            Compare("ApplyEnvelops");
-            break;
-        case 10: {
+        const size_t op = FIn.Byte() % (catalogue.size() + 3);
+        if (op < catalogue.size()) {
+            CatalogueStep(catalogue[op]);
+        } else if (op == catalogue.size()) {
+            Refusal();
+        } else if (op == catalogue.size() + 1) {
             const int w = FIn.Byte() % (FModel.Width + 3), h = FIn.Byte() % (FModel.Height + 3);
             FControl.resize(w, h);
             Compare("resize(" + std::to_string(w) + "," + std::to_string(h) + ")");
-            break;
-        }
-        default:
+        } else {
             Pixel();
-            break;
         }
     }
 }

@@ -78,6 +78,14 @@ void CheckOutputFile(const QString& FileName) {
 }
 
 void WriteFileAtomically(const QString& FileName, const QByteArray& Data) {
+    WriteFileAtomically(FileName, [&](const std::function<void(const void*, size_t)>& Write) {
+        Write(Data.constData(), size_t(Data.size()));
+    });
+}
+
+void WriteFileAtomically(
+    const QString& FileName,
+    const std::function<void(const std::function<void(const void* Data, size_t Size)>& Write)>& Produce) {
     struct stat status {};
     bool exists = false;
     const std::string target = ResolveOutput(FileName, status, exists);
@@ -92,7 +100,7 @@ void WriteFileAtomically(const QString& FileName, const QByteArray& Data) {
             if (::fchmod(file.Descriptor(), status.st_mode & 07777) != 0)
                 throw EInvalidGraphic(std::strerror(errno));
         }
-        file.Write(Data.constData(), size_t(Data.size()));
+        Produce([&](const void* Data, size_t Size) { file.Write(Data, Size); });
         file.Commit(target);
     } catch (const EInvalidGraphic& e) {
         throw EInvalidGraphic(What(FileName) + e.what());

@@ -1,21 +1,29 @@
 #include <pictura/Picture.h>
 
 #include "BmpCodec.h"
+#include "CodecChoice.h"
 #include "DecoderMessages.h"
+#include "ImageMetadata.h"
 #include "InputFile.h"
+#include "JpegCodec.h"
 #include "PictureCompleteness.h"
+#include "PixelConversion.h"
+#include "PngCodec.h"
 #include "TiffLayout.h"
 #include <pictura/FileOutput.h>
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <new>
@@ -28,6 +36,10 @@ std::string Quoted(const QString& Name) {
 
 bool LooksLikeBmp(const QByteArray& Data) {
     return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M';
+}
+
+uint32_t BigEndian32(const uint8_t* P) {
+    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
 }
 
 uint32_t LittleEndian(const QByteArray& Data, int At, int Bytes) {
@@ -243,6 +255,86 @@ uint64_t QtDecodingBytes(const QByteArray& Data, QImageReader& Reader, QSize Siz
     return bytes;
 }
 
+// What a picture Qt's reader decoded held besides its pixels.
+void ReadQtMetadata(const QByteArray& Data, const QImage& Image, const std::string& Format,
+                    TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    if (Format == "png") {
+        ReadPngMetadata(bytes, size_t(Data.size()), Metadata);
+    } else if (Format == "jpeg" || Format == "jpg") {
+        ReadJpegMetadata(bytes, size_t(Data.size()), Metadata);
+    } else {
+        Metadata.Icc = Image.colorSpace().iccProfile().toStdString();
+        // Only TIFF gives Qt a resolution; for the others it invents one.
+        if (Format == "tif" || Format == "tiff") {
+            Metadata.DotsPerMeterX = Image.dotsPerMeterX();
+            Metadata.DotsPerMeterY = Image.dotsPerMeterY();
+        }
+    }
+    const QPixelFormat pixel = Image.pixelFormat();
+    if (pixel.channelCount() > 0 && int(pixel.bitsPerPixel()) / int(pixel.channelCount()) > 8)
+        Metadata.SourceBitsPerSample = int(pixel.bitsPerPixel()) / int(pixel.channelCount());
+}
+
+// PNG of the kinds libpng gives as the bitmap lays them out, straight into the bitmap's rows.
+void LoadPng(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
+             const TInputBytes* Input, TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    // The image data is inflated once, by the decoder, which refuses what the full check would.
+    const std::string problem = PngChunkProblem(bytes, size_t(Data.size()));
+    if (Input) Input->ReleaseRead(); // the check walked every chunk
+    if (!problem.empty()) throw EInvalidGraphic(What + problem);
+    Size.Width = int64_t(BigEndian32(bytes + 16));
+    Size.Height = int64_t(BigEndian32(bytes + 20));
+    Size.Needed = FastPngBitmapBytes(bytes, size_t(Data.size()));
+    const TPictureMemory memory(Size.Needed,
+                                What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
+    TDibImage dib;
+    try {
+        DecodePng(bytes, size_t(Data.size()), dib, Metadata, [Input] {
+            if (Input) Input->ReleaseRead();
+        });
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(What + e.what());
+    }
+    Loaded.Assign(std::move(dib));
+}
+
+// JPEG in grey or colour, straight into the bitmap's rows.
+void LoadJpeg(TBitmap& Loaded, const QByteArray& Data, const std::string& What, TLoadSize& Size,
+              const TInputBytes* Input, TPictureMetadata& Metadata) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    const std::string problem = PictureDataProblem(bytes, size_t(Data.size()));
+    if (Input) Input->ReleaseRead(); // the check walked the whole file
+    if (!problem.empty()) throw EInvalidGraphic(What + problem);
+    int width = 0, height = 0;
+    bool grey = false;
+    FastJpegHeader(bytes, size_t(Data.size()), width, height, grey);
+    Size.Width = width;
+    Size.Height = height;
+    Size.Needed =
+        uint64_t(BytesPerScanline(width, grey ? 8 : 24)) * uint64_t(height) + JpegCoefficientBytes(Data);
+    const TPictureMemory memory(Size.Needed,
+                                What + "the picture of " + SizeText(Size.Width, Size.Height) + " pixels");
+    TDibImage dib;
+    try {
+        DecodeJpeg(bytes, size_t(Data.size()), dib, Metadata);
+        if (Input) Input->ReleaseRead();
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(What + e.what());
+    }
+    Loaded.Assign(std::move(dib));
+}
+
+// Whether Data is a JPEG that the framework's JPEG reader decodes.
+bool IsFastJpeg(const QByteArray& Data) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+    int width = 0, height = 0;
+    bool grey = false;
+    return Data.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF &&
+           FastJpegHeader(bytes, size_t(Data.size()), width, height, grey);
+}
+
 // Qt's readers read a mapped file through this buffer, which drops what they have read from memory
 // every few MiB (a reader that seeks back gets it again from the system's cache).
 class TReleasingBuffer : public QBuffer {
@@ -269,7 +361,8 @@ private:
 // Every other format, through Qt's readers, with the framework's completeness checks and limits.
 // Name is the picture's quoted name, What the start of its refusals.
 void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& Name, const std::string& What,
-                   TDecoderMessages& DecoderMessages, TLoadSize& Size, const TInputBytes* Input) {
+                   TDecoderMessages& DecoderMessages, TLoadSize& Size, const TInputBytes* Input,
+                   TPictureMetadata& Metadata) {
     const std::string problem =
         PictureDataProblem(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size()));
     if (Input) Input->ReleaseRead(); // the check may have walked the whole file
@@ -318,6 +411,7 @@ void LoadThroughQt(TBitmap& Loaded, const QByteArray& Data, const std::string& N
     if (DecoderMessages.Damaged()) throw EInvalidGraphic(What + damaged);
     Size.Width = image.width();
     Size.Height = image.height();
+    ReadQtMetadata(Data, image, format, Metadata);
     // Qt narrows 32-bit pixels to the bitmap's 24 bits in place, so that no third copy is made.
     if (image.format() == QImage::Format_RGB32) image.convertTo(QImage::Format_BGR888);
     try {
@@ -410,12 +504,19 @@ void TPicture::LoadBytes(const QByteArray& Data, const QString& Name, const TInp
     TLoadSize size;
     try {
         TBitmap loaded;
+        TPictureMetadata metadata;
         CheckDeclaredSize(Data, what);
-        if (IsBmpData(reinterpret_cast<const uint8_t*>(Data.constData()), size_t(Data.size())))
+        const auto* bytes = reinterpret_cast<const uint8_t*>(Data.constData());
+        if (IsBmpData(bytes, size_t(Data.size())))
             LoadBmp(loaded, Data, what, size, Input);
+        else if (OwnPictureCodecs() && IsFastPng(bytes, size_t(Data.size())))
+            LoadPng(loaded, Data, what, size, Input, metadata);
+        else if (OwnPictureCodecs() && IsFastJpeg(Data))
+            LoadJpeg(loaded, Data, what, size, Input, metadata);
         else
-            LoadThroughQt(loaded, Data, Quoted(Name), what, decoderMessages, size, Input);
+            LoadThroughQt(loaded, Data, Quoted(Name), what, decoderMessages, size, Input, metadata);
         if (Input && Input->Damaged()) return; // refused by LoadFromInput, the picture untouched
+        FMetadata = std::move(metadata);
         Assign(loaded.TakeDib());
     } catch (const std::bad_alloc&) {
         throw EOutOfResources(what + "out of memory: the picture of " + SizeText(size.Width, size.Height) +
@@ -424,6 +525,45 @@ void TPicture::LoadBytes(const QByteArray& Data, const QString& Name, const TInp
 }
 
 namespace {
+
+bool IsJpegExtension(const QString& Extension) {
+    return Extension == "jpg" || Extension == "jpeg";
+}
+
+// Bitmap as the QImage Qt's writer for Extension gets: the metadata Qt's writers hold, grey pictures as
+// one channel.
+QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const QString& Extension) {
+    QImage image = Bitmap.ToQImage();
+    const TDibImage& dib = Bitmap.Dib();
+    const bool opaque =
+        dib.Format == pf24bit || ((dib.Format == pf32bit || dib.Format == pfDevice) && !dib.HasAlpha);
+    if ((Extension == "tif" || Extension == "tiff") && opaque && AllGrey(dib))
+        image = image.convertToFormat(QImage::Format_Grayscale8);
+    // JPEG has no alpha channel: a picture with one is written opaque.
+    if (IsJpegExtension(Extension) && image.hasAlphaChannel())
+        image = image.convertToFormat(QImage::Format_RGB888);
+    if (!Metadata.Icc.empty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(QByteArray::fromStdString(Metadata.Icc));
+        if (space.isValid()) image.setColorSpace(space);
+    }
+    if (Metadata.DotsPerMeterX > 0 && Metadata.DotsPerMeterY > 0) {
+        image.setDotsPerMeterX(int(std::lround(Metadata.DotsPerMeterX)));
+        image.setDotsPerMeterY(int(std::lround(Metadata.DotsPerMeterY)));
+    }
+    return image;
+}
+
+// The EXIF orientation as Qt's writers take it.
+QImageIOHandler::Transformations QtTransformation(int Orientation) {
+    using T = QImageIOHandler::Transformation;
+    static const QImageIOHandler::Transformations byOrientation[] = {
+        T::TransformationNone,     T::TransformationNone,
+        T::TransformationMirror,   T::TransformationRotate180,
+        T::TransformationFlip,     T::TransformationFlipAndRotate90,
+        T::TransformationRotate90, T::TransformationMirrorAndRotate90,
+        T::TransformationRotate270};
+    return byOrientation[std::clamp(Orientation, 0, 8)];
+}
 
 // ICO and CUR hold at most 256 x 256 pixels; Qt's writer shrinks a larger picture.
 constexpr int MaxIconSide = 256;
@@ -440,10 +580,15 @@ bool IcnsHolds(int Width, int Height) {
 
 // The picture memory encoding a Width x Height picture of Format needs at once: the bitmap and the
 // encoder's copy of it (at most 32 bits per pixel); BMP instead makes the file's bytes, and in memory
-// their copy in the result too.
+// their copy in the result too; the framework's PNG writer holds the strips it deflates, its JPEG
+// writer the result.
 uint64_t EncodingBytes(const QString& Ext, int Width, int Height, TPixelFormat Format, bool ToFile) {
     const uint64_t pictureBytes = uint64_t(BytesPerScanline(Width, BitsPerPixel(Format))) * uint64_t(Height);
     if (Ext == "bmp") return (ToFile ? 2 : 3) * pictureBytes;
+    const bool direct = Format == pf24bit || Format == pf32bit || Format == pfDevice;
+    if (OwnPictureCodecs() && Ext == "png" && (direct || IsIndexed(Format)))
+        return pictureBytes + std::min(pictureBytes, uint64_t(24) << 20);
+    if (OwnPictureCodecs() && IsJpegExtension(Ext) && direct) return 2 * pictureBytes;
     return pictureBytes + uint64_t(BytesPerScanline(Width, 32)) * uint64_t(Height);
 }
 
@@ -501,27 +646,45 @@ void TPicture::CheckDataWritable(const QString& Extension, const QString& Name, 
     CheckWritable(Extension.toLower(), WriteWhat(Name), Width, Height, Format, Quality, false);
 }
 
-QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality) const {
+QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality,
+                                int Compression) const {
     const std::string what = WriteWhat(Name);
     const QString ext = Extension.toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
     CheckWritable(ext, what, width, height, FBitmap->GetPixelFormat(), Quality, false);
     const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), false),
                                 EncodingWhat(what, width, height));
+    const TDibImage& dib = FBitmap->Dib();
     if (ext == "bmp") {
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    }
+    const bool ownPng = OwnPictureCodecs() && ext == "png" && IsFastPngFormat(dib);
+    const bool ownJpeg = OwnPictureCodecs() && IsJpegExtension(ext) && IsFastJpegFormat(dib);
+    try {
+        if (ownPng) {
+            QByteArray data;
+            EncodePng(dib, FMetadata, Compression, [&](const void* Part, size_t Size) {
+                data.append(static_cast<const char*>(Part), qsizetype(Size));
+            });
+            return data;
+        }
+        if (ownJpeg) {
+            const std::string data = EncodeJpeg(dib, FMetadata, Quality);
+            return QByteArray(data.data(), qsizetype(data.size()));
+        }
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(what + e.what());
     }
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, ext.toLatin1());
     if (Quality >= 0) writer.setQuality(Quality);
-    QImage image = FBitmap->ToQImage();
-    // JPEG has no alpha channel: a picture with one is written opaque.
-    if ((ext == "jpg" || ext == "jpeg") && image.hasAlphaChannel())
-        image = image.convertToFormat(QImage::Format_RGB888);
-    if (!writer.write(image)) {
+    if (Compression >= 0) writer.setCompression(ext == "png" ? Compression : Compression > 0 ? 1 : 0);
+    if (writer.supportsOption(QImageIOHandler::ImageTransformation))
+        writer.setTransformation(QtTransformation(FMetadata.Orientation()));
+    if (!writer.write(ImageForQt(*FBitmap, FMetadata, ext))) {
         const std::string reason = writer.errorString().toStdString();
         throw EInvalidGraphic(what + (reason.empty() || reason == "Unknown error"
                                           ? "the " + ext.toStdString() + " encoder refused the picture"
@@ -530,21 +693,56 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
     return data;
 }
 
-void TPicture::SaveToFile(const QString& FileName, int Quality) const {
+void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression) const {
     const QString ext = QFileInfo(FileName).suffix().toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
     CheckWritable(ext, WriteWhat(FileName), width, height, FBitmap->GetPixelFormat(), Quality, true);
     CheckOutputFile(FileName);
+    const TDibImage& dib = FBitmap->Dib();
+    const std::string encoding = EncodingWhat(WriteWhat(FileName), width, height);
     if (ext == "bmp") {
         // The framework's own format goes to the file without a second copy in memory.
         const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), true),
-                                    EncodingWhat(WriteWhat(FileName), width, height));
-        const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
+                                    encoding);
+        const std::vector<uint8_t> bytes = EncodeBmp(dib);
         WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                                               qsizetype(bytes.size())));
         return;
     }
-    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality));
+    if (ext == "png" && OwnPictureCodecs() && IsFastPngFormat(dib)) {
+        // Deflated a strip at a time straight into the file.
+        const TPictureMemory memory(EncodingBytes(ext, width, height, dib.Format, true), encoding);
+        WriteFileAtomically(FileName, [&](const std::function<void(const void*, size_t)>& Write) {
+            EncodePng(dib, FMetadata, Compression, Write);
+        });
+        return;
+    }
+    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality, Compression));
+}
+
+QStringList TPicture::SaveNotes(const QString& Extension) const {
+    QStringList notes;
+    if (FMetadata.SourceBitsPerSample > 8)
+        notes << QString("the picture's %1 bits per channel were reduced to 8")
+                     .arg(FMetadata.SourceBitsPerSample);
+    for (const std::string& loss : MetadataLosses(FMetadata, Extension.toLower().toStdString()))
+        notes << QString::fromStdString(loss);
+    return notes;
+}
+
+bool TPicture::AutoOrient() {
+    const int orientation = FMetadata.Orientation();
+    if (orientation == 1 || FBitmap->Empty()) return false;
+    const TDibImage& dib = FBitmap->Dib();
+    // The picture and its turned copy exist together.
+    const TPictureMemory memory(
+        2 * uint64_t(dib.Bits.size()) +
+            (BitsPerPixel(dib.Format) < 8 ? uint64_t(dib.Width) * uint64_t(dib.Height) * 2 : 0),
+        "turning the picture of " + SizeText(dib.Width, dib.Height) + " pixels upright");
+    TDibImage upright = Oriented(dib, orientation);
+    FMetadata.SetOrientation(1);
+    FBitmap->Assign(std::move(upright));
+    return true;
 }
 
 void TPicture::Assign(TDibImage Source) {
@@ -569,4 +767,16 @@ QStringList TPicture::WritableExtensions() {
         if (!list.contains(QString::fromLatin1(format).toLower()))
             list << QString::fromLatin1(format).toLower();
     return list;
+}
+
+namespace {
+std::atomic<bool> OwnCodecs{true};
+} // namespace
+
+bool OwnPictureCodecs() {
+    return OwnCodecs.load(std::memory_order_relaxed);
+}
+
+void SetOwnPictureCodecs(bool Enabled) {
+    OwnCodecs.store(Enabled, std::memory_order_relaxed);
 }

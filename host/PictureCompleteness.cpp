@@ -4,7 +4,6 @@
 
 #include "TiffLayout.h"
 
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -188,21 +187,9 @@ std::string XbmProblem(const uint8_t* P, size_t N) {
 
 // PNG: chunks from the signature to a whole end chunk; critical chunks must match their checksums
 // (libpng would stop on them with a message on standard error instead of in the error).
+// zlib's checksum, which runs several bytes a step (image data is most of a PNG file).
 uint32_t Crc32(const uint8_t* P, size_t N) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < N; ++i)
-        c = table[(c ^ P[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    return uint32_t(crc32_z(0, P, N));
 }
 
 uint32_t BigEndian32(const uint8_t* P) {
@@ -280,7 +267,7 @@ int PngChannels(int ColourType) {
     return ColourType == 2 ? 3 : ColourType == 4 ? 2 : ColourType == 6 ? 4 : 1;
 }
 
-std::string PngProblem(const uint8_t* P, size_t N) {
+std::string PngProblem(const uint8_t* P, size_t N, bool ImageData) {
     size_t i = 8;
     uint64_t width = 0, height = 0;
     int bitsPerPixel = 0, colourType = 0;
@@ -328,6 +315,7 @@ std::string PngProblem(const uint8_t* P, size_t N) {
         if (type == "IEND") break;
     }
     if (imageData.empty()) return "the PNG file holds no image data";
+    if (!ImageData) return {};
     return PngImageDataProblem(imageData, PngRows(width, height, bitsPerPixel, interlaced));
 }
 
@@ -441,7 +429,7 @@ std::string PictureDataProblem(const uint8_t* Data, size_t Size) {
     } else if (Size >= 6 && (std::memcmp(Data, "GIF87a", 6) == 0 || std::memcmp(Data, "GIF89a", 6) == 0)) {
         return GifProblem(Data, Size);
     } else if (Size >= 8 && std::memcmp(Data, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        return PngProblem(Data, Size);
+        return PngProblem(Data, Size, true);
     } else if (Size >= 3 && Data[0] == 'P' && Data[1] >= '1' && Data[1] <= '6' && std::isspace(Data[2])) {
         return PnmProblem(Data, Size);
     } else if (Size >= 7 && std::memcmp(Data, "#define", 7) == 0) {
@@ -450,4 +438,8 @@ std::string PictureDataProblem(const uint8_t* Data, size_t Size) {
         return ReadTiffLayout(Data, Size).Problem;
     }
     return {};
+}
+
+std::string PngChunkProblem(const uint8_t* Data, size_t Size) {
+    return PngProblem(Data, Size, false);
 }

@@ -12,6 +12,10 @@
 // structure (or its format is not one of those checked here).
 std::string PictureDataProblem(const uint8_t* Data, size_t Size);
 
+// PictureDataProblem for PNG data without inflating the image data: for a decoder that refuses damaged
+// image data itself.
+std::string PngChunkProblem(const uint8_t* Data, size_t Size);
+
 // Why Data, which starts with a PNG signature, has a header chunk libpng would refuse, or an empty
 // string. Needs only the first 33 bytes.
 std::string PngHeaderProblem(const uint8_t* Data, size_t Size);

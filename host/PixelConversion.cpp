@@ -347,3 +347,20 @@ TDibImage ConvertPixelFormat(const TDibImage& Source, TPixelFormat Target) {
     out.HasAlpha = translucent && (Target == pf32bit || Target == pfDevice);
     return out;
 }
+
+bool IsGreyRamp(const std::vector<uint32_t>& Palette) {
+    if (Palette.size() != 256) return false;
+    for (uint32_t i = 0; i < 256; ++i)
+        if (Palette[i] != (0xFF000000u | i * 0x010101u)) return false;
+    return true;
+}
+
+bool AllGrey(const TDibImage& Image) {
+    const size_t step = Image.Format == pf24bit ? 3 : 4;
+    for (int y = 0; y < Image.Height; ++y) {
+        const uint8_t* row = Image.Row(y);
+        for (size_t x = 0, n = size_t(Image.Width) * step; x < n; x += step)
+            if (row[x] != row[x + 1] || row[x] != row[x + 2]) return false;
+    }
+    return true;
+}

@@ -25,3 +25,13 @@ void ReadRowArgb(const TDibImage& Image, int Y, uint32_t* Out);
 // The palette used for pictures with more colours than an indexed format holds: pf1bit black and
 // white, pf4bit the 16 standard VGA colours, pf8bit a 6x7x6 colour cube followed by 4 greys.
 std::vector<uint32_t> FixedPalette(TPixelFormat Format);
+
+// Whether Palette is the 256 opaque greys in order (an 8-bit grey picture's palette).
+bool IsGreyRamp(const std::vector<uint32_t>& Palette);
+
+// Whether every pixel of a 24- or 32-bit picture has equal red, green and blue.
+bool AllGrey(const TDibImage& Image);
+
+// Image turned upright from EXIF orientation Orientation (1..8): mirrored and/or turned by a quarter,
+// half or three quarters. Pictures of fewer than 8 bits per pixel come out as 8-bit indices.
+TDibImage Oriented(const TDibImage& Image, int Orientation);

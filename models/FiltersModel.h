@@ -3,24 +3,27 @@
 // and mixes the pixel, feeding its change back into the sums. Slow on purpose (a band row per pixel).
 #pragma once
 
-#include "KvFilters.h"
 #include "ModelReal.h"
 #include <pictura/FitinRange.h>
 #include <pictura/SysUtils.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace KvModel {
 
+// Which filter: the kernels' kind of the same name or this one, for programs that reach no kernel.
+enum class TFilterKind { Blur, Sharpen };
+
 // The mixing rule for one channel: the distance over 100, times Amount, added or subtracted, each step
 // in extended precision, rounded to even and clamped (for Blur this only matters outside 0..100 percent,
 // where the move overshoots the mean).
-inline uint8_t ModelMix(KvKernels::TFilterKind Kind, int8_t Amount, int V, int M) {
+template <class TKind> uint8_t ModelMix(TKind Kind, int8_t Amount, int V, int M) {
     const TModelReal a(Amount), v(V), hundred(100);
     int64_t n;
-    if (Kind == KvKernels::TFilterKind::Blur) {
+    if (Kind == TKind::Blur) {
         if (V > M)
             n = Round(v - a * (TModelReal(V - M) / hundred));
         else
@@ -35,8 +38,8 @@ inline uint8_t ModelMix(KvKernels::TFilterKind Kind, int8_t Amount, int V, int M
 }
 
 // The column sweep, literally; same contract as KvKernels::FilterArea.
-inline void ModelFilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius,
-                            KvKernels::TFilterKind Kind) {
+template <class TKind>
+void ModelFilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int32_t Radius, TKind Kind) {
     if (Radius < 0) throw EArgumentError("Filter radius must be 0 or more, got " + std::to_string(Radius));
     const int64_t w = Width, h = Height, r = Radius;
     for (int64_t c = 0; c < w; ++c) {

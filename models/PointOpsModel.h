@@ -1,4 +1,5 @@
-// Straightforward per-pixel models of the point operations and the envelopes, for tests and benchmarks.
+// Straightforward per-pixel models of the point operations and the envelopes, for tests and benchmarks
+// (namespace KvModel, with the filters' model).
 //
 // Each model is a literal transcription of its rule: extended-precision arithmetic (TModelReal), Round (ties
 // to even), results stored as the low 8 bits; channels in the order red, green, blue. They work on Height
@@ -8,6 +9,9 @@
 #include "ModelReal.h"
 
 #include <cstdint>
+#include <initializer_list>
+
+namespace KvModel {
 
 // Each byte becomes its complement.
 inline void ModelInvert(uint8_t* const* Rows, int Width, int Height) {
@@ -48,6 +52,13 @@ inline void ModelGreyScale(uint8_t* const* Rows, int Width, int Height) {
         }
 }
 
+// The gain an envelope entry set to Percent holds: the percent clamped to 0..100, over 100 in extended
+// precision, rounded to double once.
+inline double ModelGainFromPercent(double Percent) {
+    const double clamped = Percent > 100 ? 100 : Percent < 0 ? 0 : Percent;
+    return double((long double)clamped / 100);
+}
+
 // One channel value through its gains: Round(v * gain[v]).
 inline uint8_t ModelEnvelop(uint8_t Value, const double (&Gains)[256]) {
     return uint8_t(Round(TModelReal(Value) * TModelReal(Gains[Value])));
@@ -74,3 +85,5 @@ inline void ModelApplyEnvelops(uint8_t* const* Rows, int Width, int Height, cons
             pixel[0] = ModelEnvelop(pixel[0], BlueGains);
         }
 }
+
+} // namespace KvModel

@@ -3,20 +3,17 @@
 # function, a namespace), or be one of ENTRY_POINTS, or belong to the C++ library or Qt. Internal
 # namespaces (KvKernels, Detail, anonymous ones) and internal functions (the codecs, the pixel
 # conversion) fail. Each of REQUIRED must be exported, so that a lost export mark fails too.
-# cmake -DNM=nm -DLIBRARY=file -DHEADER_DIRS=dir;dir [-DENTRY_POINTS=a;b] [-DREQUIRED=a;b] -P CheckExports.cmake
+# cmake -DNM=nm -DLIBRARY=file -DHEADERS=file;file [-DENTRY_POINTS=a;b] [-DREQUIRED=a;b] -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.25)
 
 # The identifiers of the public headers' code (comments and strings left out).
 set(publicNames "")
-foreach(dir ${HEADER_DIRS})
-    file(GLOB headers ${dir}/*.h)
-    foreach(header ${headers})
-        file(READ ${header} text)
-        string(REGEX REPLACE "//[^\n]*" "" text "${text}")
-        string(REGEX REPLACE "\"[^\"\n]*\"" "" text "${text}")
-        string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" names "${text}")
-        list(APPEND publicNames ${names})
-    endforeach()
+foreach(header ${HEADERS})
+    file(READ ${header} text)
+    string(REGEX REPLACE "//[^\n]*" "" text "${text}")
+    string(REGEX REPLACE "\"[^\"\n]*\"" "" text "${text}")
+    string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" names "${text}")
+    list(APPEND publicNames ${names})
 endforeach()
 list(REMOVE_DUPLICATES publicNames)
 

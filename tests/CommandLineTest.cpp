@@ -31,17 +31,17 @@ TEST(CommandLine, OperationsKeepTheirOrderAndArguments) {
     EXPECT_EQ(line.Inputs, std::vector<std::string>{"in.bmp"});
     EXPECT_EQ(line.Output, "out.png");
     ASSERT_EQ(line.Operations.size(), 8u);
-    EXPECT_EQ(line.Operations[7].Kind, TOperationKind::Invert);
-    EXPECT_EQ(line.Operations[0].Kind, TOperationKind::GreyScale);
-    EXPECT_EQ(line.Operations[1].Value, -37);
-    EXPECT_EQ(line.Operations[2].Kind, TOperationKind::Blur);
-    EXPECT_EQ(line.Operations[2].Value, 50);
-    EXPECT_EQ(line.Operations[2].Radius, 2);
-    EXPECT_EQ(line.Operations[3].Value, -128);
+    const auto row = [&](size_t Index) { return std::string(line.Operations[Index].Spec->Name); };
+    EXPECT_EQ(row(7), "invert");
+    EXPECT_EQ(row(0), "greyscale");
+    EXPECT_EQ(line.Operations[1].Values, std::vector<double>{-37});
+    EXPECT_EQ(row(2), "blur");
+    EXPECT_EQ(line.Operations[2].Values, (std::vector<double>{50, 2}));
+    EXPECT_EQ(line.Operations[3].Values, (std::vector<double>{-128, 0}));
     EXPECT_EQ(line.Operations[4].Channel, TChannel::Red);
-    EXPECT_EQ(line.Operations[4].Entries, (std::vector<std::pair<int, double>>{{0, 7.0}, {255, 29.5}}));
-    EXPECT_EQ(line.Operations[5].Kind, TOperationKind::ApplyEnvelop);
-    EXPECT_EQ(line.Operations[6].Kind, TOperationKind::ApplyEnvelops);
+    EXPECT_EQ(line.Operations[4].Points(), (std::vector<std::pair<int, double>>{{0, 7.0}, {255, 29.5}}));
+    EXPECT_EQ(row(5), "apply-{channel}-envelop");
+    EXPECT_EQ(row(6), "apply-envelops");
     EXPECT_EQ(line.Size, (std::pair<int, int>{20, 10}));
     EXPECT_EQ(line.Convert, TConvertAnswer::Yes);
     EXPECT_TRUE(line.Time);
@@ -125,9 +125,9 @@ TEST(CommandLine, OptionHabits) {
                                      "a.png", "--red-envelop", "1=+1e-400", "--", "-b.png", "--invert"});
     EXPECT_EQ(line.Inputs, (std::vector<std::string>{"a.png", "-b.png", "--invert"}));
     ASSERT_EQ(line.Operations.size(), 3u);
-    EXPECT_EQ(line.Operations[0].Value, 20);
-    EXPECT_EQ(line.Operations[1].Value, 5);
-    EXPECT_EQ(line.Operations[2].Entries, (std::vector<std::pair<int, double>>{{1, 0.0}})); // underflow is 0
+    EXPECT_EQ(line.Operations[0].Values, std::vector<double>{20});
+    EXPECT_EQ(line.Operations[1].Values, (std::vector<double>{5, 2}));
+    EXPECT_EQ(line.Operations[2].Points(), (std::vector<std::pair<int, double>>{{1, 0.0}})); // underflow is 0
     EXPECT_EQ(line.Jobs, 3);
     EXPECT_EQ(line.Format, "png");
     EXPECT_EQ(line.OutDir, "d");

@@ -171,14 +171,14 @@ TEST_F(ImageLimits, ALimitUnderOneMegabyteStillHoldsForQtFormats) {
     image.fill(Qt::white);
     TPicture source;
     source.GetBitmap()->FromQImage(image);
-    const QByteArray png = source.SaveToData("png", "source");
+    const QByteArray ppm = source.SaveToData("ppm", "source");
     // While loading, Qt's 32-bit image and the 24-bit bitmap made from it exist together.
     SetMaxBitmapBytes(4 * 40 * 40 + 3 * 40 * 40);
     TPicture loaded;
-    loaded.LoadFromData(png, "40x40.png");
+    loaded.LoadFromData(ppm, "40x40.ppm");
     EXPECT_EQ(loaded.Width(), 40);
     SetMaxBitmapBytes(4 * 40 * 40 + 3 * 40 * 40 - 1);
-    ExpectRefused(png, "40x40.png", "limit of 11199 bytes");
+    ExpectRefused(ppm, "40x40.ppm", "limit of 11199 bytes");
 }
 
 TEST_F(ImageLimits, PictureMemoryIsSharedByAllThreadsWhoWaitForEachOther) {

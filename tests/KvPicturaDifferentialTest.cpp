@@ -1,9 +1,7 @@
 // The control against the straightforward models: random pictures, control sizes (smaller and larger
 // than the picture) and sequences of operations with random arguments must give the same bytes.
-#include "FiltersModel.h"
-#include "KvEnvelopeMath.h"
 #include "KvFilters.h"
-#include "PointOpsModel.h"
+#include "OperationCatalogue.h"
 #include "TestPictures.h"
 #include <pictura/KvPictura.h>
 
@@ -13,10 +11,10 @@
 
 namespace {
 
-// The model's side: the same picture as plain memory plus its gain tables.
+// The model's side: the same picture as plain memory plus its gain tables, by byte offset.
 struct TModelPicture {
     TDibImage Dib;
-    double Red[256], Green[256], Blue[256];
+    double Gains[3][256];
 
     std::vector<uint8_t*> Rows(int Height) {
         std::vector<uint8_t*> rows;
@@ -43,74 +41,30 @@ TDibImage RandomPicture(std::mt19937& Random, int W, int H) {
 
 TEST(KvPicturaDifferential, RandomOperationSequencesMatchTheModels) {
     std::mt19937 random(20261207);
+    const TCatalogueRandom next = [&random] { return uint32_t(random()); };
+    const std::vector<TCatalogueEntry>& catalogue = OperationCatalogue();
     for (int trial = 0; trial < 2000; ++trial) {
         const int w = 1 + int(random() % 40), h = 1 + int(random() % 30);
         TKvPictura control;
         control.Picture()->GetBitmap()->Assign(RandomPicture(random, w, h));
-        TModelPicture model{control.Picture()->GetBitmap()->Dib(), {}, {}, {}};
-        std::fill(std::begin(model.Red), std::end(model.Red), 1.0);
-        std::fill(std::begin(model.Green), std::end(model.Green), 1.0);
-        std::fill(std::begin(model.Blue), std::end(model.Blue), 1.0);
+        TModelPicture model{control.Picture()->GetBitmap()->Dib(), {}};
+        for (auto& table : model.Gains)
+            std::fill(std::begin(table), std::end(table), 1.0);
         // The control's size: the picture's, or smaller, or larger; the area is clipped to the picture.
         const int cw = int(random() % (w + 5)), ch = int(random() % (h + 5));
         control.resize(cw, ch);
         const int aw = std::min(cw, w), ah = std::min(ch, h);
         std::string log;
-        for (int step = 0; step < 4; ++step) {
+        for (int step = 0; step < 6; ++step) {
             std::vector<uint8_t*> rows = model.Rows(ah);
-            const int op = int(random() % 8);
-            const int8_t amount = int8_t(random());
-            const int32_t radius = int32_t(random() % 45);
-            const int32_t value = int32_t(random() % 260) - 130;
-            log += " op" + std::to_string(op) + "(" + std::to_string(amount) + "," + std::to_string(radius) +
-                   "," + std::to_string(value) + ")";
-            switch (op) {
-            case 0:
-                control.Invert();
-                ModelInvert(rows.data(), aw, ah);
-                break;
-            case 1:
-                control.Brightness(value);
-                ModelBrightness(rows.data(), aw, ah, value);
-                break;
-            case 2:
-                control.GreyScale();
-                ModelGreyScale(rows.data(), aw, ah);
-                break;
-            case 3:
-                control.Blur(amount, radius);
-                KvModel::ModelFilterArea(rows.data(), aw, ah, amount, radius, KvKernels::TFilterKind::Blur);
-                break;
-            case 4:
-                control.Sharpen(amount, radius);
-                KvModel::ModelFilterArea(rows.data(), aw, ah, amount, radius,
-                                         KvKernels::TFilterKind::Sharpen);
-                break;
-            case 5: {
-                // Random gains, set through the control and mirrored in the model's tables.
-                for (int k = 0; k < 40; ++k) {
-                    const uint8_t index = uint8_t(random());
-                    const double percent = double(random() % 12000) / 100.0 - 10.0;
-                    control.SetRedEnvelop(index, percent);
-                    model.Red[index] = KvKernels::EnvelopeGainFromPercent(percent);
-                    control.SetGreenEnvelop(uint8_t(index + 1), percent);
-                    model.Green[uint8_t(index + 1)] = KvKernels::EnvelopeGainFromPercent(percent);
-                    control.SetBlueEnvelop(uint8_t(index + 2), percent);
-                    model.Blue[uint8_t(index + 2)] = KvKernels::EnvelopeGainFromPercent(percent);
-                }
-                control.ApplyEnvelops();
-                ModelApplyEnvelops(rows.data(), aw, ah, model.Red, model.Green, model.Blue);
-                break;
-            }
-            case 6:
-                control.ApplyRedEnvelop();
-                ModelApplyEnvelop(rows.data(), aw, ah, 2, model.Red);
-                break;
-            default:
-                control.ApplyBlueEnvelop();
-                ModelApplyEnvelop(rows.data(), aw, ah, 0, model.Blue);
-                break;
-            }
+            const TCatalogueEntry& entry = catalogue[random() % catalogue.size()];
+            const TOperation op = CatalogueOperation(entry, next);
+            log += " " + op.Spec->OptionName(op.Channel) + "(" + std::to_string(op.Values.size()) + " values";
+            for (size_t i = 0; i < std::min<size_t>(op.Values.size(), 2); ++i)
+                log += " " + std::to_string(op.Values[i]);
+            log += ")";
+            ApplyOperation(control, op);
+            entry.Model({rows.data(), aw, ah, model.Gains}, op);
             const std::vector<uint8_t>& got = control.Picture()->GetBitmap()->Dib().Bits;
             const auto diff = std::mismatch(got.begin(), got.end(), model.Dib.Bits.begin());
             ASSERT_TRUE(diff.first == got.end())
@@ -136,26 +90,25 @@ TEST(KvPicturaDifferential, PointOperationsOnSeveralThreadsMatchTheModels) {
         TKvPictura control;
         control.Picture()->GetBitmap()->Assign(picture);
         control.resize(cw, h);
-        TModelPicture model{picture, {}, {}, {}};
+        TModelPicture model{picture, {}};
         for (int i = 0; i < 256; ++i) {
             control.SetRedEnvelop(uint8_t(i), percents[0][i]);
             control.SetGreenEnvelop(uint8_t(i), percents[1][i]);
             control.SetBlueEnvelop(uint8_t(i), percents[2][i]);
-            model.Red[i] = KvKernels::EnvelopeGainFromPercent(percents[0][i]);
-            model.Green[i] = KvKernels::EnvelopeGainFromPercent(percents[1][i]);
-            model.Blue[i] = KvKernels::EnvelopeGainFromPercent(percents[2][i]);
+            for (int channel = 0; channel < 3; ++channel)
+                model.Gains[2 - channel][i] = KvModel::ModelGainFromPercent(percents[channel][i]);
         }
         std::vector<uint8_t*> rows = model.Rows(h);
         control.Brightness(-37);
-        ModelBrightness(rows.data(), cw, h, -37);
+        KvModel::ModelBrightness(rows.data(), cw, h, -37);
         control.ApplyEnvelops();
-        ModelApplyEnvelops(rows.data(), cw, h, model.Red, model.Green, model.Blue);
+        KvModel::ModelApplyEnvelops(rows.data(), cw, h, model.Gains[2], model.Gains[1], model.Gains[0]);
         control.ApplyRedEnvelop();
-        ModelApplyEnvelop(rows.data(), cw, h, 2, model.Red);
+        KvModel::ModelApplyEnvelop(rows.data(), cw, h, 2, model.Gains[2]);
         control.Invert();
-        ModelInvert(rows.data(), cw, h);
+        KvModel::ModelInvert(rows.data(), cw, h);
         control.GreyScale();
-        ModelGreyScale(rows.data(), cw, h);
+        KvModel::ModelGreyScale(rows.data(), cw, h);
         ASSERT_TRUE(control.Picture()->GetBitmap()->Dib().Bits == model.Dib.Bits) << threads << " threads";
     }
     KvKernels::SetFilterThreads(0);

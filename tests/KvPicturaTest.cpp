@@ -1,6 +1,7 @@
 // The image control: pixel access, the convert-work-repaint frame, clipping and the worked numbers of
 // the point operations and envelopes.
 #include "ModalDriver.h"
+#include "OperationCatalogue.h"
 #include "PaintCounter.h"
 #include "TestPictures.h"
 #include <pictura/Forms.h>
@@ -14,6 +15,7 @@
 
 #include <cmath>
 #include <functional>
+#include <random>
 #include <vector>
 
 namespace {
@@ -403,37 +405,33 @@ void ExpectOneOperation(const std::vector<TProgressLog::TEvent>& Events, size_t 
 } // namespace
 
 TEST(Progress, EveryOperationReportsStartGrowingPercentsAndEndOnce) {
-    const struct {
-        const char* What;
-        std::function<void(TKvPictura&)> Run;
-    } rows[] = {
-        {"Invert", [](TKvPictura& c) { c.Invert(); }},
-        {"Brightness", [](TKvPictura& c) { c.Brightness(30); }},
-        {"Greyscale", [](TKvPictura& c) { c.GreyScale(); }},
-        {"Blur", [](TKvPictura& c) { c.Blur(50, 2); }},
-        {"Sharpen", [](TKvPictura& c) { c.Sharpen(50, 1); }},
-        {"Red envelope", [](TKvPictura& c) { c.ApplyRedEnvelop(); }},
-        {"Green envelope", [](TKvPictura& c) { c.ApplyGreenEnvelop(); }},
-        {"Blue envelope", [](TKvPictura& c) { c.ApplyBlueEnvelop(); }},
-        {"Envelopes", [](TKvPictura& c) { c.ApplyEnvelops(); }},
-    };
+    std::mt19937 random(20261208);
+    const TCatalogueRandom next = [&random] { return uint32_t(random()); };
     // 300 rows and columns: a report per row or per column would give more than the 99 whole percents.
     const Grid square(300, std::vector<int>(300, 7));
-    for (const auto& row : rows) {
-        TKvPictura control;
-        LoadGrey(control, square);
-        TProgressLog log(control);
-        row.Run(control);
-        ExpectOneOperation(log.Events, 0, log.Events.size(), row.What, true);
-        EXPECT_LE(log.Events.size(), 101u) << row.What;
+    for (const TCatalogueEntry& entry : OperationCatalogue()) {
+        if (!*entry.Progress) continue; // table settings touch no pixel and report nothing
+        TOperation op = CatalogueOperation(entry, next);
+        if (op.Values.size() > 1) op.Values[1] = 2; // a filter's radius: one sweep over the picture
+        for (TChannel channel : AllChannels) {
+            if (op.Channel) op.Channel = channel; // each channel of a per-channel row
+            const QString what = QString::fromStdString(CatalogueProgress(entry, op));
+            TKvPictura control;
+            LoadGrey(control, square);
+            TProgressLog log(control);
+            ApplyOperation(control, op);
+            ExpectOneOperation(log.Events, 0, log.Events.size(), what, true);
+            EXPECT_LE(log.Events.size(), 101u) << entry.Operation;
 
-        // An empty area still starts and ends.
-        control.SetAutoSize(false);
-        control.resize(0, 5);
-        log.Events.clear();
-        row.Run(control);
-        ExpectOneOperation(log.Events, 0, log.Events.size(), row.What, false);
-        EXPECT_EQ(log.Events.size(), 2u) << row.What;
+            // An empty area still starts and ends.
+            control.SetAutoSize(false);
+            control.resize(0, 5);
+            log.Events.clear();
+            ApplyOperation(control, op);
+            ExpectOneOperation(log.Events, 0, log.Events.size(), what, false);
+            EXPECT_EQ(log.Events.size(), 2u) << entry.Operation;
+            if (!op.Channel) break;
+        }
     }
 }
 

@@ -535,6 +535,47 @@ TEST_F(PicturaTool, ProgressOnATerminalAndTimes) {
             << timed[i].toStdString();
 }
 
+TEST_F(PicturaTool, OrientationCompressionAndNotesForLosses) {
+    // A JPEG turned right by its EXIF orientation keeps the tag; --auto-orient turns the pixels instead.
+    TPicture turned;
+    turned.LoadFromFile(photo);
+    turned.Metadata().Exif =
+        std::string("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
+    turned.SaveToFile(Path("turned.jpg"));
+    ASSERT_EQ(RunTool({Path("turned.jpg"), "-o", Path("kept.png")}).Code, 0);
+    TPicture kept;
+    kept.LoadFromFile(Path("kept.png"));
+    EXPECT_EQ(kept.Metadata().Orientation(), 6);
+    EXPECT_EQ(kept.Width(), turned.Width());
+    const TRun upright = RunTool({Path("turned.jpg"), "-o", Path("upright.png"), "--auto-orient"});
+    EXPECT_EQ(upright.Err, "pictura: note: the picture was turned upright as its EXIF orientation (6) says, "
+                           "and marked upright\n");
+    TPicture back;
+    back.LoadFromFile(Path("upright.png"));
+    EXPECT_EQ(back.Metadata().Orientation(), 1);
+    EXPECT_EQ(back.Width(), turned.Height());
+    // A format without EXIF says so, and that the picture will show turned.
+    const TRun bmp = RunTool({Path("turned.jpg"), "-o", Path("turned.bmp")});
+    EXPECT_TRUE(bmp.Err.contains("note: the EXIF data was dropped") && bmp.Err.contains("shows turned"))
+        << bmp.Err.toStdString();
+    EXPECT_EQ(RunTool({Path("turned.jpg"), "-o", Path("turned.bmp"), "-q"}).Err, "");
+
+    // --compression: the same pixels, smaller files at higher levels; refused where it means nothing.
+    ASSERT_EQ(RunTool({photo, "-o", Path("c0.png"), "--compression", "0"}).Code, 0);
+    ASSERT_EQ(RunTool({photo, "-o", Path("c9.png"), "--compression=9"}).Code, 0);
+    EXPECT_LT(QFileInfo(Path("c9.png")).size() * 2, QFileInfo(Path("c0.png")).size());
+    TPicture c0, c9;
+    c0.LoadFromFile(Path("c0.png"));
+    c9.LoadFromFile(Path("c9.png"));
+    EXPECT_EQ(c0.GetBitmap()->Dib().Bits, c9.GetBitmap()->Dib().Bits);
+    EXPECT_EQ(RunTool({photo, "-o", Path("c.jpg"), "--compression", "5"}).Code, 2);
+    EXPECT_EQ(RunTool({photo, "-o", Path("c.png"), "--compression", "10"}).Code, 2);
+
+    // Deep channels reduced to 8 bits get a note.
+    const TRun deep = RunTool({QString(PICTURA_TEST_DATA) + "/png/basn2c16.png", "-o", Path("deep.png")});
+    EXPECT_EQ(deep.Err, "pictura: note: the picture's 16 bits per channel were reduced to 8\n");
+}
+
 // A save that stands still (standard output blocked) still shows time passing: the line is redrawn
 // with a new elapsed time while its percent stays.
 TEST_F(PicturaTool, ProgressLineTicksWhileAStepStandsStill) {

@@ -116,17 +116,18 @@ protected:
 
 TEST_P(PointOpsLevel, InvertMatchesModel) {
     ExpectSameAsModel(
-        InvertRow, [](uint8_t** rows, int width) { ModelInvert(rows, width, 1); }, 1);
+        InvertRow, [](uint8_t** rows, int width) { KvModel::ModelInvert(rows, width, 1); }, 1);
 }
 
 TEST_P(PointOpsLevel, GreyScaleMatchesModel) {
     ExpectSameAsModel(
-        GreyScaleRow, [](uint8_t** rows, int width) { ModelGreyScale(rows, width, 1); }, 2);
+        GreyScaleRow, [](uint8_t** rows, int width) { KvModel::ModelGreyScale(rows, width, 1); }, 2);
 }
 
 TEST_P(PointOpsLevel, GreyScaleMatchesModelOnTieColours) {
     ExpectSameAsModel(
-        GreyScaleRow, [](uint8_t** rows, int width) { ModelGreyScale(rows, width, 1); }, 3, InjectTies);
+        GreyScaleRow, [](uint8_t** rows, int width) { KvModel::ModelGreyScale(rows, width, 1); }, 3,
+        InjectTies);
 }
 
 // All 2^24 colours, one red level per row of 65536 pixels.
@@ -138,7 +139,7 @@ TEST_P(PointOpsLevel, GreyScaleMatchesModelOnEveryColour) {
             row[size_t(3 * gb + 1)] = uint8_t(gb >> 8);
             row[size_t(3 * gb + 2)] = uint8_t(red);
             expected[size_t(3 * gb)] = expected[size_t(3 * gb + 1)] = expected[size_t(3 * gb + 2)] =
-                ModelGrey(uint8_t(gb), uint8_t(gb >> 8), uint8_t(red));
+                KvModel::ModelGrey(uint8_t(gb), uint8_t(gb >> 8), uint8_t(red));
         }
         GreyScaleRow(row.data(), 65536);
         ASSERT_EQ(row, expected) << "red " << red;
@@ -183,10 +184,12 @@ TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
     const TChannelTables tables = {EnvelopeTable(blue), EnvelopeTable(green), EnvelopeTable(red)};
     ExpectSameAsModel(
         [&](uint8_t* p, int n) { MapRow(p, n, tables); },
-        [&](uint8_t** rows, int width) { ModelApplyEnvelops(rows, width, 1, red, green, blue); }, 11);
+        [&](uint8_t** rows, int width) { KvModel::ModelApplyEnvelops(rows, width, 1, red, green, blue); },
+        11);
     const TChannelTable redTable = EnvelopeTable(red);
     ExpectSameAsModel([&](uint8_t* p, int n) { MapChannelRow(p, n, 2, redTable); },
-                      [&](uint8_t** rows, int width) { ModelApplyEnvelop(rows, width, 1, 2, red); }, 12);
+                      [&](uint8_t** rows, int width) { KvModel::ModelApplyEnvelop(rows, width, 1, 2, red); },
+                      12);
 }
 
 // Every percentage from -150 to 150 on every channel value, through the byte lookup the control uses for
@@ -197,7 +200,7 @@ TEST_P(PointOpsLevel, BrightnessMatchesModelForEveryValue) {
         const TChannelTables tables = {table, table, table};
         std::vector<uint8_t> row = AllValuesRow(), expected = row, viaTables = row;
         uint8_t* expectedRow = expected.data();
-        ModelBrightness(&expectedRow, 256, 1, value);
+        KvModel::ModelBrightness(&expectedRow, 256, 1, value);
         MapBytesRow(row.data(), 256, table);
         MapRow(viaTables.data(), 256, tables);
         ASSERT_EQ(row, expected) << "Brightness(" << value << ")";
@@ -205,7 +208,7 @@ TEST_P(PointOpsLevel, BrightnessMatchesModelForEveryValue) {
     }
     const TChannelTable table = BrightnessTable(37);
     ExpectSameAsModel([&](uint8_t* p, int n) { MapBytesRow(p, n, table); },
-                      [](uint8_t** rows, int width) { ModelBrightness(rows, width, 1, 37); }, 13);
+                      [](uint8_t** rows, int width) { KvModel::ModelBrightness(rows, width, 1, 37); }, 13);
 }
 
 std::string LevelName(const testing::TestParamInfo<TSimdLevel>& Info) {
@@ -280,7 +283,7 @@ TEST(PointOps, EnvelopeTableMatchesModelForEveryValue) {
     gains[200] = 0.5, gains[201] = 0.0, gains[202] = 1.0;
     const TChannelTable table = EnvelopeTable(gains);
     for (int v = 0; v < 256; ++v)
-        EXPECT_EQ(table[v], ModelEnvelop(uint8_t(v), gains)) << "value " << v;
+        EXPECT_EQ(table[v], KvModel::ModelEnvelop(uint8_t(v), gains)) << "value " << v;
     EXPECT_EQ(table[200], 100);
     EXPECT_EQ(table[201], 0);
     EXPECT_EQ(table[202], 202);

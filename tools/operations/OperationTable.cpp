@@ -5,6 +5,7 @@
 #include <pictura/KvPictura.h>
 
 #include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -12,13 +13,13 @@ constexpr double MaxInt32 = std::numeric_limits<int32_t>::max();
 constexpr const char* ChannelMark = "{channel}";
 
 void SetEntries(TKvPictura& Picture, const TOperation& Op) {
-    for (const auto& [level, percent] : Op.Entries)
+    for (const auto& [level, percent] : Op.Points())
         SetEnvelop(Picture, *Op.Channel, uint8_t(level), percent);
 }
 
 void SetCurve(TKvPictura& Picture, const TOperation& Op) {
     std::vector<TEnvelopePoint> points;
-    for (const auto& [level, percent] : Op.Entries)
+    for (const auto& [level, percent] : Op.Points())
         points.push_back({level, percent});
     const TEnvelopeTable table = EnvelopeLines(points);
     for (TChannel channel : AllChannels) {
@@ -28,6 +29,11 @@ void SetCurve(TKvPictura& Picture, const TOperation& Op) {
     }
 }
 
+// The value at Index as the control's whole number (the parser keeps them within their ranges).
+int32_t Whole(const TOperation& Op, size_t Index) {
+    return int32_t(Op.Values.at(Index));
+}
+
 const TParameterSpec Amount{"AMOUNT", "&Amount:", -128, 127, true, 50, " %", 127};
 const TParameterSpec Level{"I", "&Level:", 0, 255, true, 0, "", 255};
 const TParameterSpec Percent{"P", "&Gain:", 0, 100, false, 100, " %", 100};
@@ -35,133 +41,99 @@ const TParameterSpec Percent{"P", "&Gain:", 0, 100, false, 100, " %", 100};
 // is of use only for the small ones.
 constexpr int RadiusSliderMax = 100;
 
+TParameterSpec Radius(int Default) {
+    return {"RADIUS", "&Radius:", 0, MaxInt32, true, Default, " px", RadiusSliderMax};
+}
+
 std::vector<TOperationSpec> MakeTable() {
-    using K = TOperationKind;
     using S = TValueShape;
     return {
-        {K::Invert,
-         "invert",
-         "Invert",
-         S::None,
-         {},
-         "",
-         "replace every channel c by 255 - c",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation&) { p.Invert(); },
-         {"InvertAction", "&Invert", "Ctrl+I", "Replace every channel value c by 255 - c", 0}},
-        {K::Brightness,
-         "brightness",
-         "Brightness",
-         S::Numbers,
-         {{"V", "&Brightness:", -100, 100, true, 25, " %", 100}},
-         "20",
-         "towards white (V > 0) or black (V < 0) by V percent",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation& op) { p.Brightness(op.Value); },
-         {"BrightnessAction", "&Brightness...", "Ctrl+B", "Move the colours towards white or black", 0}},
-        {K::GreyScale,
-         "greyscale",
-         "Greyscale",
-         S::None,
-         {},
-         "",
-         "luma 0.2125 R + 0.7154 G + 0.0721 B",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation&) { p.GreyScale(); },
-         {"GreyScaleAction", "&Greyscale", "Ctrl+G", "Replace every pixel by its luma", 0}},
-        {K::Blur,
-         "blur",
-         "Blur",
-         S::Numbers,
-         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 2, " px", RadiusSliderMax}},
-         "50,2",
-         "move towards the mean of a square window",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation& op) { p.Blur(int8_t(op.Value), op.Radius); },
-         {"BlurAction", "B&lur...", "", "Move every channel towards its mean over a square window", 1}},
-        {K::Sharpen,
-         "sharpen",
-         "Sharpen",
-         S::Numbers,
-         {Amount, {"RADIUS", "&Radius:", 0, MaxInt32, true, 1, " px", RadiusSliderMax}},
-         "50,1",
-         "move away from the mean of a square window",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation& op) { p.Sharpen(int8_t(op.Value), op.Radius); },
-         {"SharpenAction", "S&harpen...", "", "Move every channel away from its mean over a square window",
-          1}},
-        {K::SetEnvelop,
-         "{channel}-envelop",
-         "Envelope",
-         S::Points,
-         {Level, Percent},
-         "0=50,255=100",
-         "set {channel} gains: level I at P percent, each level alone",
-         true,
-         false,
-         SetEntries,
-         {}},
-        {K::SetCurve,
-         "{channel}-curve",
-         "Curve",
-         S::Points,
-         {Level, Percent},
-         "0=0,255=50",
-         "set the whole {channel} table: straight lines between the points",
-         true,
-         false,
-         SetCurve,
-         {}},
-        {K::SetCurve,
-         "curve",
-         "Curve",
-         S::Points,
-         {Level, Percent},
-         "0=0,255=50",
-         "the same curve for red, green and blue",
-         false,
-         false,
-         SetCurve,
-         {}},
-        {K::SetEnvelop,
-         "envelop-file",
-         "Envelope file",
-         S::ChannelFile,
-         {Level, Percent},
-         "red=gains.txt",
-         "set a whole table from 256 percents 0..100 (CHANNEL red, green or blue)",
-         false,
-         false,
-         SetEntries,
-         {}},
-        {K::ApplyEnvelop,
-         "apply-{channel}-envelop",
-         "Apply envelope",
-         S::None,
-         {},
-         "",
-         "apply the {channel} table",
-         true,
-         true,
-         [](TKvPictura& p, const TOperation& op) { ApplyEnvelop(p, *op.Channel); },
-         {}},
-        {K::ApplyEnvelops,
-         "apply-envelops",
-         "Apply envelopes",
-         S::None,
-         {},
-         "",
-         "apply all three tables in one pass",
-         false,
-         true,
-         [](TKvPictura& p, const TOperation&) { p.ApplyEnvelops(); },
-         {"EnvelopesAction", "&Envelopes...", "Ctrl+E",
-          "Edit the red, green and blue gain curves and apply them", 2}},
+        {.Name = "invert",
+         .Title = "Invert",
+         .Help = "replace every channel c by 255 - c",
+         .Apply = [](TKvPictura& p, const TOperation&) { p.Invert(); },
+         .Menu = {"InvertAction", "&Invert", "Ctrl+I", "Replace every channel value c by 255 - c", 0}},
+        {.Name = "brightness",
+         .Title = "Brightness",
+         .Shape = S::Numbers,
+         .Parameters = {{"V", "&Brightness:", -100, 100, true, 25, " %", 100}},
+         .Example = "20",
+         .Help = "towards white (V > 0) or black (V < 0) by V percent",
+         .Apply = [](TKvPictura& p, const TOperation& op) { p.Brightness(Whole(op, 0)); },
+         .Menu = {"BrightnessAction", "&Brightness...", "Ctrl+B", "Move the colours towards white or black",
+                  0}},
+        {.Name = "greyscale",
+         .Title = "Greyscale",
+         .Help = "luma 0.2125 R + 0.7154 G + 0.0721 B",
+         .Apply = [](TKvPictura& p, const TOperation&) { p.GreyScale(); },
+         .Menu = {"GreyScaleAction", "&Greyscale", "Ctrl+G", "Replace every pixel by its luma", 0}},
+        {.Name = "blur",
+         .Title = "Blur",
+         .Shape = S::Numbers,
+         .Parameters = {Amount, Radius(2)},
+         .Example = "50,2",
+         .Help = "move towards the mean of a square window",
+         .Apply = [](TKvPictura& p, const TOperation& op) { p.Blur(int8_t(Whole(op, 0)), Whole(op, 1)); },
+         .Menu = {"BlurAction", "B&lur...", "", "Move every channel towards its mean over a square window",
+                  1}},
+        {.Name = "sharpen",
+         .Title = "Sharpen",
+         .Shape = S::Numbers,
+         .Parameters = {Amount, Radius(1)},
+         .Example = "50,1",
+         .Help = "move away from the mean of a square window",
+         .Apply = [](TKvPictura& p, const TOperation& op) { p.Sharpen(int8_t(Whole(op, 0)), Whole(op, 1)); },
+         .Menu = {"SharpenAction", "S&harpen...", "",
+                  "Move every channel away from its mean over a square window", 1}},
+        {.Name = "{channel}-envelop",
+         .Title = "Envelope",
+         .Shape = S::Points,
+         .Parameters = {Level, Percent},
+         .Example = "0=50,255=100",
+         .Help = "set {channel} gains: level I at P percent, each level alone",
+         .PerChannel = true,
+         .ChangesPicture = false,
+         .Apply = SetEntries},
+        {.Name = "{channel}-curve",
+         .Title = "Curve",
+         .Shape = S::Points,
+         .Parameters = {Level, Percent},
+         .Example = "0=0,255=50",
+         .Help = "set the whole {channel} table: straight lines between the points",
+         .PerChannel = true,
+         .ChangesPicture = false,
+         .RisingLevels = true,
+         .Apply = SetCurve},
+        {.Name = "curve",
+         .Title = "Curve",
+         .Shape = S::Points,
+         .Parameters = {Level, Percent},
+         .Example = "0=0,255=50",
+         .Help = "the same curve for red, green and blue",
+         .ChangesPicture = false,
+         .RisingLevels = true,
+         .Apply = SetCurve},
+        {.Name = "envelop-file",
+         .Title = "Envelope file",
+         .Shape = S::ChannelFile,
+         .Parameters = {Level, Percent},
+         .Example = "red=gains.txt",
+         .Help = "set a whole table from 256 percents 0..100 (CHANNEL red, green or blue)",
+         .ChangesPicture = false,
+         .Apply = SetEntries},
+        {.Name = "apply-{channel}-envelop",
+         .Title = "Apply envelope",
+         .Help = "apply the {channel} table",
+         .PerChannel = true,
+         .AppliesTables = true,
+         .Apply = [](TKvPictura& p, const TOperation& op) { ApplyEnvelop(p, *op.Channel); }},
+        {.Name = "apply-envelops",
+         .Title = "Apply envelopes",
+         .Help = "apply all three tables in one pass",
+         .AppliesTables = true,
+         .Apply = [](TKvPictura& p, const TOperation&) { p.ApplyEnvelops(); },
+         .Menu = {"EnvelopesAction", "&Envelopes...", "Ctrl+E",
+                  "Edit the red, green and blue gain curves and apply them", 2}},
     };
 }
 
@@ -198,10 +170,17 @@ const std::vector<TOperationSpec>& OperationTable() {
     return table;
 }
 
-const TOperationSpec& OperationSpec(TOperationKind Kind) {
+const TOperationSpec& OperationSpec(std::string_view Name) {
     for (const TOperationSpec& spec : OperationTable())
-        if (spec.Kind == Kind) return spec;
-    return OperationTable().front();
+        if (Name == spec.Name) return spec;
+    throw std::logic_error("no operation is named " + std::string(Name));
+}
+
+std::vector<std::pair<int, double>> TOperation::Points() const {
+    std::vector<std::pair<int, double>> points;
+    for (size_t i = 0; i + 1 < Values.size(); i += 2)
+        points.emplace_back(int(Values[i]), Values[i + 1]);
+    return points;
 }
 
 std::optional<std::pair<const TOperationSpec*, std::optional<TChannel>>>
@@ -218,6 +197,5 @@ FindOperation(std::string_view Name) {
 }
 
 void ApplyOperation(TKvPictura& Picture, const TOperation& Op) {
-    const TOperationSpec& spec = Op.Spec ? *Op.Spec : OperationSpec(Op.Kind);
-    spec.Apply(Picture, Op);
+    Op.Spec->Apply(Picture, Op);
 }

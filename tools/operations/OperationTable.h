@@ -13,18 +13,6 @@
 
 class TKvPictura;
 
-enum class TOperationKind {
-    Invert,
-    Brightness,
-    GreyScale,
-    Blur,
-    Sharpen,
-    SetEnvelop,   // Channel, Entries: single levels
-    SetCurve,     // Channel (none: all three), Entries: points joined by straight lines
-    ApplyEnvelop, // Channel
-    ApplyEnvelops,
-};
-
 // How an operation's value is written after its option.
 enum class TValueShape {
     None,        // --invert
@@ -57,18 +45,21 @@ struct TMenuEntry {
 
 struct TOperation;
 
+// One row of the table, written with designated initializers and known by its Name.
 struct TOperationSpec {
-    TOperationKind Kind;
     const char* Name;  // the option without its dashes; a per-channel name holds "{channel}"
     const char* Title; // "Blur", as the viewer's menus and dialogs title it
-    TValueShape Shape;
-    std::vector<TParameterSpec> Parameters; // Numbers: one each; Points: the level, then the percent
-    const char* Example;                    // a valid value, for messages: "50,2"
-    const char* Help;                       // the --help line; "{channel}" as in Name
-    bool PerChannel;                        // one option for each of red, green and blue
-    bool ChangesPicture;                    // false for the table settings, which touch no pixel
-    void (*Apply)(TKvPictura& Picture, const TOperation& Op);
-    TMenuEntry Menu;
+    TValueShape Shape = TValueShape::None;
+    std::vector<TParameterSpec> Parameters = {}; // Numbers: one each; Points: the level, then the percent
+    const char* Example = "";                    // a valid value, for messages: "50,2"
+    const char* Help = "";                       // the --help line; "{channel}" as in Name
+    bool PerChannel = false;                     // one option for each of red, green and blue
+    bool ChangesPicture = true;                  // false for the table settings, which touch no pixel
+    bool RisingLevels = false;                   // Points: each level above the one before (curves)
+    bool AppliesTables = false; // applies the gain tables: its channel's, or all three without one
+    // Calls the control for an operation of this row with its values.
+    void (*Apply)(TKvPictura& Picture, const TOperation& Op) = nullptr;
+    TMenuEntry Menu = {};
 
     // The option name for Channel, without dashes: "red-envelop".
     std::string OptionName(std::optional<TChannel> Channel) const;
@@ -76,29 +67,29 @@ struct TOperationSpec {
     std::string ValueSyntax() const;
 };
 
-// One operation as given: which, for which channel, with which values.
+// One operation as given: which row, for which channel, with which values.
 struct TOperation {
-    TOperation() = default;
-    TOperation(TOperationKind AKind, std::string AName) : Kind(AKind), Name(std::move(AName)) {}
+    const TOperationSpec* Spec = nullptr; // its row of the table
+    std::string Name = {};                // the option as written, for messages and timings
+    std::optional<TChannel> Channel = {}; // per-channel operations (a curve for all: none)
+    // The values in the row's order: Numbers one per parameter ("--blur 50,2": 50, 2); Points and files
+    // a level and its percent for each point (0=7,255=29.5: 0, 7, 255, 29.5).
+    std::vector<double> Values = {};
 
-    TOperationKind Kind = TOperationKind::Invert;
-    std::string Name;                            // the option as written, for messages and timings
-    const TOperationSpec* Spec = nullptr;        // its row of the table
-    std::optional<TChannel> Channel;             // per-channel operations (a curve for all: none)
-    int Value = 0;                               // brightness value, filter amount
-    int Radius = 0;                              // filter radius
-    std::vector<std::pair<int, double>> Entries; // envelope levels or curve points, with their percents
+    // Values as (level, percent) points, for Points and files.
+    std::vector<std::pair<int, double>> Points() const;
 };
 
 // Every operation, in the order --help lists them.
 const std::vector<TOperationSpec>& OperationTable();
 
-// The table row for Kind.
-const TOperationSpec& OperationSpec(TOperationKind Kind);
+// The row named Name, as written in the table ("{channel}-envelop", "blur"); throws std::logic_error
+// for a name no row has.
+const TOperationSpec& OperationSpec(std::string_view Name);
 
 // The row whose option is Name (without dashes), and its channel for a per-channel option; nothing when
 // no operation has that name.
 std::optional<std::pair<const TOperationSpec*, std::optional<TChannel>>> FindOperation(std::string_view Name);
 
-// Calls the control's method for Op (envelope settings change only the tables).
+// Calls the control's method for Op through its row (envelope settings change only the tables).
 void ApplyOperation(TKvPictura& Picture, const TOperation& Op);

@@ -53,3 +53,10 @@ void TBackgroundWork::Wait() {
         loop.exec();
     }
 }
+
+QString RunAndWait(TBackgroundWork& Work, const QString& Title, std::function<void()> Job) {
+    QString error;
+    Work.Start(Title, std::move(Job), [&error](const QString& Error) { error = Error; });
+    Work.Wait();
+    return error;
+}

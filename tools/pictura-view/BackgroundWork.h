@@ -48,3 +48,6 @@ private:
     std::function<void(const QString&)> FDone;
     std::atomic<int> FPercent{-1};
 };
+
+// Runs Job on Work and waits for it, processing events; returns what it threw, or an empty string.
+QString RunAndWait(TBackgroundWork& Work, const QString& Title, std::function<void()> Job);

@@ -2,8 +2,6 @@
 
 #include "MessageText.h"
 
-#include "Operations.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -23,6 +21,16 @@ void UseOffscreenWithoutWindow(int argc, char** argv) {
             return;
         }
     }
+}
+
+// Every operation as --op takes it, from the table: "invert, brightness=20, blur=50,2, ...".
+QString OperationExamples() {
+    QStringList examples;
+    for (const TOperationSpec& spec : OperationTable()) {
+        const std::string name = spec.OptionName(TChannel::Red);
+        examples << QString::fromStdString(*spec.Example ? name + "=" + spec.Example : name);
+    }
+    return examples.join(", ");
 }
 
 QString OperationLabel(const QString& Text) {
@@ -50,10 +58,9 @@ std::optional<TViewerOptions> ReadViewerOptions(const QStringList& Arguments) {
     const QCommandLineOption op(
         "op",
         QCoreApplication::translate("main",
-                                    "Run an operation of the pictura tool after opening FILE, named without "
-                                    "the dashes, its argument after '=' (invert, greyscale, brightness=20, "
-                                    "blur=50,2, sharpen=40,1, red-envelop=0=50,255=100, apply-envelops, "
-                                    "...). May be repeated."),
+                                    "Run an operation of the pictura tool after opening FILE, named "
+                                    "without the dashes, its argument after '=' (%1). May be repeated.")
+            .arg(OperationExamples()),
         "name[=argument]");
     const QCommandLineOption screenshot(
         "screenshot",

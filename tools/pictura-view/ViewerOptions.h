@@ -1,7 +1,7 @@
 // The viewer's command line: a picture to open, operations to run on it, and a screenshot to take.
 #pragma once
 
-#include "CommandLine.h"
+#include "OperationValues.h"
 
 #include <QStringList>
 

@@ -1,12 +1,12 @@
 #include "ViewerWindow.h"
 
+#include "ActionKeys.h"
 #include "DialogPlacement.h"
 #include "EnvelopesDialog.h"
-#include "FolderPictures.h"
+#include "FileActions.h"
 #include "OperationSession.h"
-#include "Operations.h"
 #include "ParameterDialog.h"
-#include "ZoomSteps.h"
+#include "PictureView.h"
 
 #include <pictura/Forms.h>
 #include <pictura/KvPictura.h>
@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
@@ -25,14 +24,11 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
-#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -50,33 +46,10 @@ QString Milliseconds(double Value) {
     return Value < 100 ? QString::number(Value, 'f', 1) + " ms" : QString::number(qRound64(Value)) + " ms";
 }
 
-// File dialog filters for Extensions, the common formats first, then one for all of them.
-QStringList NameFilters(QStringList Extensions, bool WithAll) {
-    const QStringList common{"png", "bmp", "jpg", "jpeg", "ppm", "tif", "tiff", "webp"};
-    std::stable_sort(Extensions.begin(), Extensions.end(), [&](const QString& a, const QString& b) {
-        const auto rank = [&](const QString& e) {
-            return common.contains(e) ? common.indexOf(e) : common.size();
-        };
-        return rank(a) < rank(b);
-    });
-    QStringList filters;
-    if (WithAll) {
-        QStringList patterns;
-        for (const QString& extension : Extensions)
-            patterns << "*." + extension;
-        filters << QObject::tr("Pictures (%1)").arg(patterns.join(' '));
-    }
-    for (const QString& extension : Extensions)
-        filters << QObject::tr("%1 (*.%2)").arg(extension.toUpper(), extension);
-    if (WithAll) filters << QObject::tr("All files (*)");
-    return filters;
-}
-
 } // namespace
 
 TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
-    : QMainWindow(Parent), FOwnSettings(Settings ? nullptr : new QSettings),
-      FRecentFiles(Settings ? *Settings : *FOwnSettings) {
+    : QMainWindow(Parent), FOwnSettings(Settings ? nullptr : new QSettings) {
     setObjectName("ViewerWindow");
     setAcceptDrops(true);
     FReportError = [this](const QString& Title, const QString& Message) {
@@ -84,37 +57,19 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
         box.exec();
     };
 
-    // The central area is a form holding the control in a scroll area, with a hint in its place while
-    // there is no picture. The form owns the control, so the control's "Convert" box belongs to it.
+    // The central area is a form holding the picture view. The form owns the control, so the control's
+    // "Convert" box belongs to it.
     FForm = new TForm;
     FForm->setObjectName("ViewerForm");
-    FPages = new QStackedWidget(FForm);
-    FPlaceholder = new QLabel(tr("Open a picture with File \u2192 Open (%1), or drop a picture file here.")
-                                  .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)),
-                              FPages);
-    FPlaceholder->setAlignment(Qt::AlignCenter);
-    FPlaceholder->setForegroundRole(QPalette::PlaceholderText);
-    FScrollArea = new QScrollArea(FPages);
-    FScrollArea->setObjectName("PictureView");
-    FScrollArea->setBackgroundRole(QPalette::Dark);
-    FScrollArea->setFrameShape(QFrame::NoFrame);
-    FScrollArea->setWidgetResizable(false); // LayOutPicture sizes the control
-    FScrollArea->setAlignment(Qt::AlignCenter);
-    FScrollArea->setFocusPolicy(Qt::StrongFocus); // the arrow keys scroll without a click first
     FPicture = new TKvPictura(FForm);
     FPicture->setObjectName("Picture");
-    FScrollArea->setWidget(FPicture);
-    FScrollArea->viewport()->installEventFilter(this);
-    FPicture->installEventFilter(this);
-    FPages->addWidget(FPlaceholder);
-    FPages->addWidget(FScrollArea);
+    FView = new TPictureView(*FPicture, FForm);
     auto* formLayout = new QVBoxLayout(FForm);
     formLayout->setContentsMargins(0, 0, 0, 0);
-    formLayout->addWidget(FPages);
+    formLayout->addWidget(FView);
     setCentralWidget(FForm);
     FPicture->SetProportional(true);
     FPicture->SetCenter(true);
-
     // The worker is never shown, laid out or painted: its bitmap's changes, made on the work thread,
     // must reach no widget code, and Refresh finds it hidden.
     FWorker = std::make_unique<TKvPictura>();
@@ -125,11 +80,28 @@ TViewerWindow::TViewerWindow(QSettings* Settings, QWidget* Parent)
     FWorker->OnProgress = [work = FWork.get()](TObject*, TProgressStage, int Percent, bool, const QRect&,
                                                const QString&) { work->SetPercent(Percent); };
     connect(FWork.get(), &TBackgroundWork::BusyChanged, this, &TViewerWindow::OnBusyChanged);
+    FFiles = new TFileActions(*this, *FPicture, FDocument, *FWork, Settings ? *Settings : *FOwnSettings);
+    connect(FFiles, &TFileActions::Opened, this, [this](bool KeepZoom) {
+        // A newly opened picture fits when larger than the window; stepping through the folder keeps
+        // the zoom the user chose.
+        if (!KeepZoom || !FView->ZoomChosen()) FView->ZoomForOpening();
+        FTimeLabel->clear();
+        PictureReplaced();
+    });
+    connect(FFiles, &TFileActions::PictureChanged, this, &TViewerWindow::PictureReplaced);
+    connect(FFiles, &TFileActions::RecentFilesChanged, this, &TViewerWindow::UpdateActions);
+    connect(FFiles, &TFileActions::Error, this,
+            [this](const QString& Title, const QString& Message) { ReportError(Title, Message); });
+    connect(FView, &TPictureView::ZoomChanged, this, [this] {
+        UpdateActions();
+        UpdateStatusBar();
+    });
 
     CreateActions();
     CreateMenus();
     CreateStatusBar();
-    UpdateRecentMenu();
+    FFiles->UpdateRecentMenu();
+    connect(FView, &TPictureView::LaidOut, this, &TViewerWindow::UpdateStatusBar);
     PictureReplaced();
     resize(1024, 720);
 }
@@ -152,21 +124,6 @@ void TViewerWindow::CreateActions() {
     const auto icon = [this](const char* Theme, QStyle::StandardPixmap Fallback) {
         return QIcon::fromTheme(Theme, style()->standardIcon(Fallback));
     };
-    FOpenAction = make("OpenAction", tr("&Open..."), &TViewerWindow::OnOpen, QKeySequence::Open);
-    FOpenAction->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
-    FOpenAction->setStatusTip(tr("Open a picture file"));
-    FReloadAction = make("ReloadAction", tr("&Reload"), &TViewerWindow::OnReload, QKeySequence::Refresh);
-    FReloadAction->setIcon(icon("view-refresh", QStyle::SP_BrowserReload));
-    FReloadAction->setStatusTip(tr("Read the file again (the current picture stays one undo step away)"));
-    FSaveAction = make("SaveAction", tr("&Save"), &TViewerWindow::OnSave, QKeySequence::Save);
-    FSaveAction->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
-    FSaveAsAction = make("SaveAsAction", tr("Save &As..."), &TViewerWindow::OnSaveAs);
-    // Ctrl+Shift+S everywhere, as image programs have it, also where the platform names no Save As key.
-    FSaveAsAction->setShortcuts(QList<QKeySequence>{QKeySequence(tr("Ctrl+Shift+S"))} +
-                                QKeySequence::keyBindings(QKeySequence::SaveAs));
-    FSaveAsAction->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton));
-    FSaveAsAction->setStatusTip(tr("Write the picture to a file; the extension chooses the format"));
-    FClearRecentAction = make("ClearRecentAction", tr("&Clear Menu"), &TViewerWindow::OnClearRecent);
     FQuitAction = make("QuitAction", tr("&Quit"), &QWidget::close, QKeySequence::Quit);
 
     FUndoAction = make("UndoAction", tr("&Undo"), &TViewerWindow::OnUndo, QKeySequence::Undo);
@@ -194,17 +151,11 @@ void TViewerWindow::CreateActions() {
                              QKeySequence(tr("Ctrl+0")));
     FActualSizeAction->setIcon(QIcon::fromTheme("zoom-original"));
     FZoomInAction = make("ZoomInAction", tr("Zoom &In"), &TViewerWindow::OnZoomIn);
-    FZoomInAction->setShortcuts({QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn});
+    FZoomInAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+=")), QKeySequence::ZoomIn));
     FZoomInAction->setIcon(QIcon::fromTheme("zoom-in"));
     FZoomOutAction = make("ZoomOutAction", tr("Zoom &Out"), &TViewerWindow::OnZoomOut);
-    FZoomOutAction->setShortcuts({QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut});
+    FZoomOutAction->setShortcuts(KeysOnce(QKeySequence(tr("Ctrl+-")), QKeySequence::ZoomOut));
     FZoomOutAction->setIcon(QIcon::fromTheme("zoom-out"));
-    FNextAction = make("NextPictureAction", tr("&Next Picture"), &TViewerWindow::OnNextPicture,
-                       QKeySequence(Qt::Key_PageDown));
-    FNextAction->setStatusTip(tr("Open the next picture of the folder"));
-    FPreviousAction = make("PreviousPictureAction", tr("&Previous Picture"),
-                           &TViewerWindow::OnPreviousPicture, QKeySequence(Qt::Key_PageUp));
-    FPreviousAction->setStatusTip(tr("Open the previous picture of the folder"));
     FStretchAction = make("StretchAction", tr("&Stretch"), &TViewerWindow::OnStretch);
     FProportionalAction = make("ProportionalAction", tr("&Proportional"), &TViewerWindow::OnProportional);
     FCenterAction = make("CenterAction", tr("&Center"), &TViewerWindow::OnCenter);
@@ -221,14 +172,13 @@ void TViewerWindow::CreateActions() {
 
 void TViewerWindow::CreateMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    file->addAction(FOpenAction);
-    FRecentMenu = file->addMenu(tr("Open &Recent"));
-    FRecentMenu->setObjectName("RecentMenu");
-    file->addAction(FReloadAction);
-    file->addActions({FPreviousAction, FNextAction});
+    file->addAction(FFiles->OpenAction());
+    file->addMenu(FFiles->RecentMenu());
+    file->addAction(FFiles->ReloadAction());
+    file->addActions({FFiles->PreviousAction(), FFiles->NextAction()});
     file->addSeparator();
-    file->addAction(FSaveAction);
-    file->addAction(FSaveAsAction);
+    file->addAction(FFiles->SaveAction());
+    file->addAction(FFiles->SaveAsAction());
     file->addSeparator();
     file->addAction(FQuitAction);
 
@@ -255,7 +205,7 @@ void TViewerWindow::CreateMenus() {
     tools->setMovable(false);
     // Icons where there are icons; the operations have none and show their names.
     tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    tools->addActions({FOpenAction, FSaveAsAction});
+    tools->addActions({FFiles->OpenAction(), FFiles->SaveAsAction()});
     tools->addSeparator();
     tools->addActions({FUndoAction, FRedoAction});
     tools->addSeparator();
@@ -307,17 +257,12 @@ void TViewerWindow::UpdateActions() {
     const bool hasPicture = !FPicture->Picture()->GetBitmap()->Empty();
     // While work runs, only what leaves the picture and the document alone stays on (the view).
     const bool idle = !FWork->Busy();
-    for (QAction* action : {FSaveAction, FSaveAsAction})
-        action->setEnabled(hasPicture && idle);
+    FFiles->UpdateActions(hasPicture, idle);
     for (QAction* action : FOperationActions)
         action->setEnabled(hasPicture && idle);
     for (QAction* action : {FZoomToFitAction, FActualSizeAction, FZoomInAction, FZoomOutAction,
                             FStretchAction, FProportionalAction, FCenterAction})
         action->setEnabled(hasPicture);
-    FOpenAction->setEnabled(idle);
-    FReloadAction->setEnabled(idle && !FDocument.FileName().isEmpty());
-    FNextAction->setEnabled(idle && !FDocument.FileName().isEmpty());
-    FPreviousAction->setEnabled(idle && !FDocument.FileName().isEmpty());
     FUndoAction->setEnabled(idle && FDocument.CanUndo());
     FUndoAction->setText(FDocument.CanUndo() ? tr("&Undo %1").arg(FDocument.UndoLabel()) : tr("&Undo"));
     FRedoAction->setEnabled(idle && FDocument.CanRedo());
@@ -325,9 +270,6 @@ void TViewerWindow::UpdateActions() {
     FStretchAction->setChecked(FPicture->Stretch());
     FProportionalAction->setChecked(FPicture->Proportional());
     FCenterAction->setChecked(FPicture->Center());
-    const bool hasRecent = !FRecentFiles.Files().isEmpty();
-    FClearRecentAction->setEnabled(hasRecent);
-    FRecentMenu->setEnabled(idle && hasRecent);
     setWindowTitle(FDocument.DisplayName() + "[*]");
     setWindowModified(FDocument.Modified());
 }
@@ -338,9 +280,10 @@ void TViewerWindow::UpdateStatusBar() {
     FFileLabel->setText(FDocument.FileName().isEmpty() ? QString()
                                                        : QDir::toNativeSeparators(FDocument.FileName()));
     FFileLabel->setToolTip(FFileLabel->text());
-    FBytesLabel->setText(FFileFacts.Bytes < 0 ? QString() : QLocale().formattedDataSize(FFileFacts.Bytes));
-    FPositionLabel->setText(
-        FFileFacts.Count > 0 ? tr("%1 of %2").arg(FFileFacts.Position).arg(FFileFacts.Count) : QString());
+    const TFileFacts& facts = FFiles->FileFacts();
+    FBytesLabel->setText(facts.Bytes < 0 ? QString() : QLocale().formattedDataSize(facts.Bytes));
+    FPositionLabel->setText(facts.Count > 0 ? tr("%1 of %2").arg(facts.Position).arg(facts.Count)
+                                            : QString());
     FBytesLabel->setVisible(!FBytesLabel->text().isEmpty());
     FPositionLabel->setVisible(!FPositionLabel->text().isEmpty());
     FSizeLabel->setText(hasPicture ? QStringLiteral("%1 \u00d7 %2").arg(bitmap->Width()).arg(bitmap->Height())
@@ -353,165 +296,21 @@ void TViewerWindow::UpdateStatusBar() {
     FTimeLabel->setVisible(!FTimeLabel->text().isEmpty());
 }
 
-void TViewerWindow::UpdateRecentMenu() {
-    FRecentMenu->clear();
-    const QStringList files = FRecentFiles.Files();
-    QStringList names;
-    for (const QString& file : files)
-        names << QFileInfo(file).fileName();
-    for (int i = 0; i < files.size(); ++i) {
-        // Files of the same name tell themselves apart by their folder.
-        QString text = names[i];
-        if (names.count(names[i]) > 1)
-            text += QStringLiteral(" \u2014 ") + QDir::toNativeSeparators(QFileInfo(files[i]).absolutePath());
-        // Numbered entries give keyboard users a mnemonic for each.
-        auto* action = FRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
-        action->setData(files[i]);
-        action->setStatusTip(QDir::toNativeSeparators(files[i]));
-        connect(action, &QAction::triggered, this, &TViewerWindow::OnOpenRecent);
-    }
-    if (!files.isEmpty()) FRecentMenu->addSeparator();
-    FRecentMenu->addAction(FClearRecentAction);
-    UpdateActions();
-}
-
-void TViewerWindow::LayOutPicture() {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    FPages->setCurrentIndex(bitmap->Empty() ? 0 : 1);
-    const QSize viewport = FScrollArea->viewport()->size();
-    const QSize picture(bitmap->Width(), bitmap->Height());
-    if (FFitToWindow)
-        FPicture->resize(viewport);
-    else if (FZoom == 1)
-        FPicture->resize(picture.expandedTo(viewport));
-    else
-        FPicture->resize(std::max(1, int(std::lround(picture.width() * FZoom))),
-                         std::max(1, int(std::lround(picture.height() * FZoom))));
-    const bool pannable = FPicture->width() > viewport.width() || FPicture->height() > viewport.height();
-    if (!FDragging) FPicture->setCursor(pannable ? Qt::OpenHandCursor : Qt::ArrowCursor);
-    if (FZoomLabel) UpdateStatusBar();
-}
-
-double TViewerWindow::ZoomFactor() const {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    if (bitmap->Empty()) return 1;
-    if (!FFitToWindow) return FZoom;
-    const QRect dest = FPicture->DestRect();
-    return std::min(double(dest.width()) / bitmap->Width(), double(dest.height()) / bitmap->Height());
-}
-
-void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    if (bitmap->Empty()) return;
-    Factor = std::clamp(Factor, MinZoom, MaxZoom);
-    // The picture point under the anchor, from the control's point there and where the picture lies.
-    const QPointF inControl = FPicture->mapFrom(FScrollArea->viewport(), Anchor);
-    const QRect dest = FPicture->DestRect();
-    const double oldFactor = ZoomFactor();
-    const QPointF inPicture = (inControl - QPointF(dest.topLeft())) / oldFactor;
-    FZoomChosen = true;
-    FFitToWindow = false;
-    FZoom = Factor;
-    FPicture->SetStretch(Factor != 1);
-    FPicture->SetProportional(false);
-    FPicture->SetCenter(true);
-    LayOutPicture();
-    const QPointF moved = inPicture * Factor + QPointF(FPicture->DestRect().topLeft());
-    FScrollArea->horizontalScrollBar()->setValue(int(std::lround(moved.x() - Anchor.x())));
-    FScrollArea->verticalScrollBar()->setValue(int(std::lround(moved.y() - Anchor.y())));
-    UpdateActions();
-    UpdateStatusBar();
-}
-
-void TViewerWindow::OnZoomIn() {
-    ZoomTo(NextZoomStep(ZoomFactor(), +1), FScrollArea->viewport()->rect().center());
-}
-
-void TViewerWindow::OnZoomOut() {
-    ZoomTo(NextZoomStep(ZoomFactor(), -1), FScrollArea->viewport()->rect().center());
-}
-
-bool TViewerWindow::ViewEvent(QEvent* Event) {
-    switch (Event->type()) {
-    case QEvent::Wheel: {
-        auto* wheel = static_cast<QWheelEvent*>(Event);
-        if (!(wheel->modifiers() & Qt::ControlModifier) || wheel->angleDelta().y() == 0) return false;
-        const QPoint at = FScrollArea->viewport()->mapFromGlobal(wheel->globalPosition().toPoint());
-        ZoomTo(NextZoomStep(ZoomFactor(), wheel->angleDelta().y() > 0 ? +1 : -1), at);
-        return true;
-    }
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(Event);
-        if (mouse->button() != Qt::LeftButton) return false;
-        FDragging = true;
-        FDragFrom = mouse->globalPosition().toPoint();
-        FScrollFrom = {FScrollArea->horizontalScrollBar()->value(),
-                       FScrollArea->verticalScrollBar()->value()};
-        FPicture->setCursor(Qt::ClosedHandCursor);
-        return true;
-    }
-    case QEvent::MouseMove: {
-        if (!FDragging) return false;
-        const QPoint moved = static_cast<QMouseEvent*>(Event)->globalPosition().toPoint() - FDragFrom;
-        FScrollArea->horizontalScrollBar()->setValue(FScrollFrom.x() - moved.x());
-        FScrollArea->verticalScrollBar()->setValue(FScrollFrom.y() - moved.y());
-        return true;
-    }
-    case QEvent::MouseButtonRelease:
-        if (!FDragging || static_cast<QMouseEvent*>(Event)->button() != Qt::LeftButton) return false;
-        FDragging = false;
-        LayOutPicture(); // the cursor again
-        return true;
-    default:
-        return false;
-    }
-}
-
-void TViewerWindow::StepThroughFolder(int Step) {
-    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
-    const QString next = NeighbourPicture(FDocument.FileName(), Step);
-    if (next.isEmpty()) {
-        statusBar()->showMessage(Step > 0 ? tr("This is the folder's last picture")
-                                          : tr("This is the folder's first picture"),
-                                 3000);
-        return;
-    }
-    // The zoom the user chose stays while stepping through the folder.
-    FSteppingThroughFolder = true;
-    if (MaybeSave()) OpenFile(next);
-    FSteppingThroughFolder = false;
-}
-
-void TViewerWindow::OnNextPicture() {
-    StepThroughFolder(+1);
-}
-
-void TViewerWindow::OnPreviousPicture() {
-    StepThroughFolder(-1);
-}
-
 void TViewerWindow::PlaceBeside(QWidget& Dialog) const {
     Dialog.adjustSize();
     // The picture as shown, on the screen (the whole view when it shows none).
-    const QRect viewport(FScrollArea->viewport()->mapToGlobal(QPoint(0, 0)), FScrollArea->viewport()->size());
+    const QWidget* viewport = FView->ScrollArea()->viewport();
+    const QRect view(viewport->mapToGlobal(QPoint(0, 0)), viewport->size());
     const QRect shown =
-        FPicture->DestRect().translated(FPicture->mapToGlobal(QPoint(0, 0))).intersected(viewport);
-    Dialog.move(DialogPlace(screen()->availableGeometry(), frameGeometry(),
-                            shown.isEmpty() ? viewport : shown, Dialog.frameGeometry().size()));
+        FPicture->DestRect().translated(FPicture->mapToGlobal(QPoint(0, 0))).intersected(view);
+    Dialog.move(DialogPlace(screen()->availableGeometry(), frameGeometry(), shown.isEmpty() ? view : shown,
+                            Dialog.frameGeometry().size()));
 }
 
 void TViewerWindow::PictureReplaced() {
-    LayOutPicture();
-    if (FPages->currentIndex() == 1 && !FScrollArea->hasFocus()) FScrollArea->setFocus();
-    FPicture->update();
+    FView->PictureReplaced();
     UpdateActions();
     UpdateStatusBar();
-}
-
-bool TViewerWindow::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Watched == FScrollArea->viewport() && Event->type() == QEvent::Resize) LayOutPicture();
-    if ((Watched == FScrollArea->viewport() || Watched == FPicture) && ViewEvent(Event)) return true;
-    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TViewerWindow::ReportError(const QString& Title, const std::exception& Error) {
@@ -520,13 +319,6 @@ void TViewerWindow::ReportError(const QString& Title, const std::exception& Erro
 
 void TViewerWindow::ReportError(const QString& Title, const QString& Error) {
     FReportError(Title, Sentence(Error));
-}
-
-QString TViewerWindow::RunInBackground(const QString& Title, std::function<void()> Work) {
-    QString error;
-    FWork->Start(Title, std::move(Work), [&error](const QString& Error) { error = Error; });
-    FWork->Wait();
-    return error;
 }
 
 void TViewerWindow::OnBusyChanged(bool Busy) {
@@ -558,64 +350,6 @@ void TViewerWindow::ShowProgress() {
     }
 }
 
-bool TViewerWindow::OpenFile(const QString& FileName) {
-    if (FWork->Busy()) return false;
-    TDibImage loaded;
-    const QString error = RunInBackground(tr("Opening %1").arg(QFileInfo(FileName).fileName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(FileName);
-        loaded = picture.GetBitmap()->Dib();
-    });
-    if (!error.isEmpty()) {
-        if (FKeepsRecentFiles && !QFileInfo::exists(FileName)) {
-            FRecentFiles.Remove(FileName);
-            UpdateRecentMenu();
-        }
-        ReportError(tr("Cannot Open Picture"), error);
-        return false;
-    }
-    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
-    if (!FSteppingThroughFolder || !FZoomChosen) ZoomForOpening();
-    FDocument.Opened(QFileInfo(FileName).absoluteFilePath());
-    FFileFacts = TFileFacts::Of(FDocument.FileName());
-    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
-    UpdateRecentMenu();
-    FTimeLabel->clear();
-    PictureReplaced();
-    return true;
-}
-
-bool TViewerWindow::SaveFile(const QString& FileName) {
-    if (FWork->Busy()) return false;
-    // The work only reads the shown picture, which changes only once it has ended.
-    const TPicture* shown = FPicture->Picture();
-    const QString error = RunInBackground(tr("Saving %1").arg(QFileInfo(FileName).fileName()),
-                                          [shown, FileName] { shown->SaveToFile(FileName); });
-    if (!error.isEmpty()) {
-        ReportError(tr("Cannot Save Picture"), error);
-        return false;
-    }
-    FDocument.Saved(QFileInfo(FileName).absoluteFilePath());
-    FFileFacts = TFileFacts::Of(FDocument.FileName());
-    if (FKeepsRecentFiles) FRecentFiles.Add(FileName);
-    UpdateRecentMenu();
-    PictureReplaced();
-    return true;
-}
-
-bool TViewerWindow::MaybeSave() {
-    if (!FDocument.Modified()) return true;
-    const QMessageBox::StandardButton answer = QMessageBox::warning(
-        this, tr("Unsaved Changes"),
-        tr("The picture \u201c%1\u201d has been changed.\nDo you want to save the changes?")
-            .arg(FDocument.DisplayName()),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer == QMessageBox::Cancel) return false;
-    if (answer == QMessageBox::Discard) return true;
-    OnSave();
-    return !FDocument.Modified();
-}
-
 void TViewerWindow::closeEvent(QCloseEvent* Event) {
     // Closing under running work would drop it half way (a file half written): the window closes as
     // soon as the work has ended.
@@ -626,7 +360,7 @@ void TViewerWindow::closeEvent(QCloseEvent* Event) {
         return;
     }
     FCloseWhenIdle = false;
-    if (MaybeSave())
+    if (FFiles->MaybeSave())
         Event->accept();
     else
         Event->ignore();
@@ -641,84 +375,23 @@ void TViewerWindow::dropEvent(QDropEvent* Event) {
     const QList<QUrl> urls = Event->mimeData()->urls();
     if (urls.isEmpty() || !urls.front().isLocalFile() || FWork->Busy()) return;
     Event->acceptProposedAction();
-    if (MaybeSave()) OpenFile(urls.front().toLocalFile());
+    if (FFiles->MaybeSave()) FFiles->OpenFile(urls.front().toLocalFile());
 }
 
-void TViewerWindow::OnOpen() {
-    if (!MaybeSave()) return;
-    QFileDialog dialog(this, tr("Open Picture"));
-    dialog.setObjectName("OpenDialog");
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(NameFilters(TPicture::ReadableExtensions(), true));
-    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        OpenFile(dialog.selectedFiles().front());
+bool TViewerWindow::OpenFile(const QString& FileName) {
+    return FFiles->OpenFile(FileName);
 }
 
-void TViewerWindow::OnOpenRecent() {
-    const auto* action = qobject_cast<QAction*>(sender());
-    if (action && MaybeSave()) OpenFile(action->data().toString());
+bool TViewerWindow::SaveFile(const QString& FileName) {
+    return FFiles->SaveFile(FileName);
 }
 
-void TViewerWindow::OnClearRecent() {
-    FRecentFiles.Clear();
-    UpdateRecentMenu();
+void TViewerWindow::SetKeepsRecentFiles(bool Value) {
+    FFiles->SetKeepsRecentFiles(Value);
 }
 
-void TViewerWindow::OnReload() {
-    if (FDocument.FileName().isEmpty() || FWork->Busy()) return;
-    TDibImage before, loaded;
-    const QString fileName = FDocument.FileName();
-    const TBitmap* shown = FPicture->Picture()->GetBitmap();
-    const QString error = RunInBackground(tr("Reading %1").arg(FDocument.DisplayName()), [&] {
-        TPicture picture;
-        picture.LoadFromFile(fileName);
-        loaded = picture.GetBitmap()->Dib();
-        before = shown->Dib();
-    });
-    if (!error.isEmpty()) {
-        ReportError(tr("Cannot Reload Picture"), error);
-        return;
-    }
-    FPicture->Picture()->GetBitmap()->Assign(std::move(loaded));
-    FDocument.Reloaded(std::move(before));
-    FFileFacts = TFileFacts::Of(fileName);
-    PictureReplaced();
-}
-
-void TViewerWindow::OnSave() {
-    const QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
-    if (FDocument.FileName().isEmpty() || !TPicture::WritableExtensions().contains(suffix))
-        OnSaveAs();
-    else
-        SaveFile(FDocument.FileName());
-}
-
-void TViewerWindow::OnSaveAs() {
-    const QStringList writable = TPicture::WritableExtensions();
-    QString suffix = QFileInfo(FDocument.FileName()).suffix().toLower();
-    if (!writable.contains(suffix)) suffix = "png";
-    QFileDialog dialog(this, tr("Save Picture As"));
-    dialog.setObjectName("SaveAsDialog");
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    const QStringList filters = NameFilters(writable, false);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(tr("%1 (*.%2)").arg(suffix.toUpper(), suffix));
-    // A name typed without an extension gets the chosen filter's, so the format is never a guess.
-    dialog.setDefaultSuffix(suffix);
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& Filter) {
-        const qsizetype star = Filter.indexOf("*.");
-        if (star >= 0) dialog.setDefaultSuffix(Filter.mid(star + 2).chopped(1));
-    });
-    if (FDocument.FileName().isEmpty())
-        dialog.selectFile(FDocument.DisplayName() + "." + suffix);
-    else
-        dialog.selectFile(QFileInfo(FDocument.FileName()).completeBaseName() + "." + suffix);
-    if (!FDocument.FileName().isEmpty()) dialog.setDirectory(QFileInfo(FDocument.FileName()).absolutePath());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        SaveFile(dialog.selectedFiles().front());
+const TRecentFiles& TViewerWindow::RecentFiles() const {
+    return FFiles->RecentFiles();
 }
 
 void TViewerWindow::ShowPicture(TDibImage Picture) {
@@ -732,8 +405,8 @@ void TViewerWindow::StepThroughHistory(bool Back) {
     // moved in whole.
     TDibImage current;
     const TBitmap* shown = FPicture->Picture()->GetBitmap();
-    const QString error =
-        RunInBackground(Back ? tr("Undoing") : tr("Redoing"), [&current, shown] { current = shown->Dib(); });
+    const QString error = RunAndWait(*FWork, Back ? tr("Undoing") : tr("Redoing"),
+                                     [&current, shown] { current = shown->Dib(); });
     if (!error.isEmpty()) {
         ReportError(Back ? tr("Cannot Undo") : tr("Cannot Redo"), error);
         return;
@@ -842,14 +515,10 @@ void TViewerWindow::RunParameterOperation(const QString& Title, QList<TParameter
 }
 
 void TViewerWindow::RunMenuOperation(const TOperationSpec& Spec) {
-    if (Spec.Kind == TOperationKind::ApplyEnvelops) return OnEnvelopes(); // the tables edited as curves
-    // The row's values in the table's order: the first is the value, the second the radius.
+    if (Spec.Name == std::string_view("apply-envelops")) return OnEnvelopes(); // the tables edited as curves
+    // The dialog's values are the row's, in its order.
     const auto apply = [&Spec](TKvPictura& Picture, const QList<int>& Values) {
-        TOperation op(Spec.Kind, Spec.Name);
-        op.Spec = &Spec;
-        op.Value = Values.value(0);
-        op.Radius = Values.value(1);
-        ApplyOperation(Picture, op);
+        ApplyOperation(Picture, {.Spec = &Spec, .Name = Spec.Name, .Values = {Values.begin(), Values.end()}});
     };
     if (Spec.Parameters.empty())
         return void(RunOperation(tr(Spec.Title), [apply](TKvPictura& Picture) { apply(Picture, {}); }));
@@ -871,35 +540,32 @@ void TViewerWindow::OnEnvelopes() {
     RunDialogOperation(dialog);
 }
 
-void TViewerWindow::ZoomForOpening() {
-    const TBitmap* bitmap = FPicture->Picture()->GetBitmap();
-    const QSize viewport = FScrollArea->viewport()->size();
-    if (bitmap->Width() > viewport.width() || bitmap->Height() > viewport.height())
-        OnZoomToFit();
-    else
-        OnActualSize();
-    FZoomChosen = false;
+double TViewerWindow::ZoomFactor() const {
+    return FView->ZoomFactor();
+}
+
+void TViewerWindow::ZoomTo(double Factor, QPoint Anchor) {
+    FView->ZoomTo(Factor, Anchor);
+}
+
+QScrollArea* TViewerWindow::View() const {
+    return FView->ScrollArea();
+}
+
+void TViewerWindow::OnZoomIn() {
+    FView->ZoomIn();
+}
+
+void TViewerWindow::OnZoomOut() {
+    FView->ZoomOut();
 }
 
 void TViewerWindow::OnZoomToFit() {
-    FZoomChosen = true;
-    FFitToWindow = true;
-    FZoom = 1;
-    FPicture->SetStretch(true);
-    FPicture->SetProportional(true);
-    FPicture->SetCenter(true);
-    LayOutPicture();
-    UpdateActions();
+    FView->ZoomToFit();
 }
 
 void TViewerWindow::OnActualSize() {
-    FZoomChosen = true;
-    FFitToWindow = false;
-    FZoom = 1;
-    FPicture->SetStretch(false);
-    FPicture->SetProportional(false);
-    LayOutPicture();
-    UpdateActions();
+    FView->ActualSize();
 }
 
 void TViewerWindow::OnStretch(bool Checked) {
@@ -918,17 +584,25 @@ void TViewerWindow::OnCenter(bool Checked) {
 }
 
 void TViewerWindow::OnAbout() {
-    QMessageBox::about(this, tr("About Pictura Viewer"),
-                       tr("<h3>Pictura Viewer %1</h3>"
-                          "<p>Opens a picture and runs the Pictura image control's operations on it: invert, "
-                          "brightness, greyscale, blur, sharpen and the red, green and blue envelopes.</p>"
-                          "<p>Every operation works on 24-bit pixels; other pictures are converted first, "
-                          "after asking.</p>")
-                           .arg(QApplication::applicationVersion()));
+    // The operations the Image menu offers, from the table: "invert, brightness, ... and envelopes".
+    QStringList operations;
+    for (const TOperationSpec& spec : OperationTable())
+        if (spec.Menu.Action) operations << tr(spec.Menu.Text).remove('&').remove("...").toLower();
+    const QString last = operations.isEmpty() ? QString() : operations.takeLast();
+    QMessageBox::about(
+        this, tr("About Pictura Viewer"),
+        tr("<h3>Pictura Viewer %1</h3>"
+           "<p>Opens a picture and runs the Pictura image control's operations on it: %2.</p>"
+           "<p>Every operation works on 24-bit pixels; other pictures are converted first, "
+           "after asking.</p>")
+            .arg(QApplication::applicationVersion(),
+                 operations.isEmpty() ? last : tr("%1 and %2").arg(operations.join(", "), last)));
 }
 
 bool TViewerWindow::RunCommandLineOperation(const TOperation& Operation, const QString& Label) {
-    if (Operation.Kind == TOperationKind::SetEnvelop) {
+    // Settings of the tables (single levels, curves, files) touch no pixel: they go to the shown control,
+    // whose tables every operation's worker starts from.
+    if (!Operation.Spec->ChangesPicture) {
         try {
             ApplyOperation(*FPicture, Operation);
         } catch (const std::exception& e) {

@@ -1,10 +1,9 @@
-// TViewerWindow: the viewer's main window: menus and tool bar, the picture on a form in a scroll area,
-// and a status bar with the file, its place in its folder, the picture's size, the file's size, the pixel
-// format and the time of the last operation.
+// TViewerWindow: the viewer's main window: menus and tool bar, the picture view (TPictureView) on a form,
+// the file actions (TFileActions), and a status bar with the file, its place in its folder, the picture's
+// size, the file's size, the pixel format and the time of the last operation.
 #pragma once
 
 #include "BackgroundWork.h"
-#include "FileFacts.h"
 #include "OperationSession.h"
 #include "OperationTable.h"
 #include "RecentFiles.h"
@@ -20,10 +19,11 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 class QScrollArea;
-class QStackedWidget;
 class TForm;
 class TKvPictura;
+class TFileActions;
 class TOperationDialog;
+class TPictureView;
 struct TParameter;
 
 class TViewerWindow : public QMainWindow {
@@ -36,19 +36,16 @@ public:
     explicit TViewerWindow(QSettings* Settings = nullptr, QWidget* Parent = nullptr);
     ~TViewerWindow() override;
 
-    // Reads FileName off the GUI thread and shows it. On failure an error box names the file and the
-    // reason, and the picture shown stays as it was. Like every long piece of work it returns when the
-    // work has ended, processing events meanwhile; false at once while other work runs.
+    // The file actions' open and save (TFileActions). Like every long piece of work they return when
+    // the work has ended, processing events meanwhile; false at once while other work runs.
     bool OpenFile(const QString& FileName);
-    // Writes the picture off the GUI thread in the format FileName's extension names. On failure an
-    // error box names the file and the reason; the picture and any existing file stay as they were.
     bool SaveFile(const QString& FileName);
     // Runs one operation of the command-line tool (envelope settings only change the tables) the way
     // the matching action does, without a dialog; Label names it in the history.
     bool RunCommandLineOperation(const TOperation& Operation, const QString& Label);
 
     // Off: opening and saving leave the recent files alone (for runs nobody watches).
-    void SetKeepsRecentFiles(bool Value) { FKeepsRecentFiles = Value; }
+    void SetKeepsRecentFiles(bool Value);
     // Errors go to Reporter instead of a message box (for runs nobody watches).
     void SetErrorReporter(TErrorReporter Reporter) { FReportError = std::move(Reporter); }
 
@@ -56,7 +53,7 @@ public:
     TForm* Form() const { return FForm; }
     const TViewerDocument& Document() const { return FDocument; }
     TViewerDocument& Document() { return FDocument; }
-    const TRecentFiles& RecentFiles() const { return FRecentFiles; }
+    const TRecentFiles& RecentFiles() const;
     // The long work the window runs off the GUI thread.
     TBackgroundWork& Work() const { return *FWork; }
 
@@ -70,28 +67,17 @@ public slots:
     void OnZoomOut();
 
 public:
-    // The scale the picture is shown at (1 is actual size), also when fitted to the window.
+    // The picture view's scale and zoom (TPictureView).
     double ZoomFactor() const;
-    // Zooms to Factor (clamped to the zoom steps' limits) keeping the picture point under Anchor (in
-    // the view's viewport) where it is.
     void ZoomTo(double Factor, QPoint Anchor);
-    QScrollArea* View() const { return FScrollArea; }
+    QScrollArea* View() const;
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private slots:
-    void OnOpen();
-    void OnOpenRecent();
-    void OnNextPicture();
-    void OnPreviousPicture();
-    void OnClearRecent();
-    void OnReload();
-    void OnSave();
-    void OnSaveAs();
     void OnUndo();
     void OnRedo();
     // The action of Spec's row in the Image menu: at once, through a dialog of the row's parameters
@@ -112,23 +98,10 @@ private:
     // Enables and checks every action from the window's state; the one place that does.
     void UpdateActions();
     void UpdateStatusBar();
-    void UpdateRecentMenu();
-    // Sizes the control: the viewport in fit mode, else the picture at the zoom factor.
-    void LayOutPicture();
-    // A newly opened picture: fitted to the window when larger than it, else at its actual size.
-    void ZoomForOpening();
-    // Opens the picture Step places after or before the open one in its folder.
-    void StepThroughFolder(int Step);
     // Moves Dialog beside the window (or to the screen's edge), off the picture it previews.
     void PlaceBeside(QWidget& Dialog) const;
-    // Drags on the picture pan the view; Ctrl and the wheel zoom toward the pointer.
-    bool ViewEvent(QEvent* Event);
     // Refreshes everything that shows the picture or the document after they changed.
     void PictureReplaced();
-    // Asks whether to save a modified picture; false when the user cancels.
-    bool MaybeSave();
-    // Runs Work off the GUI thread and waits for it; returns what it threw, or an empty string.
-    QString RunInBackground(const QString& Title, std::function<void()> Work);
     // Runs Operation off the GUI thread as one undoable operation named Label.
     bool RunOperation(const QString& Label, TPictureOperation Operation);
     // Opens Dialog with a live preview of its operation, and keeps the result when it is accepted.
@@ -145,25 +118,14 @@ private:
     void ReportError(const QString& Title, const QString& Error);
 
     std::unique_ptr<QSettings> FOwnSettings;
-    TRecentFiles FRecentFiles;
     TViewerDocument FDocument;
     TErrorReporter FReportError;
     QHash<QString, QList<int>> FLastValues; // parameter values by dialog title
-    bool FFitToWindow = true;
-    bool FZoomChosen = false;            // the zoom is the user's, not the one a picture opened with
-    bool FSteppingThroughFolder = false; // an open by Page Up or Page Down keeps the user's zoom
-    TFileFacts FFileFacts;
-    double FZoom = 1; // the scale while not fitted to the window
-    QPoint FDragFrom; // where a pan drag started (global), with the scroll positions then
-    QPoint FScrollFrom;
-    bool FDragging = false;
-    bool FKeepsRecentFiles = true;
 
     TForm* FForm;
-    QStackedWidget* FPages;
-    QLabel* FPlaceholder;
-    QScrollArea* FScrollArea;
     TKvPictura* FPicture;
+    TPictureView* FView;
+    TFileActions* FFiles; // owned by the window, as its QObject child
     // Operations run on this control, never shown, so the shown one is never worked on; FWork is
     // declared after it so that work still running ends before the control goes.
     std::unique_ptr<TKvPictura> FWorker;
@@ -181,13 +143,7 @@ private:
     QProgressBar* FProgressBar;
     QTimer* FProgressTimer;
 
-    QMenu* FRecentMenu = nullptr;
-    QAction* FOpenAction = nullptr;
-    QAction* FReloadAction = nullptr;
-    QAction* FSaveAction = nullptr;
-    QAction* FSaveAsAction = nullptr;
     QAction* FQuitAction = nullptr;
-    QAction* FClearRecentAction = nullptr;
     QAction* FUndoAction = nullptr;
     QAction* FRedoAction = nullptr;
     std::vector<QAction*> FOperationActions; // the Image menu's, from the table of operations
@@ -195,8 +151,6 @@ private:
     QAction* FActualSizeAction = nullptr;
     QAction* FZoomInAction = nullptr;
     QAction* FZoomOutAction = nullptr;
-    QAction* FNextAction = nullptr;
-    QAction* FPreviousAction = nullptr;
     QAction* FStretchAction = nullptr;
     QAction* FProportionalAction = nullptr;
     QAction* FCenterAction = nullptr;

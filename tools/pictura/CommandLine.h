@@ -1,19 +1,12 @@
 // The pictura tool's command line: inputs, outputs, options and the operations to run, in the order given.
 #pragma once
 
-#include "OperationTable.h"
+#include "OperationValues.h"
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
-
-// A command line that cannot be run; the message is one line for standard error.
-class TUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum class TConvertAnswer { Ask, Yes, No };
 
@@ -25,7 +18,9 @@ struct TCommandLine {
     std::string Suffix;         // --suffix: added to the stem in --out-dir
     std::string Format;         // --format: the extension naming the output format
     std::optional<int> Quality; // --quality for JPEG and WebP
-    int Jobs = 0;               // -j: pictures at once; 0 for as many as there are cores
+    std::optional<int> Compression; // --compression for PNG and TIFF
+    bool AutoOrient = false;        // --auto-orient: pixels turned upright from the EXIF orientation first
+    int Jobs = 0;                   // -j: pictures at once; 0 for as many as there are cores
     std::optional<std::pair<int, int>> Size; // the control's size instead of the picture's
     TConvertAnswer Convert = TConvertAnswer::Ask;
     bool Time = false;
@@ -51,14 +46,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args);
 // input and output alone, ...). ParseCommandLine calls it on the inputs given, GatherInputs again on
 // all of them (-r, --files-from). Throws TUsageError.
 void CheckOutputs(const TCommandLine& Line);
-
-// Parses the value of one operation's option: Option is how it was written ("--blur"), for messages.
-TOperation ParseOperationValue(const TOperationSpec& Spec, std::optional<TChannel> Channel,
-                               const std::string& Option, const std::string& Value);
-
-// Parses the text of an envelope file: 256 percents (0..100), one per line or separated by white space.
-// Source names the file in messages. Throws TUsageError naming the line of a bad value.
-std::vector<std::pair<int, double>> ParseEnvelopFile(const std::string& Text, const std::string& Source);
 
 // The text of --help, and its parts: the forms of the command line, one a line, and what it does.
 std::string UsageText();

@@ -16,12 +16,6 @@ namespace {
     throw TUsageError(Message);
 }
 
-std::string Lower(std::string Text) {
-    for (char& c : Text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return Text;
-}
-
 std::string ExtensionOf(const std::string& Path) {
     const std::string ext = fs::path(Path).extension().string();
     return ext.empty() ? ext : ext.substr(1);
@@ -92,6 +86,10 @@ bool TakesQuality(const std::string& Format) {
     return Format == "jpg" || Format == "jpeg" || Format == "webp";
 }
 
+bool TakesCompression(const std::string& Format) {
+    return Format == "png" || Format == "tif" || Format == "tiff";
+}
+
 std::string DisplayName(const std::string& Path) {
     if (Path == "-") return "standard input";
     const std::string name = fs::path(Path).filename().string();
@@ -124,10 +122,13 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
                 Fail("--format " + Printable(Line.Format) + " does not match the output " +
                      Quoted(job.Output, 256) + " (leave --format out, or change the extension)");
         }
-        if (Line.Quality && !TakesQuality(job.Format))
-            Fail("--quality is for JPEG and WebP, and " +
+        const auto refuse = [&](const std::string& Option, const std::string& Formats) {
+            Fail(Option + " is for " + Formats + ", and " +
                  (job.Output == "-" ? std::string("standard output") : Quoted(job.Output, 256)) +
                  " is written as " + Printable(job.Format.empty() ? "(no format)" : job.Format));
+        };
+        if (Line.Quality && !TakesQuality(job.Format)) refuse("--quality", "JPEG and WebP");
+        if (Line.Compression && !TakesCompression(job.Format)) refuse("--compression", "PNG and TIFF");
         const std::optional<TFileIdentity> identity =
             job.Output == "-" ? IdentityOf(STDOUT_FILENO) : IdentityOf(job.Output);
         for (const auto& [name, inputIdentity] : inputs)

@@ -19,6 +19,8 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line);
 
 // Whether the format named by Format takes --quality (JPEG and WebP).
 bool TakesQuality(const std::string& Format);
+// Whether --compression applies to Format.
+bool TakesCompression(const std::string& Format);
 
 // A file name shortened for messages and the progress line: its last part, escaped.
 std::string DisplayName(const std::string& Path);

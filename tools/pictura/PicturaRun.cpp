@@ -83,8 +83,7 @@ std::vector<std::string> UnappliedTables(const std::vector<TOperation>& Operatio
             applied =
                 applied &&
                 std::any_of(Operations.begin() + long(i) + 1, Operations.end(), [&](const TOperation& op) {
-                    return op.Kind == TOperationKind::ApplyEnvelops ||
-                           (op.Kind == TOperationKind::ApplyEnvelop && op.Channel == channel);
+                    return op.Spec->AppliesTables && (!op.Channel || *op.Channel == channel);
                 });
         }
         if (!applied && std::find(unapplied.begin(), unapplied.end(), set.Name) == unapplied.end())

@@ -90,6 +90,10 @@ void TJob::Load() {
             throw Exception(e.what() + (said.empty() ? std::string() : " (" + said + ")"));
         }
     });
+    const int orientation = FPicture.Picture()->Metadata().Orientation();
+    if (FLine.AutoOrient && FPicture.Picture()->AutoOrient() && !FLine.Quiet)
+        Say("note: the picture was turned upright as its EXIF orientation (" + std::to_string(orientation) +
+            ") says, and marked upright");
     if (FLine.Size) FPicture.resize(FLine.Size->first, FLine.Size->second);
 }
 
@@ -129,11 +133,15 @@ void TJob::Operate() {
 void TJob::Save() {
     const std::string name = FJob.Output == "-" ? "standard output" : FJob.Output;
     const int quality = FLine.Quality ? *FLine.Quality : -1;
+    const int compression = FLine.Compression ? *FLine.Compression : -1;
+    if (!FLine.Quiet)
+        for (const QString& note : FPicture.Picture()->SaveNotes(QString::fromStdString(FJob.Format)))
+            Say("note: " + note.toStdString());
     Step("saving " + (FJob.Output == "-" ? name : DisplayName(FJob.Output)), "saving", [&] {
         if (FJob.Output != "-")
-            return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality);
-        const QByteArray data =
-            FPicture.Picture()->SaveToData(QString::fromStdString(FJob.Format), "standard output", quality);
+            return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality, compression);
+        const QByteArray data = FPicture.Picture()->SaveToData(QString::fromStdString(FJob.Format),
+                                                               "standard output", quality, compression);
         std::string error;
         if (!WriteStandardOutput(std::string_view(data.constData(), size_t(data.size())), error))
             throw Exception(error);

@@ -14,6 +14,11 @@ const std::vector<TToolOption>& ToolOptions() {
         {"", "--format", "EXT", "the output format (png, jpg, tif, webp, ...); needed for -o -",
          "bmp png jpg tif webp ppm"},
         {"", "--quality", "Q", "JPEG and WebP quality (0..100)"},
+        {"", "--compression", "N",
+         "PNG deflate level (0..9, default 2), TIFF compression (0 none, else LZW)"},
+        {"", "--auto-orient", "",
+         "turn the pixels upright as the EXIF orientation says, before the operations, and mark the "
+         "result upright"},
         {"-r", "--recursive", "", "walk the folders given as inputs; --out-dir keeps their structure"},
         {"", "--files-from", "FILE", "read input names from FILE (- for standard input), one a line", "file"},
         {"-0", "", "", "the names of --files-from are separated by NUL (find -print0)"},

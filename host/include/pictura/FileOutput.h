@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
+#include <functional>
+
 // True when A and B both exist and reach the same file (same device and inode): hard links, bind
 // mounts, symbolic links and different spellings of one path all count as the same file.
 VCL40_EXPORT bool IsSameFile(const QString& A, const QString& B);
@@ -20,3 +23,9 @@ VCL40_EXPORT void CheckOutputFile(const QString& FileName);
 // over it. An existing file keeps its permission bits. On failure, nothing is left behind and the old
 // file stays; EInvalidGraphic names the file and the system's reason.
 VCL40_EXPORT void WriteFileAtomically(const QString& FileName, const QByteArray& Data);
+
+// The same for data made a part at a time: Produce hands each part, in order, to the function it is
+// given. An exception from Produce leaves nothing behind, as any other failure.
+VCL40_EXPORT void WriteFileAtomically(
+    const QString& FileName,
+    const std::function<void(const std::function<void(const void* Data, size_t Size)>& Write)>& Produce);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pictura/Bitmap.h>
+#include <pictura/PictureMetadata.h>
 #include <pictura/Vcl40Export.h>
 
 #include <QObject>
@@ -26,7 +27,8 @@ public:
     int Width() const { return FBitmap->Width(); }
     int Height() const { return FBitmap->Height(); }
 
-    // Reads a picture file: BMP by the framework's own reader, other formats through Qt's readers.
+    // Reads a picture file: BMP by the framework's own reader, PNG and JPEG through libpng and
+    // libjpeg-turbo straight into the bitmap, other formats through Qt's readers.
     // On failure raises EInvalidGraphic (or EOutOfResources) naming the file and the reason, and the
     // picture stays as it was.
     void LoadFromFile(const QString& FileName);
@@ -37,12 +39,26 @@ public:
     // regular file as LoadFromFile reads one, anything else (a pipe) to its end, into at most
     // GetMaxBitmapBytes() + 1 MiB, counted in the picture memory while the picture is made from it.
     void LoadFromDescriptor(int Fd, const QString& Name);
-    // Writes the bitmap in the format that FileName's extension names; the file is replaced
-    // atomically, so a failure never leaves a partial file. Quality (0..100) is for the formats that
-    // take one (JPEG, WebP); -1 keeps the writer's default.
-    void SaveToFile(const QString& FileName, int Quality = -1) const;
-    // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), at Quality as above.
-    QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1) const;
+    // Writes the bitmap in the format that FileName's extension names, with the metadata where the
+    // format holds it; the file is replaced atomically, so a failure never leaves a partial file.
+    // Quality (0..100) is for the formats that take one (JPEG, WebP); Compression (0..9) for PNG (zlib's
+    // level) and TIFF (0 none, else LZW); -1 keeps the default. A picture whose pixels are all grey is
+    // written with one channel where the format has one (PNG, JPEG, TIFF).
+    void SaveToFile(const QString& FileName, int Quality = -1, int Compression = -1) const;
+    // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), as above.
+    QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1,
+                          int Compression = -1) const;
+    // One line for each thing a file of Extension would not keep: channels deeper than 8 bits in the
+    // file read, metadata the format cannot hold.
+    QStringList SaveNotes(const QString& Extension) const;
+
+    // What the file read held besides its pixels (EXIF, XMP, ICC profile, resolution); loading replaces
+    // it, the other changes keep it.
+    TPictureMetadata& Metadata() { return FMetadata; }
+    const TPictureMetadata& Metadata() const { return FMetadata; }
+    // Turns the pixels upright as the EXIF orientation says and sets the tag to upright; false when
+    // they already were.
+    bool AutoOrient();
     // The refusals of SaveToFile and SaveToData, for a Width x Height picture of Format, before any
     // work is spent on it: an unknown format, a quality outside 0..100 (-1 is the default), a picture
     // the format cannot hold without its writer rescaling it (ICO and CUR over 256 x 256, ICNS other
@@ -75,4 +91,5 @@ private:
     void LoadBytes(const QByteArray& Data, const QString& Name, const TInputBytes* Input);
 
     std::unique_ptr<TBitmap> FBitmap;
+    TPictureMetadata FMetadata;
 };

@@ -15,3 +15,6 @@ std::string Quoted(std::string_view Text, size_t MaxCharacters = 64);
 
 // A whole message line: control characters escaped, nothing cut but a line beyond any use.
 std::string PrintableLine(std::string_view Text);
+
+// Text with the ASCII capitals made small, as options, formats and extensions are compared.
+std::string Lower(std::string Text);

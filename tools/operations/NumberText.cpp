@@ -1,7 +1,7 @@
 #include "NumberText.h"
 
-#include "CommandLine.h"
 #include "MessageText.h"
+#include "OperationValues.h"
 
 #include <charconv>
 #include <cmath>

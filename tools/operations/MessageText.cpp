@@ -85,3 +85,9 @@ std::string Quoted(std::string_view Text, size_t MaxCharacters) {
 std::string PrintableLine(std::string_view Text) {
     return Escape(Text, LongestLine);
 }
+
+std::string Lower(std::string Text) {
+    for (char& c : Text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return Text;
+}
