@@ -29,7 +29,7 @@ inline TMismatches GreyColours(uint32_t Stride) {
     TMismatches m;
     for (uint32_t c = 0; c < (1u << 24); c += Stride) {
         const uint8_t red = uint8_t(c >> 16), green = uint8_t(c >> 8), blue = uint8_t(c);
-        if (KvKernels::GreyRule<TExtended>(blue, green, red) != ModelGrey(blue, green, red))
+        if (KvKernels::GreyRule<TExtended>(blue, green, red) != KvModel::ModelGrey(blue, green, red))
             m.Add("grey of red " + std::to_string(red) + " green " + std::to_string(green) + " blue " +
                   std::to_string(blue));
     }
@@ -61,7 +61,7 @@ inline TMismatches BrightnessTables() {
     for (int value = -101; value <= 101; ++value) {
         for (int c = 0; c < 3 * 256; ++c)
             row[c] = uint8_t(c / 3);
-        ModelBrightness(rows, 256, 1, value);
+        KvModel::ModelBrightness(rows, 256, 1, value);
         const KvKernels::TChannelTable table = KvKernels::BrightnessRuleTable<TExtended>(value);
         for (int c = 0; c < 256; ++c)
             if (table[size_t(c)] != row[3 * c])
@@ -89,7 +89,7 @@ inline TMismatches EnvelopeConversions(int64_t Scale, bool Entries) {
             g = gain;
         const KvKernels::TChannelTable table = KvKernels::EnvelopeRuleTable<TExtended>(gains);
         for (int v = 0; v < 256; ++v)
-            if (table[size_t(v)] != ModelEnvelop(uint8_t(v), gains))
+            if (table[size_t(v)] != KvModel::ModelEnvelop(uint8_t(v), gains))
                 m.Add("envelope entry " + std::to_string(v) + " at percent " + std::to_string(percent));
     }
 #else
