@@ -22,3 +22,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${PICTURA_QEMU_AARCH64})
 # Qt's tools for the build machine.
 set(QT_HOST_PATH /usr)
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+
+# pkg-config reads the target's .pc files only (libturbojpeg), never the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

@@ -196,6 +196,7 @@ TEST(PictureCodecsTest, GreyPicturesAreWrittenWithOneChannel) {
     back.SetPixelFormat(pf24bit);
     EXPECT_TRUE(back.Dib().Bits == picture.GetBitmap()->Dib().Bits);
     for (const char* format : {"jpg", "tif"}) {
+        if (!TPicture::WritableExtensions().contains(format)) continue; // no TIFF plugin (some cross builds)
         QImage image = QImage::fromData(picture.SaveToData(format, "test"));
         EXPECT_EQ(image.format(), QImage::Format_Grayscale8) << format;
     }
@@ -215,6 +216,7 @@ TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
     picture.GetBitmap()->FromQImage(Photo(40, 30, QImage::Format_RGB888, 2));
     picture.Metadata() = metadata;
     for (const QString format : {"png", "jpg", "tif", "webp"}) {
+        if (!TPicture::WritableExtensions().contains(format)) continue; // Qt's plugin for it is missing
         const TLoaded back = Load(picture.SaveToData(format, "test"), true);
         ASSERT_FALSE(back.Error) << *back.Error;
         const bool full = format == "png" || format == "jpg";
