@@ -13,6 +13,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -75,9 +76,10 @@ template <class TWork> void TJob::Step(const std::string& What, const std::strin
 void TJob::Listen() {
     // Without a progress line nobody listens, and the control then counts nothing. The control passes
     // on its picture's reports too: loading and saving show a percent where the codec reports its rows.
+    // 100 % waits for the step's end: a save to standard output still writes after the encoding ended.
     if (FProgress)
         FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&,
-                                     const QString&) { FProgress->Update(Percent); };
+                                     const QString&) { FProgress->Update(std::min(Percent, 99)); };
 }
 
 void TJob::Load() {
