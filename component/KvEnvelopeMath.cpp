@@ -4,6 +4,8 @@
 // A whole percent therefore does not always read back as itself (7 reads 7.000000000000001).
 #include "KvEnvelopeMath.h"
 
+#include "KvReal.h"
+#include "KvRules.h"
 #include <pictura/SysUtils.h>
 
 #include <cmath>
@@ -19,11 +21,11 @@ double EnvelopeGainFromPercent(double Value) {
         Value = 100;
     else if (Value < 0)
         Value = 0;
-    return double((long double)Value / 100);
+    return GainFromPercentRule<TKvReal>(Value);
 }
 
 double EnvelopePercentFromGain(double Gain) {
-    return double((long double)Gain * 100);
+    return PercentFromGainRule<TKvReal>(Gain);
 }
 
 } // namespace KvKernels

@@ -3,6 +3,7 @@
 // below is compiled for AVX2 and reached only through the entries at the end, which the dispatcher calls
 // only where AVX2 runs; the headers that the region uses are included before it, so none of their inline
 // functions is compiled for AVX2 here.
+#if defined(__x86_64__) // these kernels exist on x86-64 only
 #include "KvFilterLanes.h"
 
 #include <cstddef>
@@ -218,3 +219,5 @@ void KvKernels::Detail::Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Ro
     else
         PortableScatterRows(Copy, Rows, Y0, Y1, Pixels);
 }
+
+#endif // defined(__x86_64__)

@@ -2,10 +2,13 @@
 // are not whole windows (at the area's edges, and where fewer than sixteen columns remain).
 #include "KvFilterLanes.h"
 
+#include <bit>
 #include <cstring>
 
 namespace KvKernels::Detail {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "PixelAt reads a pixel as a little-endian word");
 
 // The packed pixel at byte offset Offset of a row of Width pixels; one 4-byte read where the row holds
 // a fourth byte behind the pixel (any pixel but its last).
@@ -13,7 +16,7 @@ inline uint32_t PixelAt(const uint8_t* Line, int64_t Offset, int64_t Width) {
     if (Offset >= 3 * (Width - 1)) return PackedPixel(Line + Offset);
     uint32_t word;
     std::memcpy(&word, Line + Offset, 4);
-    return word & 0xFFFFFF; // x86-64 is little-endian: blue in the low byte
+    return word & 0xFFFFFF; // little-endian: blue in the low byte
 }
 
 } // namespace

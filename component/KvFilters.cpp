@@ -19,6 +19,8 @@
 #include "KvFilterGeometry.h"
 #include "KvFilterStrips.h"
 #include "KvPointOps.h"
+#include "KvReal.h"
+#include "KvRules.h"
 #include <pictura/FitinRange.h>
 #include <pictura/Round.h>
 #include <pictura/SysUtils.h>
@@ -41,28 +43,9 @@ constexpr int64_t KThreadedPixels = int64_t(1) << 16;
 // 4-byte read at any entry stays inside.
 using TMixTable = std::array<uint8_t, 65536 + 3>;
 
-// The mixing rule for every pair, in extended precision: the distance over 100 times Amount, added to or
-// subtracted from the value as the rule says, rounded and clamped. A pair with value == mean keeps it.
+// The mixing rule for every pair, in extended precision (KvRules.h).
 void BuildMixTable(TMixTable& Table, int8_t Amount, TFilterKind Kind) {
-    const long double amount = Amount;
-    std::array<long double, 256> step; // Amount * (distance / 100), the same bits wherever it is used
-    for (int d = 0; d < 256; ++d)
-        step[size_t(d)] = amount * (static_cast<long double>(d) / 100.0L);
-    const bool towards = Kind == TFilterKind::Blur;
-    for (int v = 0; v < 256; ++v) {
-        const long double value = v;
-        for (int m = 0; m < 256; ++m) {
-            int64_t n = v;
-            if (v > m) {
-                const long double s = step[size_t(v - m)];
-                n = towards ? Round(value - s) : Round(s + value);
-            } else if (v < m) {
-                const long double s = step[size_t(m - v)];
-                n = towards ? Round(s + value) : Round(value - s);
-            }
-            Table[size_t(v) * 256 + size_t(m)] = FitinRange(int32_t(n)); // |n| < 600
-        }
-    }
+    FillMixTable<TKvReal>(Table.data(), Amount, Kind);
     Table[65536] = Table[65537] = Table[65538] = 0;
 }
 
@@ -152,8 +135,12 @@ void FilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount, int3
     const std::shared_ptr<const TMixTable> mix = MixTables().Get(Amount, Kind);
     const Detail::TFilterGeometry geometry = Detail::FilterGeometry(Width, Height, Radius);
     if (geometry.Strips) {
+#if defined(__x86_64__)
         const Detail::TLaneKernels& kernels =
             SimdLevel() >= TSimdLevel::Avx2 ? Detail::KAvx2LaneKernels : Detail::KPortableLaneKernels;
+#else
+        const Detail::TLaneKernels& kernels = Detail::KPortableLaneKernels;
+#endif
         Detail::SweepStrips(Rows, geometry, mix->data(), kernels,
                             Threads > 0 ? Threads : FilterAreaThreads(Width, Height), Progress);
     } else {

@@ -1,12 +1,13 @@
 // Point operations and channel envelopes: tables, the scalar kernels and the choice of kernel level.
 //
-// Exactness: tables are computed by the rules themselves in extended precision with Round. The grey
-// kernels use an exact integer form of the rule wherever it provably agrees (see GreyOfSum) and the
+// Exactness: tables are computed by the rules themselves (KvRules.h) in extended precision with Round. The
+// grey kernels use an exact integer form of the rule wherever it provably agrees (see GreyOfSum) and the
 // extended-precision rule itself everywhere else.
 #include "KvPointOps.h"
 
 #include "KvPointOpsKernels.h"
-#include <pictura/Round.h>
+#include "KvReal.h"
+#include "KvRules.h"
 #include <pictura/SysUtils.h>
 
 #include <atomic>
@@ -17,9 +18,7 @@ namespace KvKernels {
 namespace Detail {
 
 uint8_t GreyOfPixel(uint8_t Blue, uint8_t Green, uint8_t Red) {
-    const long double grey =
-        (long double)Red * 0.2125L + (long double)Green * 0.7154L + (long double)Blue * 0.0721L;
-    return uint8_t(Round(grey));
+    return GreyRule<TKvReal>(Blue, Green, Red);
 }
 
 namespace {
@@ -93,6 +92,7 @@ const TKernelSet ScalarKernels = {ScalarInvert, ScalarGreyScale, ScalarMapBytes,
 namespace {
 
 const Detail::TKernelSet& KernelSetOf(TSimdLevel Level) {
+#if defined(__x86_64__)
     switch (Level) {
     case TSimdLevel::Avx512Vbmi:
         return Detail::Avx512VbmiKernels;
@@ -103,10 +103,15 @@ const Detail::TKernelSet& KernelSetOf(TSimdLevel Level) {
     case TSimdLevel::Scalar:
         break;
     }
+#else
+    (void)Level;
+#endif
     return Detail::ScalarKernels;
 }
 
+// The vector kernels exist on x86-64 only; elsewhere the scalar kernels run.
 TSimdLevel DetectSimdLevel() {
+#if defined(__x86_64__)
     __builtin_cpu_init();
     // The compiler's checks include the operating system's support for the wider register state.
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -114,6 +119,7 @@ TSimdLevel DetectSimdLevel() {
         return TSimdLevel::Avx512Vbmi;
     if (__builtin_cpu_supports("avx2")) return TSimdLevel::Avx2;
     if (__builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3")) return TSimdLevel::Sse41;
+#endif
     return TSimdLevel::Scalar;
 }
 
@@ -158,15 +164,7 @@ void InvertRow(uint8_t* Pixels, int Count) {
 }
 
 TChannelTable BrightnessTable(int32_t Value) {
-    const int32_t percent = Value > 100 ? 100 : Value < -100 ? -100 : Value;
-    const double factor = double((long double)percent / 100); // held as a double on purpose
-    TChannelTable table;
-    for (int c = 0; c < 256; ++c) {
-        const int64_t step =
-            factor >= 0 ? Round((long double)(255 - c) * factor) : Round((long double)c * factor);
-        table[size_t(c)] = uint8_t(c + step);
-    }
-    return table;
+    return BrightnessRuleTable<TKvReal>(Value);
 }
 
 void GreyScaleRow(uint8_t* Pixels, int Count) {
@@ -174,10 +172,7 @@ void GreyScaleRow(uint8_t* Pixels, int Count) {
 }
 
 TChannelTable EnvelopeTable(const double (&Gains)[256]) {
-    TChannelTable table;
-    for (int v = 0; v < 256; ++v)
-        table[size_t(v)] = uint8_t(Round((long double)v * (long double)Gains[v]));
-    return table;
+    return EnvelopeRuleTable<TKvReal>(Gains);
 }
 
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables) {

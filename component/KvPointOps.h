@@ -1,7 +1,7 @@
 // Row kernels of the point operations (invert, brightness, grey) and of the channel envelopes.
 //
 // Exactness: every kernel gives, byte for byte, the result of its per-pixel rule evaluated in extended
-// precision (long double) and rounded with Round (ties to even), stored as the low 8 bits. The vector
+// precision (TKvReal, KvReal.h) and rounded with Round (ties to even), stored as the low 8 bits. The vector
 // paths are different evaluations of the same rule, never approximations.
 //
 // Rows are 24-bit scan lines: 3 bytes per pixel, blue at +0, green at +1, red at +2. A kernel reads and

@@ -5,6 +5,7 @@
 // kernel does.
 // Every function here carries its own target attribute, so nothing compiled for these instructions
 // can be reached on a processor without them.
+#if defined(__x86_64__) // these kernels exist on x86-64 only
 #include <immintrin.h>
 
 #define KV_KERNEL_TARGET __attribute__((target("avx2")))
@@ -114,3 +115,5 @@ const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>,
                                 VectorMap<TVec256>, VectorMapChannel<TVec256>};
 
 } // namespace KvKernels::Detail
+
+#endif // defined(__x86_64__)

@@ -3,6 +3,7 @@
 // Exactness: table kernels look up the very tables the scalar kernels use, the grey kernel is the AVX2
 // one. Every function here carries its own target attribute, so nothing compiled for these
 // instructions can be reached on a processor without them.
+#if defined(__x86_64__) // these kernels exist on x86-64 only
 #include <immintrin.h>
 
 #define KV_KERNEL_TARGET __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
@@ -80,3 +81,5 @@ const TKernelSet Avx512VbmiKernels = {VectorInvert<TVec512>, Avx512GreyScale, Ve
                                       VectorMap<TVec512>, VectorMapChannel<TVec512>};
 
 } // namespace KvKernels::Detail
+
+#endif // defined(__x86_64__)

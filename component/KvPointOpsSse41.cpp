@@ -4,6 +4,7 @@
 // extended-precision rule, as the scalar kernel does.
 // Every function here carries its own target attribute, so nothing compiled for these instructions
 // can be reached on a processor without them.
+#if defined(__x86_64__) // these kernels exist on x86-64 only
 #include <immintrin.h>
 
 #include <cstring>
@@ -62,3 +63,5 @@ const TKernelSet Sse41Kernels = {VectorInvert<TVec128>, VectorGreyScale<TVec128>
                                  ScalarMapChannel};
 
 } // namespace KvKernels::Detail
+
+#endif // defined(__x86_64__)

@@ -3,8 +3,8 @@
 // and mixes the pixel, feeding its change back into the sums. Slow on purpose (a band row per pixel).
 #pragma once
 
+#include "ModelReal.h"
 #include <pictura/FitinRange.h>
-#include <pictura/Round.h>
 #include <pictura/SysUtils.h>
 
 #include <algorithm>
@@ -21,19 +21,18 @@ enum class TFilterKind { Blur, Sharpen };
 // in extended precision, rounded to even and clamped (for Blur this only matters outside 0..100 percent,
 // where the move overshoots the mean).
 template <class TKind> uint8_t ModelMix(TKind Kind, int8_t Amount, int V, int M) {
-    const long double a = Amount;
-    const long double v = V;
+    const TModelReal a(Amount), v(V), hundred(100);
     int64_t n;
     if (Kind == TKind::Blur) {
         if (V > M)
-            n = Round(v - a * (static_cast<long double>(V - M) / 100.0L));
+            n = Round(v - a * (TModelReal(V - M) / hundred));
         else
-            n = Round(a * (static_cast<long double>(M - V) / 100.0L) + v);
+            n = Round(a * (TModelReal(M - V) / hundred) + v);
     } else {
         if (V > M)
-            n = Round(a * (static_cast<long double>(V - M) / 100.0L) + v);
+            n = Round(a * (TModelReal(V - M) / hundred) + v);
         else
-            n = Round(v - a * (static_cast<long double>(M - V) / 100.0L));
+            n = Round(v - a * (TModelReal(M - V) / hundred));
     }
     return FitinRange(int32_t(n));
 }
@@ -63,7 +62,7 @@ void ModelFilterArea(uint8_t* const* Rows, int Width, int Height, int8_t Amount,
             if (i + r <= h - 1) addBandRow(i + r, +1);
             int mean[3];
             for (int k : {2, 1, 0})
-                mean[k] = int(Round(static_cast<long double>(sum[k]) / static_cast<long double>(count)));
+                mean[k] = int(Round(TModelReal(int64_t(sum[k])) / TModelReal(int64_t(count))));
             uint8_t* pixel = Rows[i] + 3 * c;
             for (int k : {2, 1, 0}) {
                 const int v = pixel[k];

@@ -1,12 +1,12 @@
 // Straightforward per-pixel models of the point operations and the envelopes, for tests and benchmarks
 // (namespace KvModel, with the filters' model).
 //
-// Each model is a literal transcription of its rule: extended-precision arithmetic, Round (ties to
-// even), results stored as the low 8 bits; channels in the order red, green, blue. They work on Height
+// Each model is a literal transcription of its rule: extended-precision arithmetic (TModelReal), Round (ties
+// to even), results stored as the low 8 bits; channels in the order red, green, blue. They work on Height
 // rows of Width 24-bit pixels, row y starting at Rows[y].
 #pragma once
 
-#include <pictura/Round.h>
+#include "ModelReal.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -25,22 +25,22 @@ inline void ModelInvert(uint8_t* const* Rows, int Width, int Height) {
 inline void ModelBrightness(uint8_t* const* Rows, int Width, int Height, int32_t Value) {
     if (Value > 100) Value = 100;
     if (Value < -100) Value = -100;
-    const double factor = double((long double)Value / 100);
+    const double factor = double(TModelReal(Value) / TModelReal(100));
     for (int y = 0; y < Height; ++y)
         for (int x = 0; x < Width; ++x)
             for (int channel : {2, 1, 0}) {
                 uint8_t& c = Rows[y][3 * x + channel];
                 if (factor >= 0)
-                    c = uint8_t(c + Round((255 - c) * (long double)factor));
+                    c = uint8_t(c + Round(TModelReal(255 - c) * TModelReal(factor)));
                 else
-                    c = uint8_t(c + Round(c * (long double)factor));
+                    c = uint8_t(c + Round(TModelReal(c) * TModelReal(factor)));
             }
 }
 
 // Grey value of a pixel: the three products formed and added in the order red, green, blue.
 inline uint8_t ModelGrey(uint8_t Blue, uint8_t Green, uint8_t Red) {
-    return uint8_t(
-        Round((long double)Red * 0.2125L + (long double)Green * 0.7154L + (long double)Blue * 0.0721L));
+    return uint8_t(Round(TModelReal(Red) * ModelGreyRedWeight + TModelReal(Green) * ModelGreyGreenWeight +
+                         TModelReal(Blue) * ModelGreyBlueWeight));
 }
 
 // All three channels become the pixel's grey value.
@@ -61,7 +61,7 @@ inline double ModelGainFromPercent(double Percent) {
 
 // One channel value through its gains: Round(v * gain[v]).
 inline uint8_t ModelEnvelop(uint8_t Value, const double (&Gains)[256]) {
-    return uint8_t(Round(Value * (long double)Gains[Value]));
+    return uint8_t(Round(TModelReal(Value) * TModelReal(Gains[Value])));
 }
 
 // The channel at byte offset Channel (0 blue, 1 green, 2 red) through its gains.

@@ -39,7 +39,9 @@ foreach(line ${lines})
     string(REGEX REPLACE "[<(\\[].*$" "" qualified "${entity}")
     string(REGEX REPLACE "^.* " "" qualified "${qualified}")
     string(REGEX REPLACE "::.*$" "" first "${qualified}")
+    # The linker's own symbols: _edata and the like everywhere, __bss_start__ and the like on aarch64.
     if(name IN_LIST ENTRY_POINTS OR first MATCHES "^(std|__gnu_cxx|_edata|_end|__bss_start|_init|_fini)$"
+       OR first MATCHES "^(__bss_start__|__bss_end__|_bss_end__|__end__)$"
        OR first MATCHES "^(Q|qt_|__asan|__odr_asan|__sanitizer|__ubsan)")
         continue()
     endif()
