@@ -562,7 +562,7 @@ TDibImage DecodeBmp(const uint8_t* Data, size_t Size, const std::function<void()
     return img;
 }
 
-std::vector<uint8_t> EncodeBmp(const TDibImage& Image) {
+std::vector<uint8_t> EncodeBmp(const TDibImage& Image, const std::function<void(int Rows)>& RowsWritten) {
     if (Image.Format == pfCustom) throw EInvalidGraphic("BMP: cannot write a bitmap of custom pixel format");
     if (Image.Format < pfDevice || Image.Format > pfCustom)
         throw EInvalidGraphic("BMP: unknown pixel format " + std::to_string(int(Image.Format)));
@@ -601,9 +601,12 @@ std::vector<uint8_t> EncodeBmp(const TDibImage& Image) {
         const uint32_t c = i < Image.Palette.size() ? Image.Palette[i] : 0;
         PutLe32(out, c & 0x00FFFFFF);
     }
+    const int reportEvery = std::max(1, Image.Height / 100);
     for (int y = Image.Height - 1; y >= 0; --y) {
         const uint8_t* row = Image.Row(y);
         out.insert(out.end(), row, row + stride);
+        const int rows = Image.Height - y;
+        if (RowsWritten && rows % reportEvery == 0) RowsWritten(rows);
     }
     return out;
 }

@@ -23,5 +23,6 @@ TDibImage DecodeBmp(const uint8_t* Data, size_t Size, const std::function<void()
 
 // Encodes Image as a bottom-up BMP file at its own depth; a pf32bit image with alpha gets a
 // 124-byte header with an alpha mask. Throws EInvalidGraphic for an empty, pfCustom or
-// inconsistent image.
-std::vector<uint8_t> EncodeBmp(const TDibImage& Image);
+// inconsistent image. RowsWritten, when given, hears the rows encoded so far, about every hundredth of
+// them.
+std::vector<uint8_t> EncodeBmp(const TDibImage& Image, const std::function<void(int Rows)>& RowsWritten = {});

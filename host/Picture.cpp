@@ -436,32 +436,47 @@ TPicture::~TPicture() = default;
 
 namespace {
 
-// Reports the start of a load and, whatever its outcome, its end.
-class TLoadProgress {
+// Reports the start of a load or a save, its percent where the codec counts rows, and whatever its
+// outcome, its end. Doing and Done name the work in the messages ("reading", "read").
+class TFileProgress {
 public:
-    TLoadProgress(const TPicture& Picture, const QString& Name)
-        : FPicture(Picture), FName(Name), FExceptions(std::uncaught_exceptions()) {
-        if (FPicture.OnProgress) FPicture.OnProgress(psStarting, 0, "reading " + FName);
+    TFileProgress(const TPicture& Picture, const QString& Name, const char* Doing, const char* Done)
+        : FPicture(Picture), FName(Name), FDoing(QString::fromLatin1(Doing)),
+          FDone(QString::fromLatin1(Done)), FExceptions(std::uncaught_exceptions()) {
+        if (FPicture.OnProgress) FPicture.OnProgress(psStarting, 0, FDoing + " " + FName);
     }
-    // A listener's own error propagates after a load that worked; after a failure the load's error does.
-    ~TLoadProgress() noexcept(false) {
+    // A listener's own error propagates after work that succeeded; after a failure the work's error does.
+    ~TFileProgress() noexcept(false) {
         if (!FPicture.OnProgress) return;
         if (std::uncaught_exceptions() == FExceptions) {
-            FPicture.OnProgress(psEnding, 100, "read " + FName);
+            FPicture.OnProgress(psEnding, 100, FDone + " " + FName);
             return;
         }
         try {
-            FPicture.OnProgress(psEnding, 100, "reading " + FName + " failed");
+            FPicture.OnProgress(psEnding, 100, FDoing + " " + FName + " failed");
         } catch (...) {
         }
     }
-    TLoadProgress(const TLoadProgress&) = delete;
-    TLoadProgress& operator=(const TLoadProgress&) = delete;
+    TFileProgress(const TFileProgress&) = delete;
+    TFileProgress& operator=(const TFileProgress&) = delete;
+
+    // What a codec calls with the rows done of Total: psRunning at each new whole percent below 100.
+    // Empty without a listener, so that the codec counts nothing.
+    std::function<void(int Rows)> Rows(int Total) {
+        if (!FPicture.OnProgress || Total <= 0) return {};
+        return [this, Total](int Rows) {
+            const int percent = int(std::min<int64_t>(99, int64_t(Rows) * 100 / Total));
+            if (percent <= FPercent) return;
+            FPercent = percent;
+            FPicture.OnProgress(psRunning, percent, FDoing + " " + FName);
+        };
+    }
 
 private:
     const TPicture& FPicture;
-    QString FName;
+    QString FName, FDoing, FDone;
     int FExceptions;
+    int FPercent = 0;
 };
 
 // The bytes a file may have: the largest picture, and room for its file's headers and metadata.
@@ -472,12 +487,12 @@ size_t MaxInputBytes() {
 } // namespace
 
 void TPicture::LoadFromFile(const QString& FileName) {
-    const TLoadProgress progress(*this, FileName);
+    const TFileProgress progress(*this, FileName, "reading", "read");
     LoadFromInput(OpenInputFile(FileName, MaxInputBytes()), FileName);
 }
 
 void TPicture::LoadFromDescriptor(int Fd, const QString& Name) {
-    const TLoadProgress progress(*this, Name);
+    const TFileProgress progress(*this, Name, "reading", "read");
     try {
         LoadFromInput(ReadInputDescriptor(Fd, Name, MaxInputBytes()), Name);
     } catch (const std::bad_alloc&) {
@@ -648,6 +663,12 @@ void TPicture::CheckDataWritable(const QString& Extension, const QString& Name, 
 
 QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality,
                                 int Compression) const {
+    TFileProgress progress(*this, Name, "writing", "wrote");
+    return EncodeToData(Extension, Name, Quality, Compression, progress.Rows(FBitmap->Height()));
+}
+
+QByteArray TPicture::EncodeToData(const QString& Extension, const QString& Name, int Quality, int Compression,
+                                  const std::function<void(int Rows)>& RowsWritten) const {
     const std::string what = WriteWhat(Name);
     const QString ext = Extension.toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
@@ -656,7 +677,7 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
                                 EncodingWhat(what, width, height));
     const TDibImage& dib = FBitmap->Dib();
     if (ext == "bmp") {
-        const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib());
+        const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib(), RowsWritten);
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     }
     const bool ownPng = OwnPictureCodecs() && ext == "png" && IsFastPngFormat(dib);
@@ -664,9 +685,12 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
     try {
         if (ownPng) {
             QByteArray data;
-            EncodePng(dib, FMetadata, Compression, [&](const void* Part, size_t Size) {
-                data.append(static_cast<const char*>(Part), qsizetype(Size));
-            });
+            EncodePng(
+                dib, FMetadata, Compression,
+                [&](const void* Part, size_t Size) {
+                    data.append(static_cast<const char*>(Part), qsizetype(Size));
+                },
+                RowsWritten);
             return data;
         }
         if (ownJpeg) {
@@ -694,6 +718,8 @@ QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, i
 }
 
 void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression) const {
+    TFileProgress progress(*this, FileName, "writing", "wrote");
+    const auto rowsWritten = progress.Rows(FBitmap->Height());
     const QString ext = QFileInfo(FileName).suffix().toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
     CheckWritable(ext, WriteWhat(FileName), width, height, FBitmap->GetPixelFormat(), Quality, true);
@@ -704,7 +730,7 @@ void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression)
         // The framework's own format goes to the file without a second copy in memory.
         const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), true),
                                     encoding);
-        const std::vector<uint8_t> bytes = EncodeBmp(dib);
+        const std::vector<uint8_t> bytes = EncodeBmp(dib, rowsWritten);
         WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                                               qsizetype(bytes.size())));
         return;
@@ -713,11 +739,11 @@ void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression)
         // Deflated a strip at a time straight into the file.
         const TPictureMemory memory(EncodingBytes(ext, width, height, dib.Format, true), encoding);
         WriteFileAtomically(FileName, [&](const std::function<void(const void*, size_t)>& Write) {
-            EncodePng(dib, FMetadata, Compression, Write);
+            EncodePng(dib, FMetadata, Compression, Write, rowsWritten);
         });
         return;
     }
-    WriteFileAtomically(FileName, SaveToData(ext, FileName, Quality, Compression));
+    WriteFileAtomically(FileName, EncodeToData(ext, FileName, Quality, Compression, rowsWritten));
 }
 
 QStringList TPicture::SaveNotes(const QString& Extension) const {

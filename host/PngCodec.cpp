@@ -511,7 +511,8 @@ bool IsFastPngFormat(const TDibImage& Image) {
 }
 
 void EncodePng(const TDibImage& Image, const TPictureMetadata& Metadata, int Compression,
-               const std::function<void(const void* Data, size_t Size)>& Write) {
+               const std::function<void(const void* Data, size_t Size)>& Write,
+               const std::function<void(int Rows)>& RowsWritten) {
     const int level = Compression < 0 ? DefaultPngCompression : std::min(Compression, 9);
     const TPngPlan plan = PlanFor(Image);
     {
@@ -544,6 +545,7 @@ void EncodePng(const TDibImage& Image, const TPictureMetadata& Metadata, int Com
         Write(prefix.data(), prefix.size());
         Write(Strip.Deflated.data(), Strip.Deflated.size());
         Write(after.data(), after.size());
+        if (RowsWritten) RowsWritten(std::min(Image.Height, (Index + 1) * rowsPerStrip));
     });
     const std::string end = Chunk("IEND", "");
     Write(end.data(), end.size());

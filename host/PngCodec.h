@@ -32,9 +32,11 @@ bool IsFastPngFormat(const TDibImage& Image);
 
 // Writes Image as PNG through Write, in order, a part at a time. Compression 0..9 is zlib's level (-1
 // the default); a picture whose pixels are all grey is written with one channel (two with alpha).
-// The result does not depend on the number of threads.
+// The result does not depend on the number of threads. RowsWritten, when given, hears the rows written so
+// far after each strip (about 1 MiB of rows), in order, so the count only grows.
 void EncodePng(const TDibImage& Image, const TPictureMetadata& Metadata, int Compression,
-               const std::function<void(const void* Data, size_t Size)>& Write);
+               const std::function<void(const void* Data, size_t Size)>& Write,
+               const std::function<void(int Rows)>& RowsWritten = {});
 
 // The default zlib level of EncodePng.
 constexpr int DefaultPngCompression = 2;

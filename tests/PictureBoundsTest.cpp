@@ -1,7 +1,7 @@
 // The framework's bounds on what comes in and what goes out: a pipe read into the limit and counted, a
 // TIFF's tables counted before libtiff makes them, a TIFF that would be decoded with invented pixels
 // refused with libtiff's reason naming the file, a save refused before any work when its writer would rescale
-// the picture or its encoding cannot fit, and a load's progress report that always ends.
+// the picture or its encoding cannot fit, and the progress of a load or a save that always ends.
 #include <pictura/ImageLimits.h>
 #include <pictura/Picture.h>
 #include <pictura/PixelFormat.h>
@@ -279,4 +279,47 @@ TEST(PictureBounds, ALoadThatFailsStillEndsItsProgress) {
     picture.OnProgress = [&](TProgressStage Stage, int, const QString&) { stages.push_back(Stage); };
     EXPECT_THROW(picture.LoadFromFile("/no/such/picture.png"), EInvalidGraphic);
     EXPECT_EQ(stages, (std::vector<TProgressStage>{psStarting, psEnding}));
+}
+
+// A save's events: stages and percents, the file's bytes unchanged by the listener.
+TEST(PictureBounds, SavesReportGrowingPercentsAndAlwaysEnd) {
+    QTemporaryDir dir;
+    TPicture picture;
+    picture.GetBitmap()->SetPixelFormat(pf24bit);
+    picture.GetBitmap()->SetSize(1000, 2000); // PNG: six strips of about 1 MiB
+    for (int y = 0; y < 2000; ++y)
+        picture.GetBitmap()->GetScanline(y)[3 * (y % 1000)] = uint8_t(y);
+    std::vector<std::pair<TProgressStage, int>> events;
+    const auto listen = [&] {
+        events.clear();
+        picture.OnProgress = [&](TProgressStage Stage, int Percent, const QString&) {
+            events.emplace_back(Stage, Percent);
+        };
+    };
+    for (const QString& ext : {QString("png"), QString("bmp")}) {
+        picture.OnProgress = nullptr;
+        const QByteArray quiet = picture.SaveToData(ext, "quiet");
+        listen();
+        picture.SaveToFile(dir.filePath("out." + ext));
+        QFile file(dir.filePath("out." + ext));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll() == quiet) << ext.toStdString() << ": the listener changed the file";
+        ASSERT_GE(events.size(), 4u) << ext.toStdString();
+        EXPECT_EQ(events.front(), std::make_pair(psStarting, 0)) << ext.toStdString();
+        EXPECT_EQ(events.back(), std::make_pair(psEnding, 100)) << ext.toStdString();
+        for (size_t i = 1; i + 1 < events.size(); ++i) {
+            EXPECT_EQ(events[i].first, psRunning) << ext.toStdString();
+            EXPECT_GT(events[i].second, events[i - 1].second) << ext.toStdString();
+            EXPECT_LT(events[i].second, 100) << ext.toStdString();
+        }
+        listen();
+        const QByteArray data = picture.SaveToData(ext, "memory");
+        EXPECT_TRUE(data == quiet) << ext.toStdString();
+        EXPECT_EQ(events.back(), std::make_pair(psEnding, 100)) << ext.toStdString();
+    }
+    listen();
+    EXPECT_THROW(picture.SaveToFile("/no/such/folder/out.png"), Exception);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().first, psStarting);
+    EXPECT_EQ(events.back().first, psEnding);
 }

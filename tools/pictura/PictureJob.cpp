@@ -13,6 +13,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -43,6 +44,7 @@ public:
     TJobResult Run();
 
 private:
+    void Listen();
     void Load();
     void CheckWritable();
     void Operate();
@@ -71,12 +73,17 @@ template <class TWork> void TJob::Step(const std::string& What, const std::strin
     }
 }
 
-void TJob::Load() {
+void TJob::Listen() {
     // Without a progress line nobody listens, and the control then counts nothing. The control passes
-    // on its picture's reports too: loading shows a percent where the decoder reports its rows.
+    // on its picture's reports too: loading and saving show a percent where the codec reports its rows.
+    // 100 % waits for the step's end: a save to standard output still writes after the encoding ended.
     if (FProgress)
         FPicture.OnProgress = [this](TObject*, TProgressStage, int Percent, bool, const QRect&,
-                                     const QString&) { FProgress->Update(Percent); };
+                                     const QString&) { FProgress->Update(std::min(Percent, 99)); };
+}
+
+void TJob::Load() {
+    Listen();
     FPicture.SetAutoSize(!FLine.Size);
     Step("loading " + DisplayName(FJob.Input), "loading", [&] {
         TStderrCapture decoderMessages; // decoders that print their complaints on standard error
@@ -137,6 +144,7 @@ void TJob::Save() {
     if (!FLine.Quiet)
         for (const QString& note : FPicture.Picture()->SaveNotes(QString::fromStdString(FJob.Format)))
             Say("note: " + note.toStdString());
+    Listen();
     Step("saving " + (FJob.Output == "-" ? name : DisplayName(FJob.Output)), "saving", [&] {
         if (FJob.Output != "-")
             return FPicture.Picture()->SaveToFile(QString::fromStdString(FJob.Output), quality, compression);

@@ -79,8 +79,10 @@ public:
 
     // Called after the picture changed as a whole (load, assign, size, format).
     std::function<void()> OnChange;
-    // Called when reading a file starts (0 %) and ends (100 %, also when the reading failed), with a
-    // short message.
+    // Called when reading or writing a file starts (psStarting, 0 %) and ends (psEnding, 100 %, also when
+    // it failed), with a short message; while writing, also at each new whole percent of the rows written
+    // where the writer counts them (psRunning: BMP, and PNG through the framework's writer; the JPEG and
+    // Qt's writers report none). The calls come on the thread that reads or writes.
     std::function<void(TProgressStage Stage, int PercentDone, const QString& Message)> OnProgress;
 
 signals:
@@ -89,6 +91,8 @@ signals:
 private:
     void LoadFromInput(const TInputBytes& Input, const QString& Name);
     void LoadBytes(const QByteArray& Data, const QString& Name, const TInputBytes* Input);
+    QByteArray EncodeToData(const QString& Extension, const QString& Name, int Quality, int Compression,
+                            const std::function<void(int Rows)>& RowsWritten) const;
 
     std::unique_ptr<TBitmap> FBitmap;
     TPictureMetadata FMetadata;
