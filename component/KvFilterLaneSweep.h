@@ -44,14 +44,63 @@ template <class V> inline typename V::TI QuotientMean(typename V::TI Sum, typena
                   V::Set(255)); // the lookup stays in the table
 }
 
-// Runs steps First .. End - 1 of the strip (see TLaneStrip for the layout of the buffers). Register j
-// holds lanes 8j .. 8j + 7. SmallWindows: every window of the area holds fewer than 2^16 pixels.
+// Offset of a lane without a column: its row stays far below 0 at every step, so it never handles a pixel.
+constexpr int32_t KInactiveOffset = int32_t(1) << 30;
+
+// Runs steps First .. End - 1 of a thread's sweep (see TLaneStrip for the layout of the buffers).
+// SmallWindows: every window of the area holds fewer than 2^16 pixels.
+//
+// Why a lane may take its next column without clearing anything. The scheduler gives lane k its next column
+// no sooner than Height + 2 RowRadius + 1 steps after it entered row 0 of the last one. By then its window
+// has dropped every row it added (the window sum is a sum of integers: zero again), the final row sums it
+// stored in the last Lag steps are of rows below the area (zero), and its entering row sums of the last
+// steps are of rows below the area, which its left neighbour passes on as zero (a lane that has already
+// taken its next column primes it, and priming finals are the zero entering sums of the old column). Lane
+// k takes its column exactly Lag steps after lane k - 1, so from its first step on the left neighbour
+// passes it the row sums of its new left column.
 template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
     using TI = typename V::TI;
-    constexpr int N = KVectorLanes;
-    TI offset[KVectors], band[KVectors], active[KVectors], inMask[KVectors], sum[KVectors][3];
+    constexpr int N = KLaneCount;
+    static_assert(KLaneCount == KVectorLanes, "one register of lanes");
+    const int64_t radius = Strip.RowRadius;
+    const int inShift = Strip.InShift;
+    // Each lane's row at step t is t - First - offset; offsets count from First, so they fit 32 bits.
+    TI offset, band, active, inMask;
+    int64_t lastOffset = 0, laneZeroStart = 0; // absolute: lane 7's and lane 0's step of row 0 (handled, entered)
+    int64_t nextRotation = INT64_MAX;
+    int32_t* rowSumsOut = Strip.RowSumsOut;
+    const auto loadLanes = [&] {
+        alignas(32) int32_t offsets[N], masks[N];
+        nextRotation = INT64_MAX;
+        for (int k = 0; k < N; ++k) {
+            offsets[k] = Strip.Active[k] ? int32_t(Strip.Start[k] + radius - First) : KInactiveOffset;
+            masks[k] = Strip.Active[k] && inShift > 0 && k >= inShift ? -1 : 0;
+            nextRotation = std::min(nextRotation, Strip.RotateAt[k]);
+        }
+        offset = V::Load(offsets);
+        inMask = V::Load(masks);
+        band = V::Load(Strip.Band);
+        active = V::Load(Strip.Active);
+        lastOffset = Strip.Active[N - 1] ? Strip.Start[N - 1] + radius : INT64_MAX;
+        laneZeroStart = Strip.Active[0] ? Strip.Start[0] : INT64_MAX;
+        rowSumsOut = Strip.RowSumsOut;
+    };
+    // The lanes whose next column starts at step T take it.
+    const auto rotate = [&](int64_t T) {
+        for (int k = 0; k < N; ++k)
+            if (Strip.RotateAt[k] == T) {
+                Strip.Start[k] = Strip.NextStart[k];
+                Strip.Band[k] = Strip.NextBand[k];
+                Strip.Active[k] = Strip.NextActive[k];
+                Strip.RotateAt[k] = INT64_MAX;
+                if (k == N - 1) Strip.RowSumsOut = Strip.NextRowSumsOut;
+            }
+        loadLanes();
+    };
+    loadLanes();
+    TI sum[3];
     // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
-    TI finals[KVectors][3];
+    TI finals[3];
     // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
     // row sums leave the window at step t and are read before they are overwritten, and the next slot is
     // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
@@ -59,20 +108,13 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t ringSlots = Strip.Lag;
     int64_t slot = First % ringSlots;
     const int64_t previousSlot = (slot == 0 ? ringSlots : slot) - 1;
-    for (int j = 0; j < KVectors; ++j) {
-        offset[j] = V::Load(Strip.Offset + N * j);
-        band[j] = V::Load(Strip.Band + N * j);
-        active[j] = V::Load(Strip.Active + N * j);
-        inMask[j] = V::Load(Strip.InMask + N * j);
-        for (int c = 0; c < 3; ++c) {
-            sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
-            finals[j][c] = V::Load(Strip.Final + LaneSlot(previousSlot, c) + N * j);
-        }
+    for (int c = 0; c < 3; ++c) {
+        sum[c] = V::Load(Strip.Sums + c * KLaneCount);
+        finals[c] = V::Load(Strip.Final + LaneSlot(previousSlot, c));
     }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
-    const int64_t radius = Strip.RowRadius;
     // The buffers in locals: stores through them could otherwise alias the strip and force reloads.
     uint32_t* const stripPixels = Strip.Pixels;
     uint64_t* const stripInputs = Strip.Inputs;
@@ -81,8 +123,6 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const uint8_t* const mix = Strip.Mix;
     const int32_t* const rowSumsIn = Strip.RowSumsIn;
     const int64_t sumsFrom = Strip.SumsFrom;
-    int32_t* const rowSumsOut = Strip.RowSumsOut;
-    const int inShift = Strip.InShift;
     const int64_t rows = Strip.Height;
     // The leaving column of lane k is lane k - InShift: its pixel of lane k's entering row was final
     // InDelay steps ago, InShift lanes lower.
@@ -91,86 +131,62 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t ring = Strip.RingSteps;
     int64_t place = First % ring;
     int64_t delayedPlace = ((First - inDelay) % ring + ring) % ring;
-    const int lastLane = Strip.Lanes - 1;
-    const int64_t lastOffset = Strip.Offset[lastLane];
-    // The steps in which register j has work: from its first lane's first priming step to its last active
-    // lane's last handled row. Before them all of its state is zero and stays so; after them its lanes only
-    // drain, and their final row sums are zero (no row of the area enters any more). Skipping them leaves
-    // the bytes as they are and saves the ramps of the strip, which grow with the radius.
-    int64_t workFrom[KVectors], workTo[KVectors];
-    for (int j = 0; j < KVectors; ++j) {
-        workFrom[j] = N * j <= lastLane ? int64_t(Strip.Offset[N * j]) - radius : INT64_MAX;
-        workTo[j] = N * j <= lastLane ? int64_t(Strip.Offset[std::min(N * j + N - 1, lastLane)]) + rows : 0;
-    }
     for (int64_t t = First; t < End; ++t) {
+        if (t == nextRotation) rotate(t);
         const int64_t nextSlot = slot + 1 == ringSlots ? 0 : slot + 1;
-        const int32_t* leftSums = t < rows ? rowSumsIn + 3 * (t - sumsFrom) : nullptr;
-        TI carry[3];
-        for (int c = 0; c < 3; ++c)
-            carry[c] = V::Set(leftSums ? leftSums[c] : 0);
-#pragma GCC unroll 2 // the registers' state stays in registers
-        for (int j = 0; j < KVectors; ++j) {
-            if (t < workFrom[j] || t >= workTo[j]) {
-                for (int c = 0; c < 3; ++c) {
-                    carry[c] = finals[j][c];
-                    finals[j][c] = zero;
-                    V::Store(finalRing + LaneSlot(slot, c) + N * j, zero); // a later call starts from it
-                }
-                V::Store(stripPixels + PixelSlot(place) + N * j, zero); // no pixel: a leaving one reads zero
-                continue;
-            }
-            // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
-            const TI row = V::Sub(V::Set(int32_t(t)), offset[j]);
-            const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
-            const TI top = V::Max(zero, V::Sub(row, rowRadius));
-            const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
-            const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
-            const auto countF = V::ToFloat(count);
-            TI pixels, edges;
-            V::LoadInputs(stripInputs + PixelSlot(place) + N * j, pixels, edges);
-            V::ClearInputs(stripInputs + PixelSlot(place) + N * j);
-            TI gone = zero; // the leaving pixel where it lies in the strip
-            // Lanes below InShift read the front or another step's entries here; InMask drops them.
-            if (inDelay > 0 && t >= inDelay)
-                gone = V::And(V::Load(stripPixels + PixelSlot(delayedPlace) + N * j - inShift), inMask[j]);
-            TI changes = zero;
+        // Lane 0's entering row comes from the column left of it.
+        const int64_t enteringRow = laneZeroStart == INT64_MAX ? -1 : t - laneZeroStart;
+        const int32_t* leftSums =
+            rowSumsIn && enteringRow >= 0 && enteringRow < rows ? rowSumsIn + 3 * (enteringRow - sumsFrom) : nullptr;
+        // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
+        const TI row = V::Sub(V::Set(int32_t(t - First)), offset);
+        const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
+        const TI top = V::Max(zero, V::Sub(row, rowRadius));
+        const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
+        const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band), one);
+        const auto countF = V::ToFloat(count);
+        TI pixels, edges;
+        V::LoadInputs(stripInputs + PixelSlot(place), pixels, edges);
+        V::ClearInputs(stripInputs + PixelSlot(place));
+        TI gone = zero; // the leaving pixel where it lies in the generation
+        // Lanes below InShift read the front or another step's entries here; InMask drops them.
+        if (inDelay > 0 && t >= inDelay)
+            gone = V::And(V::Load(stripPixels + PixelSlot(delayedPlace) - inShift), inMask);
+        TI changes = zero;
 #pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
-                // from the column left of the strip.
-                const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
-                                       V::And(V::ShiftRight(gone, 8 * c), byte));
-                const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
-                carry[c] = finals[j][c];
-                V::Store(enteringRing + LaneSlot(slot, c) + N * j, entering);
-                const TI leaving = V::Load(finalRing + LaneSlot(slot, c) + N * j);
-                const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
-                const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
-                const TI mean =
-                    SmallWindows ? QuotientMean<V>(windowSum, countF) : WideMean<V>(windowSum, count);
-                const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
-                const TI change = V::And(V::Sub(stored, value), handles);
-                sum[j][c] = V::Add(windowSum, change);
-                // The handled row's row sum, final now: it entered RowRadius steps ago.
-                const TI entered = V::Load(enteringRing + LaneSlot(nextSlot, c) + N * j);
-                finals[j][c] = V::Add(entered, change);
-                V::Store(finalRing + LaneSlot(slot, c) + N * j, finals[j][c]);
-                // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
-                changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
-            }
-            V::Store(stripPixels + PixelSlot(place) + N * j, V::Add(pixels, changes));
+        for (int c = 0; c < 3; ++c) {
+            // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes from
+            // the column left of its generation.
+            const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
+                                   V::And(V::ShiftRight(gone, 8 * c), byte));
+            const TI carry = V::Set(leftSums ? leftSums[c] : 0);
+            const TI entering = V::And(V::Add(V::ShiftIn(finals[c], carry), edge), active);
+            V::Store(enteringRing + LaneSlot(slot, c), entering);
+            const TI leaving = V::Load(finalRing + LaneSlot(slot, c));
+            const TI windowSum = V::Add(sum[c], V::Sub(entering, leaving));
+            const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
+            const TI mean = SmallWindows ? QuotientMean<V>(windowSum, countF) : WideMean<V>(windowSum, count);
+            const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
+            const TI change = V::And(V::Sub(stored, value), handles);
+            sum[c] = V::Add(windowSum, change);
+            // The handled row's row sum, final now: it entered RowRadius steps ago.
+            const TI entered = V::Load(enteringRing + LaneSlot(nextSlot, c));
+            finals[c] = V::Add(entered, change);
+            V::Store(finalRing + LaneSlot(slot, c), finals[c]);
+            // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
+            changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
         }
+        V::Store(stripPixels + PixelSlot(place), V::Add(pixels, changes));
         const int64_t doneRow = t - lastOffset;
         if (rowSumsOut && doneRow >= 0 && doneRow < rows)
             for (int c = 0; c < 3; ++c)
-                rowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(lastLane)];
+                rowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(N - 1)];
         slot = nextSlot;
         place = RingPlace(place, 1, ring);
         delayedPlace = RingPlace(delayedPlace, 1, ring);
     }
-    for (int j = 0; j < KVectors; ++j)
-        for (int c = 0; c < 3; ++c)
-            V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
+    for (int c = 0; c < 3; ++c)
+        V::Store(Strip.Sums + c * KLaneCount, sum[c]);
 }
 
 template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {

@@ -1,8 +1,10 @@
-// The lane wavefront of the neighbourhood filters: one strip of up to sixteen adjacent columns, swept
-// together so that every step advances each column by one row. Lane k (column First + k) trails lane k - 1
-// by Lag = RowRadius + 1 rows, the least that keeps every window's inputs final (KvFilterStrips.cpp says
-// why); with that lag, lane k's pixel of row y is handled at step y + k * Lag + RowRadius by all of its
-// running state, so the per-step data of all lanes lies side by side in "skewed" buffers indexed by step.
+// The lane wavefront of the neighbourhood filters: eight lanes of one register, each sweeping a column top to
+// bottom, so that every step advances each lane by one row. The columns come in generations of eight adjacent
+// ones (column 8g + k on lane k); lane k trails lane k - 1 by Lag = RowRadius + 1 rows, the least that keeps
+// every window's inputs final (KvFilterStrips.cpp says why), and takes its column of the next generation as
+// soon as it has finished and drained the last one, so a register holds work at every step. With that lag,
+// lane k's pixel of row y is handled at step Start[k] + RowRadius + y by all of its running state, so the
+// per-step data of all lanes lies side by side in "skewed" buffers indexed by step.
 //
 // Window sums are 32-bit: the caller uses this path only for windows of fewer than 2^23 pixels, so a sum
 // (at most 255 per pixel) stays below 2^31 and a mean times a count below 256 * 2^23 = 2^31.
@@ -13,13 +15,11 @@
 
 namespace KvKernels::Detail {
 
-// Lanes of a strip: two registers of eight 32-bit lanes. Each step is one long chain of dependent
-// instructions (a lane's entering row sum comes from its left neighbour's previous step), so its time
-// hardly grows with the lanes it carries; sixteen keep two registers' worth of work in flight, fill a
-// cache line of a row per gather, and cost little at the strip's ramps.
-constexpr int KLaneCount = 16;
+// Lanes of a generation: one register of eight 32-bit lanes. A step's time grows with the registers that
+// hold work, so one register kept full beats two that are often idle: at large radii only about
+// Height / Lag columns can be in flight in the whole area.
+constexpr int KLaneCount = 8;
 constexpr int KVectorLanes = 8;
-constexpr int KVectors = KLaneCount / KVectorLanes;
 
 // Entries before the skewed pixel buffer proper, so that the kernel's shifted reads stay inside it.
 constexpr size_t KPixelsFront = KLaneCount;
@@ -39,18 +39,18 @@ inline uint32_t EdgeOf(uint32_t Entering, uint32_t Leaving) {
     return spread(Entering) + KNoDifference - spread(Leaving); // no field borrows
 }
 
-// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 16 + Lane.
+// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 8 + Lane.
 constexpr size_t LaneSlot(int64_t Step, int Channel) {
     return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
 }
 
-// Per step one packed pixel per lane: index Step * 16 + Lane, Step being the step's place in a ring.
+// Per step one packed pixel per lane: index Step * 8 + Lane, Step being the step's place in a ring.
 constexpr size_t PixelSlot(int64_t Step) {
     return size_t(Step) * KLaneCount;
 }
 
-// Steps the skewed buffers hold as rings: a strip's gathers run at most (KLaneCount - 1) * Lag steps ahead
-// of its sweep (the last lane's inputs), and its write-backs read that far behind it (the first lane's
+// Steps the skewed buffers hold as rings: a generation's gathers run at most (KLaneCount - 1) * Lag steps
+// ahead of the sweep (the last lane's inputs), and its write-backs read that far behind it (the first lane's
 // results), a chunk of Chunk steps at a time.
 constexpr int64_t RingStepsFor(int64_t Lag, int64_t Chunk) {
     return (KLaneCount - 1) * Lag + Chunk;
@@ -72,29 +72,40 @@ constexpr uint64_t InputOf(uint32_t Pixel, uint32_t Edge) {
 // The input of a lane off its rows: no pixel, an edge of no difference.
 constexpr uint64_t KNeutralInput = InputOf(0, KNoDifference);
 
-// Everything one strip's sweep reads and writes. Filled by the strip scheduler, consumed by a lane kernel.
+// Everything one thread's sweep reads and writes. Filled by the scheduler, consumed by a lane kernel. Steps
+// count on the thread's own clock, from 0 at its first generation.
 struct TLaneStrip {
-    int32_t Lanes;     // active lanes, 1..16; the others compute nothing that reaches the active ones
     int32_t Height;    // rows of the area
     int32_t RowRadius; // min(Radius, Height)
     int32_t Lag;       // RowRadius + 1; also the steps the rings Entering and Final hold
-    int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the strip for some lane; else 0
+    int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the generation for some lane; else 0
     int32_t RingSteps; // steps the skewed buffers hold (RingStepsFor); step t lies at place t mod RingSteps
     bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
-    int32_t Band[KLaneCount];     // columns of each lane's band; 0 for inactive lanes
-    int32_t Offset[KLaneCount];   // k * Lag + RowRadius: step minus row of lane k; huge for inactive lanes
-    int32_t InMask[KLaneCount];   // -1 where lane k - InShift exists, else 0
-    int32_t Active[KLaneCount];   // -1 for the active lanes, else 0
+    // Each lane's column: the step at which it enters row 0 (and handles row -RowRadius), its band's columns,
+    // and whether it has a column (-1) or none (0; it never handles a pixel).
+    int64_t Start[KLaneCount];
+    int32_t Band[KLaneCount];
+    int32_t Active[KLaneCount];
+    // The column each lane takes next, at step RotateAt (INT64_MAX: none). By then the lane has drained its
+    // column: its window sum and its entries in the rings are zero again.
+    int64_t RotateAt[KLaneCount];
+    int64_t NextStart[KLaneCount];
+    int32_t NextBand[KLaneCount];
+    int32_t NextActive[KLaneCount];
     int32_t Sums[3 * KLaneCount]; // window sums, carried from one call to the next
     const uint8_t* Mix;           // stored value of (value, mean) at value * 256 + mean; 3 bytes of slack
-    // Final row sums of the band of the column left of the strip, 3 a row, from row SumsFrom on (the rows
-    // the steps of the call enter).
+    // Final row sums of the band of the column left of lane 0's column, 3 a row, from row SumsFrom on (the
+    // rows the steps of the call enter); null where lane 0 has no column. Constant within a call.
     const int32_t* RowSumsIn;
     int64_t SumsFrom;
-    int32_t* RowSumsOut; // Height x 3: final row sums of the band of the strip's last lane; null: not needed
+    // Height x 3: final row sums of the band of lane 7's column, for the next generation; null: not needed.
+    // NextRowSumsOut replaces it when lane 7 takes its next column.
+    int32_t* RowSumsOut;
+    int32_t* NextRowSumsOut;
     // Skewed inputs (InputOf), a ring: at PixelSlot(step mod RingSteps) + lane, lane k's pixel of row y and
-    // edge (EdgeOf) of row y + RowRadius at step y + Offset[k]; KNeutralInput off its rows. The sweep puts
-    // KNeutralInput back into every entry it has read, so the ring is neutral wherever no gather wrote.
+    // edge (EdgeOf) of row y + RowRadius at step y + Start[k] + RowRadius; KNeutralInput off its rows. The
+    // sweep puts KNeutralInput back into every entry it has read, so the ring is neutral wherever no gather
+    // wrote.
     uint64_t* Inputs;
     uint32_t* Pixels;  // skewed results, a ring as Inputs; zero off the lanes' rows; KPixelsFront readable
                        // entries before it
@@ -102,22 +113,21 @@ struct TLaneStrip {
     int32_t* Final;    // ring of final row sums of the handled row by step
 };
 
-// How one strip's rows are copied between the area and its skewed buffers.
+// How one generation's rows are copied between the area and its thread's skewed buffers.
 struct TRowCopy {
     int64_t Width;                // pixels in a row of the area
     int64_t Height;               // rows of the area
     int64_t RowRadius;            // min(Radius, Height)
-    int64_t First;                // the strip's first column
-    int32_t Lanes;                // its columns, 1..16
+    int64_t First;                // the generation's first column
+    int32_t Lanes;                // its columns, 1..8
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
-    int64_t
-        Leaving[KLaneCount]; // byte offset of its leaving column where that lies left of the strip; else -1
+    int64_t Leaving[KLaneCount];  // byte offset of its leaving column where that lies left of it; else -1
     int64_t RingSteps;       // steps the skewed buffers hold
     int64_t PixelSteps[KLaneCount]; // the step of lane k's row 0 (its result), mod RingSteps
     int64_t InputSteps[KLaneCount]; // the step that enters lane k's row 0 (its input), mod RingSteps
-    // Whether every row is three whole 16-pixel windows: the strip's own pixels, the entering columns (at
+    // Whether every row is three whole 8-pixel windows: the generation's own pixels, the entering columns (at
     // Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0 or right of
-    // it; lanes from LeavingLanes on read zero there, their leaving column being inside the strip).
+    // it; lanes from LeavingLanes on read zero there, their leaving column being inside the generation).
     bool Windows;
     int32_t LeavingLanes;
 };
@@ -125,19 +135,19 @@ struct TRowCopy {
 // Rows ahead of the one being copied that the gathers request into the cache (each row is a new page).
 constexpr int64_t KPrefetchRows = 64;
 
-// Requests row Y + KPrefetchRows of the strip's three windows into the cache, where the area has that row.
+// Requests row Y + KPrefetchRows of the generation's three windows into the cache, where the area has that row.
 void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 
-// Runs steps First .. End - 1 of the strip's sweep.
+// Runs steps First .. End - 1 of a thread's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
-// Copies the strip's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
+// Copies a generation's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
 // for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero outside
 // the area; not written back yet, so original) and the edge of row y, its entering pixel minus its leaving
-// one (EdgeOf; the leaving pixel final, its row published by the previous strip; no difference below the
+// one (EdgeOf; the leaving pixel final, its row published by the previous generation; no difference below the
 // area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                              uint64_t* Inputs);
-// Writes rows Y0 .. Y1 - 1 of the swept strip back into the area, and nothing else of the rows.
+// Writes rows Y0 .. Y1 - 1 of the swept generation back into the area, and nothing else of the rows.
 using TScatterRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                               const uint32_t* Pixels);
 

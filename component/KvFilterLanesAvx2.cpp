@@ -1,5 +1,5 @@
 // The lane kernels on AVX2: the sweep, whose eight lanes are the eight 32-bit elements of one register, and
-// the row copies, which move a strip's sixteen pixels of a row as two registers. Everything in the region
+// the row copies, which move a generation's eight pixels of a row as one register. Everything in the region
 // below is compiled for AVX2 and reached only through the entries at the end, which the dispatcher calls
 // only where AVX2 runs; the headers that the region uses are included before it, so none of their inline
 // functions is compiled for AVX2 here.
@@ -91,16 +91,16 @@ struct TAvx2Lanes {
     static TI RoundToInt(TF A) { return _mm256_cvtps_epi32(A); }
 };
 
-// Sixteen packed pixels (PackedPixel), eight in each register, from the 48 bytes at P; reads nothing else.
-inline void LoadWindow(const uint8_t* P, __m256i& Low, __m256i& High) {
+// Eight packed pixels (PackedPixel) from the 24 bytes at P; reads nothing else.
+inline __m256i LoadWindow(const uint8_t* P) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
                                             0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    // Each half register takes the three words that hold its four pixels, then spreads them.
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P));      // bytes 0 .. 31
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + 16)); // bytes 16 .. 47
-    Low = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5)),
-                              spread);
-    High = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(2, 3, 4, 4, 5, 6, 7, 7)),
+    // Words 0 .. 5 hold the 24 bytes; each half register takes the three words that hold its four pixels,
+    // then spreads them.
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));       // bytes 0 .. 15
+    const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(P + 16)); // bytes 16 .. 23
+    const __m256i words = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+    return _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5)),
                                spread);
 }
 
@@ -126,65 +126,48 @@ inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
     return _mm256_sub_epi32(_mm256_add_epi32(SpreadChannels(Entering), bias), SpreadChannels(Leaving));
 }
 
-// Every row of a strip whose rows are whole windows (TRowCopy::Windows), eight lanes to a register.
+// Every row of a generation whose rows are whole windows (TRowCopy::Windows).
 void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs) {
-    constexpr int N = KVectorLanes;
-    static_assert(KVectors == 2, "a strip's row is one 16-pixel window, two registers");
-    __m256i keep[KVectors]; // lanes whose leaving column lies left of the strip
-    for (int j = 0; j < KVectors; ++j)
-        keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
-                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    // Lanes whose leaving column lies left of the generation.
+    const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes),
+                                            _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const __m256i noDifference = _mm256_set1_epi32(int32_t(KNoDifference));
     alignas(32) uint64_t inputs[KLaneCount];
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
-        // One 48-byte window holds the strip's sixteen pixels: its two registers are the two halves h.
-        __m256i p[KVectors] = {_mm256_setzero_si256(), _mm256_setzero_si256()},
-                e[KVectors] = {noDifference, noDifference};
-        if (handled >= 0 && handled < Copy.Height) LoadWindow(Rows[handled] + 3 * Copy.First, p[0], p[1]);
+        __m256i p = _mm256_setzero_si256(), e = noDifference;
+        if (handled >= 0 && handled < Copy.Height) p = LoadWindow(Rows[handled] + 3 * Copy.First);
         if (y < Copy.Height) {
             const uint8_t* line = Rows[y];
-            __m256i in[KVectors], out[KVectors];
-            LoadWindow(line + Copy.Entering[0], in[0], in[1]);
-            LoadWindow(line + Copy.Leaving[0], out[0], out[1]);
-            for (int h = 0; h < KVectors; ++h)
-                e[h] = EdgesOf(in[h], _mm256_and_si256(out[h], keep[h]));
+            e = EdgesOf(LoadWindow(line + Copy.Entering[0]),
+                        _mm256_and_si256(LoadWindow(line + Copy.Leaving[0]), keep));
         }
-        for (int h = 0; h < KVectors; ++h) {
-            const __m256i low = _mm256_unpacklo_epi32(p[h], e[h]), high = _mm256_unpackhi_epi32(p[h], e[h]);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * h),
-                               _mm256_permute2x128_si256(low, high, 0x20));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * h + 4),
-                               _mm256_permute2x128_si256(low, high, 0x31));
-        }
-        // The skewed inputs put each lane on a cache line of its own: one store per lane is the least.
+        const __m256i low = _mm256_unpacklo_epi32(p, e), high = _mm256_unpackhi_epi32(p, e);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(inputs), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + 4), _mm256_permute2x128_si256(low, high, 0x31));
+        // The skewed inputs put each lane on a step of its own: one store per lane is the least.
         for (int k = 0; k < KLaneCount; ++k)
             Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring)) + size_t(k)] = inputs[k];
     }
 }
 
-// Every row of a strip of KLaneCount lanes.
+// Every row of a generation of KLaneCount lanes.
 void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                        const uint32_t* Pixels) {
-    constexpr int N = KVectorLanes;
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
-        for (int j = 0; j < KVectors; ++j) {
-            // Eight loads: on the processors at hand a gather instruction takes longer.
-            const auto at = [&](int K) {
-                const int k = N * j + K;
-                return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring)) + size_t(k)]);
-            };
-            const __m256i packed =
-                PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
-            // Exactly the strip's bytes: the columns on either side belong to other strips.
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 24 * j), _mm256_castsi256_si128(packed));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 24 * j + 16),
-                             _mm256_extracti128_si256(packed, 1));
-        }
+        // Eight loads: on the processors at hand a gather instruction takes longer.
+        const auto at = [&](int K) {
+            return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[K], ring)) + size_t(K)]);
+        };
+        const __m256i packed =
+            PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
+        // Exactly the generation's bytes: the columns on either side belong to others.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 16), _mm256_extracti128_si256(packed, 1));
     }
 }
 
@@ -203,7 +186,7 @@ void KvKernels::Detail::Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t 
     SweepLanes<TAvx2Lanes>(Strip, First, End);
 }
 
-// Strips whose rows are not whole windows, at the area's edges, copy lane by lane.
+// Generations whose rows are not whole windows, at the area's edges, copy lane by lane.
 void KvKernels::Detail::Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                                        uint64_t* Inputs) {
     if (Copy.Windows)

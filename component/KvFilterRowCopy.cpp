@@ -1,5 +1,5 @@
-// The strips' row copies in plain C++: one lane at a time, for any processor and for the strips whose rows
-// are not whole windows (at the area's edges, and where fewer than sixteen columns remain).
+// The generations' row copies in plain C++: one lane at a time, for any processor and for the generations
+// whose rows are not whole windows (at the area's edges, and where fewer than eight columns remain).
 #include "KvFilterLanes.h"
 
 #include <bit>

@@ -12,28 +12,39 @@
 //
 // Why the lag. Column c needs, for its entering row y, the final row sum of column c - 1 at row y: column
 // c - 1 must have handled row y. Handling row y - RowRadius of column c is the step that enters row y, so
-// column c may trail column c - 1 by RowRadius + 1 rows and no fewer. Within a strip each lane trails the
-// one to its left by exactly that; the first lane of a strip trails the last lane of the previous strip by
-// at least that, through the row counts the strips publish. Everything else a strip reads of the area is
-// either an original value of a column right of it (written only by strips that wait for this one) or a
-// final value of a column left of it in a row that the previous strip has published as done (and a strip
-// publishes a row only after every strip before it has done the row, since its first lane needs it).
+// column c may trail column c - 1 by RowRadius + 1 rows and no fewer. Within a generation (eight adjacent
+// columns on the eight lanes of one register) each lane trails the one to its left by exactly that; the
+// first lane of a generation trails the last lane of the previous one by at least that, through the row
+// counts the generations publish. Everything else a generation reads of the area is either an original value
+// of a column right of it (written only by generations that wait for this one) or a final value of a column
+// left of it in a row that the previous generation has published as done (and a generation publishes a row
+// only after every generation before it has done the row, since its first lane needs it).
 //
-// Memory. A strip gathers its pixels and band-edge differences row by row (the area's memory order) into
-// skewed buffers, one chunk of rows ahead of the sweep, and writes its pixels back a chunk at a time, once
-// its last lane is done with them. The skewed buffers are rings of 15 Lag + 64 steps (RingStepsFor), so a
-// thread holds O(Radius) whatever the height: the gathers of a chunk write at most 15 Lag + 64 steps past
-// the chunk's first step, and its write-backs read the results of at most 15 Lag steps before it, so no
-// entry is overwritten while it is still to be read. The first strip computes the row sums of the band left
-// of the area a chunk at a time; the other strips take the row sums of their left neighbour's last column
-// through at most Threads + 1 buffers of Height entries, none for an area of one strip.
+// Lanes that move on. A thread sweeps one register of eight lanes; when lane 0 is free, the thread takes the
+// next generation from one counter, and lane k takes its column of it k Lag steps later, once its last column
+// has drained (KvFilterLaneSweep.h), so the register holds work at every step however few columns the radius
+// lets into flight. A thread therefore has at most two generations in flight, the older one finishing while
+// the newer one starts. It starts the newer one only once the generation to its left has published the rows
+// the newer one needs until the older one is done (FStartRows): until then a wait could hold up rows the
+// other threads wait for; afterwards the thread has nothing any other thread waits for but the generation
+// that waits, so a wait cannot close a circle.
 //
-// Work sharing. A thread that is ready takes the next strip from one counter; strips are taken in order,
-// so a strip waits only for rows its left neighbour has published. A thread that must wait spins briefly
-// and then sleeps, so that a thread which shares its core with other work gets that core when the others
-// wait for it. Strip s writes buffer s mod (Threads + 1): when a thread takes strip s, the strip it finished
-// last is s - Threads or later, and a strip finishes only after its left neighbour has published every
-// row, so every strip up to s - Threads has read its buffer and written its own.
+// Memory. A thread gathers each generation's pixels and band-edge differences row by row (the area's memory
+// order) into skewed buffers, one chunk of rows ahead of the sweep, and writes its pixels back a chunk at a
+// time, once its last lane is done with them. The skewed buffers are rings of 7 Lag + 64 steps
+// (RingStepsFor), so a thread holds O(Radius) whatever the height: the gathers of a chunk write at most
+// 7 Lag + 64 steps past the chunk's first step, and its write-backs read the results of at most 7 Lag steps
+// before it, so no entry is overwritten while it is still to be read. The first generation computes the row
+// sums of the band left of the area a chunk at a time; the others take the row sums of their left
+// neighbour's last column through two buffers of Height entries (one for an area of two generations, none
+// for one). Generation g writes buffer g mod 2 as its last lane finishes each row, after its first lane has
+// entered that row, which it does only after generation g - 1 has published it, that is after generation
+// g - 1 has read the row of the same buffer (its first lane enters a row before its last lane finishes it).
+//
+// Work sharing. A thread whose first lane is free takes the next generation from one counter, so a thread
+// that loses its core holds up only the generations to the right of its own. A thread that must wait spins
+// briefly and then sleeps, so that a thread which shares its core with other work gets that core when the
+// others wait for it.
 #include "KvFilterStrips.h"
 
 #include <algorithm>
@@ -55,48 +66,57 @@
 namespace KvKernels::Detail {
 namespace {
 
-// Rows a strip gathers ahead of its sweep, and writes back, at a time.
+// Rows a thread gathers ahead of its sweep, and writes back, at a time.
 constexpr int64_t KChunkRows = 64;
-
-// Offset of an inactive lane: its row stays far below 0 at every step, so it never handles a pixel.
-constexpr int32_t KInactiveOffset = int32_t(1) << 30;
 
 // Spins of a waiting thread before it sleeps: about the time of a chunk's sweep.
 constexpr int KSpins = 256;
 
-// Rows of a strip done (handled by all its lanes, written back, last column's row sums published).
-struct alignas(64) TStripRows {
+// Rows of a generation done (handled by all its lanes, written back, last column's row sums published).
+struct alignas(64) TGenerationRows {
     std::atomic<int64_t> Done{0};
 };
 
-// The sweep of a strip stops when another thread failed; the strip's work is simply abandoned.
+// The sweep of a thread stops when another thread failed; its work is simply abandoned.
 struct TAbandoned {};
 
-// One thread's buffers, reused strip after strip. The rings of skewed inputs stay neutral wherever no
-// gather wrote (the sweep clears what it reads), and every strip's gathers write only the entries on its
-// lanes' rows, so no strip needs them cleared.
+// A generation in flight on a thread.
+struct TGeneration {
+    int64_t Index; // columns 8 Index ..
+    int64_t Start; // the thread's step at which its lane 0 enters row 0
+    int64_t Lanes;
+    int64_t Done; // rows written back and published
+    TRowCopy Copy;
+};
+
+// One thread's buffers. The rings of skewed inputs stay neutral wherever no gather wrote (the sweep clears
+// what it reads), and every generation's gathers write only the entries on its lanes' rows.
 struct TWorkspace {
     std::vector<uint64_t> Inputs;
     std::vector<uint32_t> Pixels;
     std::vector<int32_t> Entering, Final;
-    std::vector<int32_t> StartSums; // the first strip's row sums from the left, a chunk of rows
+    std::vector<int32_t> StartSums; // the first generation's row sums from the left, a chunk of rows
     TLaneStrip Strip{};
-    TRowCopy Copy{};
+    TGeneration Runs[2]{}; // oldest first
+    int RunCount = 0;
 };
 
-// Bytes of one thread's buffers and of one row-sum buffer.
+// Bytes of one thread's buffers.
 uint64_t WorkspaceBytes(const TFilterGeometry& G) {
     const uint64_t ring = uint64_t(RingStepsFor(G.Lag, KChunkRows));
     return ring * KLaneCount * (sizeof(uint64_t) + sizeof(uint32_t)) + KPixelsFront * sizeof(uint32_t) +
            2 * LaneSlot(G.Lag, 0) * sizeof(int32_t) + 3 * KChunkRows * sizeof(int32_t) + sizeof(TWorkspace);
 }
 
-class TStripPipeline {
+class TGenerationPipeline {
 public:
-    TStripPipeline(uint8_t* const* Rows, const TFilterGeometry& Geometry, const uint8_t* Mix,
-                   const TLaneKernels& Kernels, int Threads)
+    TGenerationPipeline(uint8_t* const* Rows, const TFilterGeometry& Geometry, const uint8_t* Mix,
+                        const TLaneKernels& Kernels, int Threads)
         : FRows(Rows), G(Geometry), FMix(Mix), FKernels(Kernels), FRing(RingStepsFor(G.Lag, KChunkRows)),
-          FStrips(StripCount(G)), FThreads(int(std::min<int64_t>(Threads, FStrips))), FDone(size_t(FStrips)) {
+          FGenerations(GenerationCount(G)), FThreads(int(std::min<int64_t>(Threads, FGenerations))),
+          FPeriod(std::max(G.Height + 2 * G.RowRadius + 1, (KLaneCount - 1) * G.Lag + 1)),
+          FStartRows(std::min(G.Height, (KLaneCount - 1) * G.Lag + 2 * KChunkRows)),
+          FDone(size_t(FGenerations)) {
         FWork.resize(size_t(FThreads));
         for (TWorkspace& w : FWork) {
             w.Inputs.assign(PixelSlot(FRing), KNeutralInput);
@@ -105,24 +125,23 @@ public:
             w.Entering.assign(LaneSlot(G.Lag, 0), 0);
             w.Final.assign(LaneSlot(G.Lag, 0), 0);
             w.StartSums.assign(3 * KChunkRows, 0);
+            InitStrip(w);
         }
-        FRowSums.resize(size_t(RowSumBuffers(FStrips, FThreads)));
+        FRowSums.resize(size_t(RowSumBuffers(FGenerations)));
         for (auto& sums : FRowSums)
             sums.assign(size_t(G.Height) * 3, 0);
     }
 
-    static int64_t StripCount(const TFilterGeometry& G) { return (G.Width + KLaneCount - 1) / KLaneCount; }
-    static int64_t RowSumBuffers(int64_t Strips, int Threads) {
-        return std::min<int64_t>(Threads + 1, Strips - 1);
-    }
+    static int64_t GenerationCount(const TFilterGeometry& G) { return (G.Width + KLaneCount - 1) / KLaneCount; }
+    static int64_t RowSumBuffers(int64_t Generations) { return std::min<int64_t>(2, Generations - 1); }
 
     void Run(TProgressCounter* Progress) {
         FProgress = Progress;
         std::vector<std::thread> workers;
         std::exception_ptr failure;
         try {
-            // The calling thread takes the first strip before any worker starts: the others follow it, and
-            // it polls the listener at every chunk, so the listener is heard from the start.
+            // The calling thread takes the first generation before any worker starts: the others follow it,
+            // and it polls the listener at every chunk, so the listener is heard from the start.
             FNext.store(1, std::memory_order_relaxed);
             workers.reserve(size_t(FThreads) - 1);
             for (int i = 1; i < FThreads; ++i) {
@@ -132,7 +151,7 @@ public:
                 }
                 try {
                     workers.emplace_back([this, i] { RunThread(i); });
-                } catch (const std::system_error&) { // the threads already running take every strip
+                } catch (const std::system_error&) { // the threads already running take every generation
                     const std::lock_guard<std::mutex> lock(FWaitLock);
                     --FRunning;
                     break;
@@ -145,25 +164,19 @@ public:
         }
         for (std::thread& worker : workers)
             worker.join();
-        // A worker's failure is the cause: the calling thread then only saw its strips abandoned.
+        // A worker's failure is the cause: the calling thread then only saw its work abandoned.
         if (FWorkerFailed.load(std::memory_order_relaxed)) std::rethrow_exception(FWorkerFailure);
         if (failure) std::rethrow_exception(failure);
     }
 
 private:
-    // Each thread takes the next strip until none is left; thread 0 is the calling thread, which alone
-    // reports progress and passes its exceptions on.
+    // Thread 0 is the calling thread, which alone reports progress and passes its exceptions on.
     void RunThread(int Index) {
-        const auto runStrips = [&] {
-            for (int64_t s; (s = FNext.fetch_add(1, std::memory_order_relaxed)) < FStrips;)
-                RunStrip(s, FWork[size_t(Index)], Index == 0);
-        };
         if (Index == 0) {
-            RunStrip(0, FWork[0], true);
-            runStrips();
-            // The listener hears about the other threads' last strips too: as a sleeper this thread wakes
-            // whenever a strip publishes rows. (A report that throws leaves it counted: that costs only
-            // wake-ups until the workers have stopped.)
+            Sweep(FWork[0], 0, true);
+            // The listener hears about the other threads' last generations too: as a sleeper this thread
+            // wakes whenever a generation publishes rows. (A report that throws leaves it counted: that costs
+            // only wake-ups until the workers have stopped.)
             std::unique_lock<std::mutex> lock(FWaitLock);
             FSleepers.fetch_add(1, std::memory_order_seq_cst);
             while (FRunning > 0) {
@@ -178,7 +191,7 @@ private:
             return;
         }
         try {
-            runStrips();
+            Sweep(FWork[size_t(Index)], FNext.fetch_add(1, std::memory_order_relaxed), false);
         } catch (const TAbandoned&) {
         } catch (...) {
             if (!FWorkerFailed.exchange(true)) FWorkerFailure = std::current_exception(); // read after join
@@ -197,6 +210,32 @@ private:
             FAbandon.store(true, std::memory_order_relaxed);
         }
         FWaitChanged.notify_all();
+    }
+
+    void InitStrip(TWorkspace& Work) const {
+        TLaneStrip& strip = Work.Strip;
+        strip.Height = int32_t(G.Height);
+        strip.RowRadius = int32_t(G.RowRadius);
+        strip.Lag = int32_t(G.Lag);
+        strip.RingSteps = int32_t(FRing);
+        // Lanes BandRadius + 1 and up find their band's leaving column inside their generation.
+        strip.InShift = G.BandRadius + 1 < KLaneCount ? int32_t(G.BandRadius + 1) : 0;
+        strip.SmallWindows = G.SmallWindows;
+        for (int k = 0; k < KLaneCount; ++k) {
+            strip.Start[k] = strip.NextStart[k] = 0;
+            strip.Band[k] = strip.NextBand[k] = 0;
+            strip.Active[k] = strip.NextActive[k] = 0;
+            strip.RotateAt[k] = INT64_MAX;
+        }
+        std::fill(std::begin(strip.Sums), std::end(strip.Sums), 0);
+        strip.Mix = FMix;
+        strip.RowSumsIn = nullptr;
+        strip.SumsFrom = 0;
+        strip.RowSumsOut = strip.NextRowSumsOut = nullptr;
+        strip.Inputs = Work.Inputs.data();
+        strip.Pixels = Work.Pixels.data() + KPixelsFront;
+        strip.Entering = Work.Entering.data();
+        strip.Final = Work.Final.data();
     }
 
     // Row sums of the band ending just left of column BandRadius, as seen by column 0 before its entering
@@ -218,86 +257,104 @@ private:
         }
     }
 
-    void Prepare(TLaneStrip& Strip, TWorkspace& Work, int64_t First, int64_t Lanes, int64_t S) {
-        Strip.Lanes = int32_t(Lanes);
-        Strip.Height = int32_t(G.Height);
-        Strip.RowRadius = int32_t(G.RowRadius);
-        Strip.Lag = int32_t(G.Lag);
-        Strip.RingSteps = int32_t(FRing);
-        // Lanes BandRadius + 1 and up find their band's leaving column inside the strip.
-        const int64_t shift = G.BandRadius + 1 < Lanes ? G.BandRadius + 1 : 0;
-        Strip.InShift = int32_t(shift);
-        Strip.SmallWindows = G.SmallWindows;
+    // Lane 0 takes generation Index at step S; lane k follows k Lag steps later.
+    void StartGeneration(TWorkspace& Work, int64_t Index, int64_t S) {
+        TLaneStrip& strip = Work.Strip;
+        const int64_t first = Index * KLaneCount;
+        const int64_t lanes = std::min<int64_t>(KLaneCount, G.Width - first);
         for (int64_t k = 0; k < KLaneCount; ++k) {
-            const bool active = k < Lanes;
-            const int64_t c = First + k;
-            Strip.Band[k] = active ? int32_t(std::min(G.Width - 1, c + G.BandRadius) -
-                                             std::max<int64_t>(0, c - G.BandRadius) + 1)
-                                   : 0;
-            Strip.Offset[k] = active ? int32_t(k * G.Lag + G.RowRadius) : KInactiveOffset;
-            Strip.Active[k] = active ? -1 : 0;
-            Strip.InMask[k] = active && shift > 0 && k >= shift ? -1 : 0;
+            const int64_t c = first + k;
+            const bool active = k < lanes;
+            strip.RotateAt[k] = S + k * G.Lag;
+            strip.NextStart[k] = S + k * G.Lag;
+            strip.NextActive[k] = active ? -1 : 0;
+            strip.NextBand[k] = active ? int32_t(std::min(G.Width - 1, c + G.BandRadius) -
+                                                 std::max<int64_t>(0, c - G.BandRadius) + 1)
+                                       : 0;
         }
-        std::fill(std::begin(Strip.Sums), std::end(Strip.Sums), 0);
-        std::fill(Work.Entering.begin(), Work.Entering.end(), 0);
-        std::fill(Work.Final.begin(), Work.Final.end(), 0);
-        Strip.Mix = FMix;
         const int64_t buffers = int64_t(FRowSums.size());
-        Strip.RowSumsIn = S > 0 ? FRowSums[size_t((S - 1) % buffers)].data() : Work.StartSums.data();
-        Strip.SumsFrom = 0;
-        Strip.RowSumsOut = S + 1 < FStrips ? FRowSums[size_t(S % buffers)].data() : nullptr;
-        Strip.Inputs = Work.Inputs.data();
-        Strip.Pixels = Work.Pixels.data() + KPixelsFront;
-        Strip.Entering = Work.Entering.data();
-        Strip.Final = Work.Final.data();
+        strip.NextRowSumsOut = Index + 1 < FGenerations ? FRowSums[size_t(Index % buffers)].data() : nullptr;
+        strip.RowSumsIn = Index > 0 ? FRowSums[size_t((Index - 1) % buffers)].data() : Work.StartSums.data();
+        strip.SumsFrom = 0;
+        TGeneration& run = Work.Runs[Work.RunCount++];
+        run.Index = Index;
+        run.Start = S;
+        run.Lanes = lanes;
+        run.Done = 0;
+        PlanCopy(run.Copy, first, lanes, S);
     }
 
-    void RunStrip(int64_t S, TWorkspace& Work, bool Reports) {
-        const int64_t first = S * KLaneCount;
-        const int64_t lanes = std::min<int64_t>(KLaneCount, G.Width - first);
+    // Runs generations, Taken first, until none is left.
+    void Sweep(TWorkspace& Work, int64_t Taken, bool Reports) {
         TLaneStrip& strip = Work.Strip;
-        Prepare(strip, Work, first, lanes, S);
-        PlanCopy(Work.Copy, strip, first, lanes);
-        const int64_t steps = (lanes - 1) * G.Lag + G.RowRadius + G.Height;
-        const int64_t lastOffset = strip.Offset[lanes - 1];
-        int64_t done = 0;
-        for (int64_t t0 = 0; t0 < steps;) {
-            const int64_t t1 = std::min(steps, t0 + KChunkRows);
-            if (t0 < G.Height + G.RowRadius) {
-                // Step t enters row t into lane 0 and handles row t - RowRadius there; the other lanes
-                // trail it.
-                if (S > 0 && t0 < G.Height) WaitForRows(S - 1, std::min(G.Height, t1), Reports);
-                if (S == 0 && t0 < G.Height) {
-                    StartRowSums(Work.StartSums.data(), t0, std::min(G.Height, t1));
-                    strip.SumsFrom = t0;
+        int64_t pending = Taken; // taken and not started yet; -1: none taken; FGenerations or more: none left
+        int64_t laneZeroFree = 0;
+        for (int64_t t = 0;;) {
+            if (t >= laneZeroFree) {
+                if (pending < 0) pending = FNext.fetch_add(1, std::memory_order_relaxed);
+                if (pending < FGenerations) {
+                    const int64_t need = pending > 0 ? FStartRows : 0;
+                    // Without an older generation in flight, nothing waits for this thread: it may sleep.
+                    if (Work.RunCount == 0 && need > 0) WaitForRows(pending - 1, need, Reports);
+                    if (need == 0 || Published(pending - 1) >= need) {
+                        StartGeneration(Work, pending, t);
+                        laneZeroFree = t + FPeriod;
+                        pending = -1;
+                    }
                 }
-                FKernels.Gather(Work.Copy, FRows, t0, std::min(G.Height + G.RowRadius, t1),
-                                Work.Inputs.data());
             }
-            FKernels.Sweep(strip, t0, t1);
-            const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, G.Height);
-            if (complete > done) {
-                FKernels.Scatter(Work.Copy, FRows, done, complete, strip.Pixels);
-                Publish(S, complete);
-                if (FProgress) FProgress->Add(uint64_t(complete - done) * uint64_t(lanes));
-                done = complete;
+            if (Work.RunCount == 0) break;
+            int64_t t1 = t + KChunkRows;
+            if (laneZeroFree > t) t1 = std::min(t1, laneZeroFree);
+            for (int i = 0; i < Work.RunCount; ++i) {
+                TGeneration& run = Work.Runs[i];
+                const int64_t y0 = std::max<int64_t>(0, t - run.Start);
+                const int64_t y1 = std::min(G.Height + G.RowRadius, t1 - run.Start);
+                if (y0 >= y1) continue;
+                if (y0 < G.Height) {
+                    if (run.Index > 0) {
+                        WaitForRows(run.Index - 1, std::min(G.Height, y1), Reports);
+                    } else {
+                        StartRowSums(Work.StartSums.data(), y0, std::min(G.Height, y1));
+                        strip.SumsFrom = y0;
+                    }
+                }
+                FKernels.Gather(run.Copy, FRows, y0, y1, Work.Inputs.data());
+            }
+            FKernels.Sweep(strip, t, t1);
+            for (int i = 0; i < Work.RunCount; ++i) {
+                TGeneration& run = Work.Runs[i];
+                const int64_t lastOffset = run.Start + (run.Lanes - 1) * G.Lag + G.RowRadius;
+                const int64_t complete = std::clamp<int64_t>(t1 - lastOffset, 0, G.Height);
+                if (complete > run.Done) {
+                    FKernels.Scatter(run.Copy, FRows, run.Done, complete, strip.Pixels);
+                    Publish(run.Index, complete);
+                    if (FProgress) FProgress->Add(uint64_t(complete - run.Done) * uint64_t(run.Lanes));
+                    run.Done = complete;
+                }
+            }
+            if (Work.RunCount > 0 && Work.Runs[0].Done == G.Height) {
+                Work.Runs[0] = Work.Runs[1];
+                --Work.RunCount;
             }
             if (Reports && FProgress) FProgress->Poll();
-            t0 = t1;
+            t = t1;
         }
     }
 
-    // Rows 0 .. Rows - 1 of strip S are done; wakes the threads that sleep waiting for rows.
-    void Publish(int64_t S, int64_t Rows) {
-        FDone[size_t(S)].Done.store(Rows, std::memory_order_seq_cst);
+    int64_t Published(int64_t Index) const { return FDone[size_t(Index)].Done.load(std::memory_order_acquire); }
+
+    // Rows 0 .. Rows - 1 of generation Index are done; wakes the threads that sleep waiting for rows.
+    void Publish(int64_t Index, int64_t Rows) {
+        FDone[size_t(Index)].Done.store(Rows, std::memory_order_seq_cst);
         if (FSleepers.load(std::memory_order_seq_cst) > 0) {
             { const std::lock_guard<std::mutex> lock(FWaitLock); }
             FWaitChanged.notify_all();
         }
     }
 
-    void WaitForRows(int64_t S, int64_t Rows, bool Reports) {
-        const std::atomic<int64_t>& done = FDone[size_t(S)].Done;
+    void WaitForRows(int64_t Index, int64_t Rows, bool Reports) {
+        const std::atomic<int64_t>& done = FDone[size_t(Index)].Done;
         for (int spins = 0; done.load(std::memory_order_acquire) < Rows; ++spins) {
             if (FAbandon.load(std::memory_order_relaxed)) throw TAbandoned{};
             if (Reports && FProgress) FProgress->Poll();
@@ -307,8 +364,8 @@ private:
 #endif
                 continue;
             }
-            // Sleep: the thread that holds strip S may need this core. The calling thread wakes every few
-            // milliseconds to hear its listener.
+            // Sleep: the thread that holds generation Index may need this core. The calling thread wakes
+            // every few milliseconds to hear its listener.
             std::unique_lock<std::mutex> lock(FWaitLock);
             FSleepers.fetch_add(1, std::memory_order_seq_cst);
             FWaitChanged.wait_for(lock, std::chrono::milliseconds(2), [&] {
@@ -319,11 +376,12 @@ private:
         }
     }
 
-    // Where the strip's rows come from and go to: per lane its own, entering and leaving columns (the
-    // entering one original, its column not processed yet; the leaving one, where it lies left of the strip,
-    // final, its row published by the previous strip; a leaving column inside the strip is read from the
-    // strip by the kernel, once it is final there) and its steps in the skewed rings.
-    void PlanCopy(TRowCopy& Copy, const TLaneStrip& Strip, int64_t First, int64_t Lanes) const {
+    // Where a generation's rows come from and go to: per lane its own, entering and leaving columns (the
+    // entering one original, its column not processed yet; the leaving one, where it lies left of the
+    // generation, final, its row published by the previous generation; a leaving column inside the generation
+    // is read from the results by the kernel, once it is final there) and its steps in the skewed rings, the
+    // generation starting at step S.
+    void PlanCopy(TRowCopy& Copy, int64_t First, int64_t Lanes, int64_t S) const {
         Copy.Width = G.Width;
         Copy.Height = G.Height;
         Copy.RowRadius = G.RowRadius;
@@ -335,8 +393,8 @@ private:
             Copy.Entering[k] = c + G.BandRadius <= G.Width - 1 ? 3 * (c + G.BandRadius) : -1;
             const int64_t left = c - G.BandRadius - 1;
             Copy.Leaving[k] = left >= 0 && left < First ? 3 * left : -1;
-            Copy.PixelSteps[k] = Strip.Offset[k] % FRing;
-            Copy.InputSteps[k] = (k * G.Lag) % FRing;
+            Copy.PixelSteps[k] = (S + k * G.Lag + G.RowRadius) % FRing;
+            Copy.InputSteps[k] = (S + k * G.Lag) % FRing;
         }
         Copy.LeavingLanes = int32_t(std::min<int64_t>(Lanes, G.BandRadius + 1));
         Copy.Windows = Lanes == KLaneCount && First + KLaneCount - 1 + G.BandRadius <= G.Width - 1 &&
@@ -348,12 +406,16 @@ private:
     const uint8_t* FMix;
     TLaneKernels FKernels;
     int64_t FRing; // steps of the skewed rings
-    int64_t FStrips;
+    int64_t FGenerations;
     int FThreads;
-    std::vector<TStripRows> FDone;
+    // Steps from a generation's start on a thread to the next one's there at the soonest: its lanes have
+    // drained their columns (Height + 2 RowRadius + 1 steps) and taken their columns of it.
+    int64_t FPeriod;
+    int64_t FStartRows; // rows of the left neighbour a thread needs before it starts a generation
+    std::vector<TGenerationRows> FDone;
     std::vector<TWorkspace> FWork;
-    std::vector<std::vector<int32_t>> FRowSums; // strip s writes buffer s mod their count
-    alignas(64) std::atomic<int64_t> FNext{0};  // the next strip to take
+    std::vector<std::vector<int32_t>> FRowSums; // generation g writes buffer g mod their count
+    alignas(64) std::atomic<int64_t> FNext{0};  // the next generation to take
     std::atomic<bool> FAbandon{false};
     std::atomic<bool> FWorkerFailed{false};
     std::exception_ptr FWorkerFailure;
@@ -368,18 +430,18 @@ private:
 } // namespace
 
 uint64_t StripsWorkingBytes(const TFilterGeometry& Geometry, int Threads) {
-    const int64_t strips = TStripPipeline::StripCount(Geometry);
-    const int threads = int(std::clamp<int64_t>(Threads, 1, strips));
-    const int64_t buffers = TStripPipeline::RowSumBuffers(strips, threads);
+    const int64_t generations = TGenerationPipeline::GenerationCount(Geometry);
+    const int threads = int(std::clamp<int64_t>(Threads, 1, generations));
+    const int64_t buffers = TGenerationPipeline::RowSumBuffers(generations);
     return uint64_t(threads) * WorkspaceBytes(Geometry) +
            uint64_t(std::max<int64_t>(0, buffers)) * uint64_t(Geometry.Height) * 3 * sizeof(int32_t) +
-           uint64_t(strips) * sizeof(TStripRows);
+           uint64_t(generations) * sizeof(TGenerationRows);
 }
 
 void SweepStrips(uint8_t* const* Rows, const TFilterGeometry& Geometry, const uint8_t* Mix,
                  const TLaneKernels& Kernels, int Threads, TProgressCounter* Progress) {
     assert(Geometry.Strips);
-    TStripPipeline(Rows, Geometry, Mix, Kernels, std::max(1, Threads)).Run(Progress);
+    TGenerationPipeline(Rows, Geometry, Mix, Kernels, std::max(1, Threads)).Run(Progress);
 }
 
 } // namespace KvKernels::Detail
