@@ -47,7 +47,8 @@ template <class V> inline typename V::TI QuotientMean(typename V::TI Sum, typena
 // Offset of a lane without a column: its row stays far below 0 at every step, so it never handles a pixel.
 constexpr int32_t KInactiveOffset = int32_t(1) << 30;
 
-// Runs steps First .. End - 1 of a thread's sweep (see TLaneStrip for the layout of the buffers).
+// Runs steps First .. End - 1 of a thread's sweep (see TLaneStrip for the layout of the buffers), with
+// Vectors registers of lanes (Strip.Lanes = 8 Vectors); register j holds lanes 8j .. 8j + 7.
 // SmallWindows: every window of the area holds fewer than 2^16 pixels.
 //
 // Why a lane may take its next column without clearing anything. The scheduler gives lane k its next column
@@ -58,49 +59,51 @@ constexpr int32_t KInactiveOffset = int32_t(1) << 30;
 // taken its next column primes it, and priming finals are the zero entering sums of the old column). Lane
 // k takes its column exactly Lag steps after lane k - 1, so from its first step on the left neighbour
 // passes it the row sums of its new left column.
-template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
+template <class V, bool SmallWindows, int Vectors>
+void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
     using TI = typename V::TI;
-    constexpr int N = KLaneCount;
-    static_assert(KLaneCount == KVectorLanes, "one register of lanes");
+    constexpr int N = KVectorLanes, L = N * Vectors;
     const int64_t radius = Strip.RowRadius;
     const int inShift = Strip.InShift;
     // Each lane's row at step t is t - First - offset; offsets count from First, so they fit 32 bits.
-    TI offset, band, active, inMask;
-    int64_t lastOffset = 0, laneZeroStart = 0; // absolute: lane 7's and lane 0's step of row 0 (handled, entered)
+    TI offset[Vectors], band[Vectors], active[Vectors], inMask[Vectors];
+    int64_t lastOffset = 0, laneZeroStart = 0; // the last lane's step of row 0 (handled), lane 0's (entered)
     int64_t nextRotation = INT64_MAX;
     int32_t* rowSumsOut = Strip.RowSumsOut;
     const auto loadLanes = [&] {
-        alignas(32) int32_t offsets[N], masks[N];
+        alignas(32) int32_t offsets[L], masks[L];
         nextRotation = INT64_MAX;
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < L; ++k) {
             offsets[k] = Strip.Active[k] ? int32_t(Strip.Start[k] + radius - First) : KInactiveOffset;
             masks[k] = Strip.Active[k] && inShift > 0 && k >= inShift ? -1 : 0;
             nextRotation = std::min(nextRotation, Strip.RotateAt[k]);
         }
-        offset = V::Load(offsets);
-        inMask = V::Load(masks);
-        band = V::Load(Strip.Band);
-        active = V::Load(Strip.Active);
-        lastOffset = Strip.Active[N - 1] ? Strip.Start[N - 1] + radius : INT64_MAX;
+        for (int j = 0; j < Vectors; ++j) {
+            offset[j] = V::Load(offsets + N * j);
+            inMask[j] = V::Load(masks + N * j);
+            band[j] = V::Load(Strip.Band + N * j);
+            active[j] = V::Load(Strip.Active + N * j);
+        }
+        lastOffset = Strip.Active[L - 1] ? Strip.Start[L - 1] + radius : INT64_MAX;
         laneZeroStart = Strip.Active[0] ? Strip.Start[0] : INT64_MAX;
         rowSumsOut = Strip.RowSumsOut;
     };
     // The lanes whose next column starts at step T take it.
     const auto rotate = [&](int64_t T) {
-        for (int k = 0; k < N; ++k)
+        for (int k = 0; k < L; ++k)
             if (Strip.RotateAt[k] == T) {
                 Strip.Start[k] = Strip.NextStart[k];
                 Strip.Band[k] = Strip.NextBand[k];
                 Strip.Active[k] = Strip.NextActive[k];
                 Strip.RotateAt[k] = INT64_MAX;
-                if (k == N - 1) Strip.RowSumsOut = Strip.NextRowSumsOut;
+                if (k == L - 1) Strip.RowSumsOut = Strip.NextRowSumsOut;
             }
         loadLanes();
     };
     loadLanes();
-    TI sum[3];
+    TI sum[Vectors][3];
     // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
-    TI finals[3];
+    TI finals[Vectors][3];
     // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
     // row sums leave the window at step t and are read before they are overwritten, and the next slot is
     // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
@@ -108,10 +111,11 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     const int64_t ringSlots = Strip.Lag;
     int64_t slot = First % ringSlots;
     const int64_t previousSlot = (slot == 0 ? ringSlots : slot) - 1;
-    for (int c = 0; c < 3; ++c) {
-        sum[c] = V::Load(Strip.Sums + c * KLaneCount);
-        finals[c] = V::Load(Strip.Final + LaneSlot(previousSlot, c));
-    }
+    for (int j = 0; j < Vectors; ++j)
+        for (int c = 0; c < 3; ++c) {
+            sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
+            finals[j][c] = V::Load(Strip.Final + LaneSlot(previousSlot, c, L) + N * j);
+        }
     const TI zero = V::Set(0), one = V::Set(1), byte = V::Set(255), nine = V::Set(511), bias = V::Set(255);
     const TI height = V::Set(Strip.Height);
     const TI lastRow = V::Set(Strip.Height - 1), rowRadius = V::Set(Strip.RowRadius);
@@ -134,66 +138,82 @@ template <class V, bool SmallWindows> void SweepLanes(TLaneStrip& Strip, int64_t
     for (int64_t t = First; t < End; ++t) {
         if (t == nextRotation) rotate(t);
         const int64_t nextSlot = slot + 1 == ringSlots ? 0 : slot + 1;
-        // Lane 0's entering row comes from the column left of it.
+        // Lane 0's entering row comes from the column left of its generation.
         const int64_t enteringRow = laneZeroStart == INT64_MAX ? -1 : t - laneZeroStart;
-        const int32_t* leftSums =
-            rowSumsIn && enteringRow >= 0 && enteringRow < rows ? rowSumsIn + 3 * (enteringRow - sumsFrom) : nullptr;
-        // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
-        const TI row = V::Sub(V::Set(int32_t(t - First)), offset);
-        const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
-        const TI top = V::Max(zero, V::Sub(row, rowRadius));
-        const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
-        const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band), one);
-        const auto countF = V::ToFloat(count);
-        TI pixels, edges;
-        V::LoadInputs(stripInputs + PixelSlot(place), pixels, edges);
-        V::ClearInputs(stripInputs + PixelSlot(place));
-        TI gone = zero; // the leaving pixel where it lies in the generation
-        // Lanes below InShift read the front or another step's entries here; InMask drops them.
-        if (inDelay > 0 && t >= inDelay)
-            gone = V::And(V::Load(stripPixels + PixelSlot(delayedPlace) - inShift), inMask);
-        TI changes = zero;
+        const int32_t* leftSums = rowSumsIn && enteringRow >= 0 && enteringRow < rows
+                                      ? rowSumsIn + 3 * (enteringRow - sumsFrom)
+                                      : nullptr;
+        TI carry[3];
+        for (int c = 0; c < 3; ++c)
+            carry[c] = V::Set(leftSums ? leftSums[c] : 0);
+#pragma GCC unroll 2 // the registers' state stays in registers
+        for (int j = 0; j < Vectors; ++j) {
+            // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
+            const TI row = V::Sub(V::Set(int32_t(t - First)), offset[j]);
+            const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
+            const TI top = V::Max(zero, V::Sub(row, rowRadius));
+            const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
+            const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
+            const auto countF = V::ToFloat(count);
+            TI pixels, edges;
+            V::LoadInputs(stripInputs + PixelSlot(place, L) + N * j, pixels, edges);
+            V::ClearInputs(stripInputs + PixelSlot(place, L) + N * j);
+            TI gone = zero; // the leaving pixel where it lies in the generation
+            // Lanes below InShift read the front or another step's entries here; InMask drops them.
+            if (inDelay > 0 && t >= inDelay)
+                gone = V::And(V::Load(stripPixels + PixelSlot(delayedPlace, L) + N * j - inShift), inMask[j]);
+            TI changes = zero;
 #pragma GCC unroll 3
-        for (int c = 0; c < 3; ++c) {
-            // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes from
-            // the column left of its generation.
-            const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
-                                   V::And(V::ShiftRight(gone, 8 * c), byte));
-            const TI carry = V::Set(leftSums ? leftSums[c] : 0);
-            const TI entering = V::And(V::Add(V::ShiftIn(finals[c], carry), edge), active);
-            V::Store(enteringRing + LaneSlot(slot, c), entering);
-            const TI leaving = V::Load(finalRing + LaneSlot(slot, c));
-            const TI windowSum = V::Add(sum[c], V::Sub(entering, leaving));
-            const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
-            const TI mean = SmallWindows ? QuotientMean<V>(windowSum, countF) : WideMean<V>(windowSum, count);
-            const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
-            const TI change = V::And(V::Sub(stored, value), handles);
-            sum[c] = V::Add(windowSum, change);
-            // The handled row's row sum, final now: it entered RowRadius steps ago.
-            const TI entered = V::Load(enteringRing + LaneSlot(nextSlot, c));
-            finals[c] = V::Add(entered, change);
-            V::Store(finalRing + LaneSlot(slot, c), finals[c]);
-            // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
-            changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
+            for (int c = 0; c < 3; ++c) {
+                // Lane k's entering row is the row lane k - 1 finished at the step before; lane 0's comes
+                // from the column left of its generation.
+                const TI edge = V::Sub(V::Sub(V::And(V::ShiftRight(edges, 9 * c), nine), bias),
+                                       V::And(V::ShiftRight(gone, 8 * c), byte));
+                const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
+                carry[c] = finals[j][c];
+                V::Store(enteringRing + LaneSlot(slot, c, L) + N * j, entering);
+                const TI leaving = V::Load(finalRing + LaneSlot(slot, c, L) + N * j);
+                const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
+                const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
+                const TI mean =
+                    SmallWindows ? QuotientMean<V>(windowSum, countF) : WideMean<V>(windowSum, count);
+                const TI stored = V::Lookup(mix, V::Or(V::ShiftLeft(value, 8), mean));
+                const TI change = V::And(V::Sub(stored, value), handles);
+                sum[j][c] = V::Add(windowSum, change);
+                // The handled row's row sum, final now: it entered RowRadius steps ago.
+                const TI entered = V::Load(enteringRing + LaneSlot(nextSlot, c, L) + N * j);
+                finals[j][c] = V::Add(entered, change);
+                V::Store(finalRing + LaneSlot(slot, c, L) + N * j, finals[j][c]);
+                // Every channel stays within 0..255, so the changes add to the packed pixel without carries.
+                changes = V::Add(changes, V::ShiftLeft(change, 8 * c));
+            }
+            V::Store(stripPixels + PixelSlot(place, L) + N * j, V::Add(pixels, changes));
         }
-        V::Store(stripPixels + PixelSlot(place), V::Add(pixels, changes));
         const int64_t doneRow = t - lastOffset;
         if (rowSumsOut && doneRow >= 0 && doneRow < rows)
             for (int c = 0; c < 3; ++c)
-                rowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c) + size_t(N - 1)];
+                rowSumsOut[3 * doneRow + c] = finalRing[LaneSlot(slot, c, L) + size_t(L - 1)];
         slot = nextSlot;
         place = RingPlace(place, 1, ring);
         delayedPlace = RingPlace(delayedPlace, 1, ring);
     }
-    for (int c = 0; c < 3; ++c)
-        V::Store(Strip.Sums + c * KLaneCount, sum[c]);
+    for (int j = 0; j < Vectors; ++j)
+        for (int c = 0; c < 3; ++c)
+            V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
 }
 
 template <class V> void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
-    if (Strip.SmallWindows)
-        SweepLanes<V, true>(Strip, First, End);
-    else
-        SweepLanes<V, false>(Strip, First, End);
+    if (Strip.Lanes == KLaneCount) {
+        if (Strip.SmallWindows)
+            SweepLanes<V, true, KVectors>(Strip, First, End);
+        else
+            SweepLanes<V, false, KVectors>(Strip, First, End);
+    } else {
+        if (Strip.SmallWindows)
+            SweepLanes<V, true, 1>(Strip, First, End);
+        else
+            SweepLanes<V, false, 1>(Strip, First, End);
+    }
 }
 
 } // namespace KvKernels::Detail

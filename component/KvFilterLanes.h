@@ -1,10 +1,11 @@
-// The lane wavefront of the neighbourhood filters: eight lanes of one register, each sweeping a column top to
-// bottom, so that every step advances each lane by one row. The columns come in generations of eight adjacent
-// ones (column 8g + k on lane k); lane k trails lane k - 1 by Lag = RowRadius + 1 rows, the least that keeps
-// every window's inputs final (KvFilterStrips.cpp says why), and takes its column of the next generation as
-// soon as it has finished and drained the last one, so a register holds work at every step. With that lag,
-// lane k's pixel of row y is handled at step Start[k] + RowRadius + y by all of its running state, so the
-// per-step data of all lanes lies side by side in "skewed" buffers indexed by step.
+// The lane wavefront of the neighbourhood filters: the eight lanes of one register or the sixteen of two,
+// each sweeping a column top to bottom, so that every step advances each lane by one row. The columns come
+// in generations of as many adjacent ones as there are lanes (column Lanes g + k on lane k); lane k trails
+// lane k - 1 by Lag = RowRadius + 1 rows, the least that keeps every window's inputs final
+// (KvFilterStrips.cpp says why), and takes its column of the next generation as soon as it has finished and
+// drained the last one, so a register holds work at every step. With that lag, lane k's pixel of row y is
+// handled at step Start[k] + RowRadius + y by all of its running state, so the per-step data of all lanes
+// lies side by side in "skewed" buffers indexed by step.
 //
 // Window sums are 32-bit: the caller uses this path only for windows of fewer than 2^23 pixels, so a sum
 // (at most 255 per pixel) stays below 2^31 and a mean times a count below 256 * 2^23 = 2^31.
@@ -15,11 +16,13 @@
 
 namespace KvKernels::Detail {
 
-// Lanes of a generation: one register of eight 32-bit lanes. A step's time grows with the registers that
-// hold work, so one register kept full beats two that are often idle: at large radii only about
-// Height / Lag columns can be in flight in the whole area.
-constexpr int KLaneCount = 8;
+// Lanes of a generation: one or two registers of eight 32-bit lanes (GenerationLanes in KvFilterStrips.cpp
+// chooses). A step's time grows with the registers that hold work. Two registers hide part of one step's
+// chain of dependent instructions behind the other's; one register kept full beats two that wait, where
+// few columns can be in flight (about Height / Lag in the whole area, shared by the threads).
+constexpr int KLaneCount = 16; // at most
 constexpr int KVectorLanes = 8;
+constexpr int KVectors = KLaneCount / KVectorLanes;
 
 // Entries before the skewed pixel buffer proper, so that the kernel's shifted reads stay inside it.
 constexpr size_t KPixelsFront = KLaneCount;
@@ -39,21 +42,22 @@ inline uint32_t EdgeOf(uint32_t Entering, uint32_t Leaving) {
     return spread(Entering) + KNoDifference - spread(Leaving); // no field borrows
 }
 
-// Per step, per channel (byte order B, G, R), one value per lane: index (Step * 3 + Channel) * 8 + Lane.
-constexpr size_t LaneSlot(int64_t Step, int Channel) {
-    return (size_t(Step) * 3 + size_t(Channel)) * KLaneCount;
+// Per step, per channel (byte order B, G, R), one value per lane of a generation of Lanes lanes: index
+// (Step * 3 + Channel) * Lanes + Lane.
+constexpr size_t LaneSlot(int64_t Step, int Channel, int64_t Lanes) {
+    return (size_t(Step) * 3 + size_t(Channel)) * size_t(Lanes);
 }
 
-// Per step one packed pixel per lane: index Step * 8 + Lane, Step being the step's place in a ring.
-constexpr size_t PixelSlot(int64_t Step) {
-    return size_t(Step) * KLaneCount;
+// Per step one packed pixel per lane: index Step * Lanes + Lane, Step being the step's place in a ring.
+constexpr size_t PixelSlot(int64_t Step, int64_t Lanes) {
+    return size_t(Step) * size_t(Lanes);
 }
 
-// Steps the skewed buffers hold as rings: a generation's gathers run at most (KLaneCount - 1) * Lag steps
-// ahead of the sweep (the last lane's inputs), and its write-backs read that far behind it (the first lane's
+// Steps the skewed buffers hold as rings: a generation's gathers run at most (Lanes - 1) * Lag steps ahead
+// of the sweep (the last lane's inputs), and its write-backs read that far behind it (the first lane's
 // results), a chunk of Chunk steps at a time.
-constexpr int64_t RingStepsFor(int64_t Lag, int64_t Chunk) {
-    return (KLaneCount - 1) * Lag + Chunk;
+constexpr int64_t RingStepsFor(int64_t Lag, int64_t Chunk, int64_t Lanes) {
+    return (Lanes - 1) * Lag + Chunk;
 }
 
 // The place in a ring of Ring steps of the step Base + Ahead, where Base is already a place (below Ring)
@@ -75,10 +79,12 @@ constexpr uint64_t KNeutralInput = InputOf(0, KNoDifference);
 // Everything one thread's sweep reads and writes. Filled by the scheduler, consumed by a lane kernel. Steps
 // count on the thread's own clock, from 0 at its first generation.
 struct TLaneStrip {
+    int32_t Lanes;     // lanes of a generation: 8 or 16 (one or two registers)
     int32_t Height;    // rows of the area
     int32_t RowRadius; // min(Radius, Height)
     int32_t Lag;       // RowRadius + 1; also the steps the rings Entering and Final hold
-    int32_t InShift;   // BandRadius + 1 when a band's leaving column lies in the generation for some lane; else 0
+    int32_t
+        InShift; // BandRadius + 1 when a band's leaving column lies in the generation for some lane; else 0
     int32_t RingSteps; // steps the skewed buffers hold (RingStepsFor); step t lies at place t mod RingSteps
     bool SmallWindows; // every window of the area holds fewer than 2^16 pixels
     // Each lane's column: the step at which it enters row 0 (and handles row -RowRadius), its band's columns,
@@ -98,8 +104,8 @@ struct TLaneStrip {
     // rows the steps of the call enter); null where lane 0 has no column. Constant within a call.
     const int32_t* RowSumsIn;
     int64_t SumsFrom;
-    // Height x 3: final row sums of the band of lane 7's column, for the next generation; null: not needed.
-    // NextRowSumsOut replaces it when lane 7 takes its next column.
+    // Height x 3: final row sums of the band of the last lane's column, for the next generation; null: not
+    // needed. NextRowSumsOut replaces it when the last lane takes its next column.
     int32_t* RowSumsOut;
     int32_t* NextRowSumsOut;
     // Skewed inputs (InputOf), a ring: at PixelSlot(step mod RingSteps) + lane, lane k's pixel of row y and
@@ -115,19 +121,21 @@ struct TLaneStrip {
 
 // How one generation's rows are copied between the area and its thread's skewed buffers.
 struct TRowCopy {
+    int64_t SlotLanes;            // lanes of a generation, entries of a step in the rings: 8 or 16
     int64_t Width;                // pixels in a row of the area
     int64_t Height;               // rows of the area
     int64_t RowRadius;            // min(Radius, Height)
     int64_t First;                // the generation's first column
-    int32_t Lanes;                // its columns, 1..8
+    int32_t Lanes;                // its columns, 1..SlotLanes
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t Leaving[KLaneCount];  // byte offset of its leaving column where that lies left of it; else -1
-    int64_t RingSteps;       // steps the skewed buffers hold
+    int64_t RingSteps;            // steps the skewed buffers hold
     int64_t PixelSteps[KLaneCount]; // the step of lane k's row 0 (its result), mod RingSteps
     int64_t InputSteps[KLaneCount]; // the step that enters lane k's row 0 (its input), mod RingSteps
-    // Whether every row is three whole 8-pixel windows: the generation's own pixels, the entering columns (at
-    // Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0 or right of
-    // it; lanes from LeavingLanes on read zero there, their leaving column being inside the generation).
+    // Whether every row is three whole windows of SlotLanes pixels: the generation's own pixels, the entering
+    // columns (at Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0
+    // or right of it; lanes from LeavingLanes on read zero there, their leaving column being inside the
+    // generation).
     bool Windows;
     int32_t LeavingLanes;
 };
@@ -135,16 +143,17 @@ struct TRowCopy {
 // Rows ahead of the one being copied that the gathers request into the cache (each row is a new page).
 constexpr int64_t KPrefetchRows = 64;
 
-// Requests row Y + KPrefetchRows of the generation's three windows into the cache, where the area has that row.
+// Requests row Y + KPrefetchRows of the generation's three windows into the cache, where the area has that
+// row.
 void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 
 // Runs steps First .. End - 1 of a thread's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
-// Copies a generation's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed inputs:
-// for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero outside
-// the area; not written back yet, so original) and the edge of row y, its entering pixel minus its leaving
-// one (EdgeOf; the leaving pixel final, its row published by the previous generation; no difference below the
-// area).
+// Copies a generation's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed
+// inputs: for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero
+// outside the area; not written back yet, so original) and the edge of row y, its entering pixel minus its
+// leaving one (EdgeOf; the leaving pixel final, its row published by the previous generation; no difference
+// below the area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                              uint64_t* Inputs);
 // Writes rows Y0 .. Y1 - 1 of the swept generation back into the area, and nothing else of the rows.

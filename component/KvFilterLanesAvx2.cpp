@@ -1,8 +1,8 @@
 // The lane kernels on AVX2: the sweep, whose eight lanes are the eight 32-bit elements of one register, and
-// the row copies, which move a generation's eight pixels of a row as one register. Everything in the region
-// below is compiled for AVX2 and reached only through the entries at the end, which the dispatcher calls
-// only where AVX2 runs; the headers that the region uses are included before it, so none of their inline
-// functions is compiled for AVX2 here.
+// the row copies, which move a generation's eight or sixteen pixels of a row as one register or two.
+// Everything in the region below is compiled for AVX2 and reached only through the entries at the end, which
+// the dispatcher calls only where AVX2 runs; the headers that the region uses are included before it, so none
+// of their inline functions is compiled for AVX2 here.
 #if defined(__x86_64__) // these kernels exist on x86-64 only
 #include "KvFilterLanes.h"
 
@@ -126,48 +126,62 @@ inline __m256i EdgesOf(__m256i Entering, __m256i Leaving) {
     return _mm256_sub_epi32(_mm256_add_epi32(SpreadChannels(Entering), bias), SpreadChannels(Leaving));
 }
 
-// Every row of a generation whose rows are whole windows (TRowCopy::Windows).
+// Every row of a generation whose rows are whole windows (TRowCopy::Windows), eight lanes to a register.
+template <int Vectors>
 void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1, uint64_t* Inputs) {
-    // Lanes whose leaving column lies left of the generation.
-    const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes),
-                                            _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    constexpr int N = KVectorLanes, lanes = N * Vectors;
+    __m256i keep[Vectors]; // lanes whose leaving column lies left of the generation
+    for (int j = 0; j < Vectors; ++j)
+        keep[j] = _mm256_cmpgt_epi32(_mm256_set1_epi32(Copy.LeavingLanes - N * j),
+                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const __m256i noDifference = _mm256_set1_epi32(int32_t(KNoDifference));
-    alignas(32) uint64_t inputs[KLaneCount];
+    alignas(32) uint64_t inputs[lanes];
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
-        __m256i p = _mm256_setzero_si256(), e = noDifference;
-        if (handled >= 0 && handled < Copy.Height) p = LoadWindow(Rows[handled] + 3 * Copy.First);
-        if (y < Copy.Height) {
-            const uint8_t* line = Rows[y];
-            e = EdgesOf(LoadWindow(line + Copy.Entering[0]),
-                        _mm256_and_si256(LoadWindow(line + Copy.Leaving[0]), keep));
+        const uint8_t* pixelLine =
+            handled >= 0 && handled < Copy.Height ? Rows[handled] + 3 * Copy.First : nullptr;
+        const uint8_t* line = y < Copy.Height ? Rows[y] : nullptr;
+        for (int j = 0; j < Vectors; ++j) {
+            const __m256i p = pixelLine ? LoadWindow(pixelLine + 24 * j) : _mm256_setzero_si256();
+            const __m256i e =
+                line ? EdgesOf(LoadWindow(line + Copy.Entering[0] + 24 * j),
+                               _mm256_and_si256(LoadWindow(line + Copy.Leaving[0] + 24 * j), keep[j]))
+                     : noDifference;
+            const __m256i low = _mm256_unpacklo_epi32(p, e), high = _mm256_unpackhi_epi32(p, e);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * j),
+                               _mm256_permute2x128_si256(low, high, 0x20));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + N * j + 4),
+                               _mm256_permute2x128_si256(low, high, 0x31));
         }
-        const __m256i low = _mm256_unpacklo_epi32(p, e), high = _mm256_unpackhi_epi32(p, e);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(inputs), _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(inputs + 4), _mm256_permute2x128_si256(low, high, 0x31));
         // The skewed inputs put each lane on a step of its own: one store per lane is the least.
-        for (int k = 0; k < KLaneCount; ++k)
-            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring)) + size_t(k)] = inputs[k];
+        for (int k = 0; k < lanes; ++k)
+            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring), lanes) + size_t(k)] = inputs[k];
     }
 }
 
-// Every row of a generation of KLaneCount lanes.
+// Every row of a generation whose lanes all have a column.
+template <int Vectors>
 void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                        const uint32_t* Pixels) {
+    constexpr int N = KVectorLanes, lanes = N * Vectors;
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
-        // Eight loads: on the processors at hand a gather instruction takes longer.
-        const auto at = [&](int K) {
-            return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[K], ring)) + size_t(K)]);
-        };
-        const __m256i packed =
-            PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
-        // Exactly the generation's bytes: the columns on either side belong to others.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm256_castsi256_si128(packed));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 16), _mm256_extracti128_si256(packed, 1));
+        for (int j = 0; j < Vectors; ++j) {
+            // Eight loads: on the processors at hand a gather instruction takes longer.
+            const auto at = [&](int K) {
+                const int k = N * j + K;
+                return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring), lanes) + size_t(k)]);
+            };
+            const __m256i packed =
+                PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
+            // Exactly the generation's bytes: the columns on either side belong to others.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 24 * j), _mm256_castsi256_si128(packed));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 24 * j + 16),
+                             _mm256_extracti128_si256(packed, 1));
+        }
     }
 }
 
@@ -189,16 +203,20 @@ void KvKernels::Detail::Avx2LaneSweep(TLaneStrip& Strip, int64_t First, int64_t 
 // Generations whose rows are not whole windows, at the area's edges, copy lane by lane.
 void KvKernels::Detail::Avx2GatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                                        uint64_t* Inputs) {
-    if (Copy.Windows)
-        Avx2GatherRowsIn(Copy, Rows, Y0, Y1, Inputs);
+    if (Copy.Windows && Copy.SlotLanes == KLaneCount)
+        Avx2GatherRowsIn<2>(Copy, Rows, Y0, Y1, Inputs);
+    else if (Copy.Windows)
+        Avx2GatherRowsIn<1>(Copy, Rows, Y0, Y1, Inputs);
     else
         PortableGatherRows(Copy, Rows, Y0, Y1, Inputs);
 }
 
 void KvKernels::Detail::Avx2ScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                                         const uint32_t* Pixels) {
-    if (Copy.Lanes == KLaneCount)
-        Avx2ScatterRowsIn(Copy, Rows, Y0, Y1, Pixels);
+    if (Copy.Lanes == KLaneCount && Copy.SlotLanes == KLaneCount)
+        Avx2ScatterRowsIn<2>(Copy, Rows, Y0, Y1, Pixels);
+    else if (Copy.Lanes == KVectorLanes && Copy.SlotLanes == KVectorLanes)
+        Avx2ScatterRowsIn<1>(Copy, Rows, Y0, Y1, Pixels);
     else
         PortableScatterRows(Copy, Rows, Y0, Y1, Pixels);
 }

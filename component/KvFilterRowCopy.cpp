@@ -1,5 +1,5 @@
 // The generations' row copies in plain C++: one lane at a time, for any processor and for the generations
-// whose rows are not whole windows (at the area's edges, and where fewer than eight columns remain).
+// whose rows are not whole windows (at the area's edges, and where fewer columns than lanes remain).
 #include "KvFilterLanes.h"
 
 #include <bit>
@@ -47,7 +47,7 @@ void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, 
                 line && Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0;
             const uint32_t leaving =
                 line && Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0;
-            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring)) + size_t(k)] =
+            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring), Copy.SlotLanes) + size_t(k)] =
                 InputOf(pixel, EdgeOf(entering, leaving));
         }
     }
@@ -59,7 +59,8 @@ void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0,
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
         for (int64_t k = 0; k < Copy.Lanes; ++k) {
-            const uint32_t pixel = Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring)) + size_t(k)];
+            const uint32_t pixel =
+                Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring), Copy.SlotLanes) + size_t(k)];
             std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
             line[3 * k + 2] = uint8_t(pixel >> 16);
         }
