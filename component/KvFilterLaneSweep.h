@@ -51,20 +51,26 @@ constexpr int32_t KInactiveOffset = int32_t(1) << 30;
 // Vectors registers of lanes (Strip.Lanes = 8 Vectors); register j holds lanes 8j .. 8j + 7.
 // SmallWindows: every window of the area holds fewer than 2^16 pixels.
 //
-// Why a lane may take its next column without clearing anything. The scheduler gives lane k its next column
-// no sooner than Height + 2 RowRadius + 1 steps after it entered row 0 of the last one. By then its window
-// has dropped every row it added (the window sum is a sum of integers: zero again), the final row sums it
-// stored in the last Lag steps are of rows below the area (zero), and its entering row sums of the last
-// steps are of rows below the area, which its left neighbour passes on as zero (a lane that has already
-// taken its next column primes it, and priming finals are the zero entering sums of the old column). Lane
-// k takes its column exactly Lag steps after lane k - 1, so from its first step on the left neighbour
-// passes it the row sums of its new left column.
+// Why a lane may take its next column with only its window sum cleared. The scheduler gives lane k its next
+// column no sooner than Height + RowRadius + 1 steps after it entered row 0 of the last one, that is after
+// it handled the last row. Its entering row sums of the last steps are of rows below the area, which its
+// left neighbour passes on as zero (a lane that has already taken its next column primes it, and priming
+// finals are the entering sums of RowRadius steps before: of the old column, below the area, zero). So in
+// the new column's first RowRadius steps the entered sums read from the ring are zero as for a fresh lane;
+// the final row sums read as leaving ones in its first Lag steps are the old column's and are masked (a
+// leaving row sum is of a row at least RowRadius + 1 above the handled one: none where that is row 0 or
+// above); the window sum is cleared when the lane takes the column. Lane k takes its column exactly Lag
+// steps after lane k - 1, so from its first step on the left neighbour passes it the row sums of its new
+// left column.
 template <class V, bool SmallWindows, int Vectors>
 void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
     using TI = typename V::TI;
     constexpr int N = KVectorLanes, L = N * Vectors;
     const int64_t radius = Strip.RowRadius;
     const int inShift = Strip.InShift;
+    TI sum[Vectors][3];
+    // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
+    TI finals[Vectors][3];
     // Each lane's row at step t is t - First - offset; offsets count from First, so they fit 32 bits.
     TI offset[Vectors], band[Vectors], active[Vectors], inMask[Vectors];
     int64_t lastOffset = 0, laneZeroStart = 0; // the last lane's step of row 0 (handled), lane 0's (entered)
@@ -88,22 +94,27 @@ void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
         laneZeroStart = Strip.Active[0] ? Strip.Start[0] : INT64_MAX;
         rowSumsOut = Strip.RowSumsOut;
     };
-    // The lanes whose next column starts at step T take it.
+    // The lanes whose next column starts at step T take it, with an empty window.
     const auto rotate = [&](int64_t T) {
+        for (int j = 0; j < Vectors; ++j)
+            for (int c = 0; c < 3; ++c)
+                V::Store(Strip.Sums + c * KLaneCount + N * j, sum[j][c]);
         for (int k = 0; k < L; ++k)
             if (Strip.RotateAt[k] == T) {
+                for (int c = 0; c < 3; ++c)
+                    Strip.Sums[c * KLaneCount + k] = 0;
                 Strip.Start[k] = Strip.NextStart[k];
                 Strip.Band[k] = Strip.NextBand[k];
                 Strip.Active[k] = Strip.NextActive[k];
                 Strip.RotateAt[k] = INT64_MAX;
                 if (k == L - 1) Strip.RowSumsOut = Strip.NextRowSumsOut;
             }
+        for (int j = 0; j < Vectors; ++j)
+            for (int c = 0; c < 3; ++c)
+                sum[j][c] = V::Load(Strip.Sums + c * KLaneCount + N * j);
         loadLanes();
     };
     loadLanes();
-    TI sum[Vectors][3];
-    // The previous step's final row sums, kept in registers: the next step's entering sums depend on them.
-    TI finals[Vectors][3];
     // The rings hold RowRadius + 1 steps: the slot of step t is that of step t - RowRadius - 1, whose final
     // row sums leave the window at step t and are read before they are overwritten, and the next slot is
     // that of step t - RowRadius, whose entering row sums become final at step t. Storing to the slot just
@@ -151,6 +162,7 @@ void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
             // Each lane's row, whether it handles a pixel now, and its window's pixel count (1 where none).
             const TI row = V::Sub(V::Set(int32_t(t - First)), offset[j]);
             const TI handles = V::AndNot(V::Greater(zero, row), V::Greater(height, row));
+            const TI below = V::Greater(row, zero); // rows whose window may have a row to drop
             const TI top = V::Max(zero, V::Sub(row, rowRadius));
             const TI bottom = V::Min(lastRow, V::Add(row, rowRadius));
             const TI count = V::Max(V::MulLo(V::Add(V::Sub(bottom, top), one), band[j]), one);
@@ -172,7 +184,7 @@ void SweepLanes(TLaneStrip& Strip, int64_t First, int64_t End) {
                 const TI entering = V::And(V::Add(V::ShiftIn(finals[j][c], carry[c]), edge), active[j]);
                 carry[c] = finals[j][c];
                 V::Store(enteringRing + LaneSlot(slot, c, L) + N * j, entering);
-                const TI leaving = V::Load(finalRing + LaneSlot(slot, c, L) + N * j);
+                const TI leaving = V::And(V::Load(finalRing + LaneSlot(slot, c, L) + N * j), below);
                 const TI windowSum = V::Add(sum[j][c], V::Sub(entering, leaving));
                 const TI value = V::And(V::ShiftRight(pixels, 8 * c), byte);
                 const TI mean =

@@ -34,8 +34,9 @@ int ThreadsForArea(int64_t Width, int64_t Height, int64_t MinPixels);
 int FilterAreaThreads(int Width, int Height);
 
 // The bytes FilterArea allocates while it runs on Threads threads (a few mixing tables included): rings of
-// O(Radius) per thread, and for areas wider than sixteen columns up to Threads + 1 row-sum buffers of 12
-// bytes a row; for windows of 2^23 pixels or more, 264 bytes a row. Precondition: Radius >= 0.
+// O(Radius) per thread, and for areas wider than one generation of lanes (8 or 16 columns) one or two
+// row-sum buffers of 12 bytes a row; for windows of 2^23 pixels or more, 264 bytes a row.
+// Precondition: Radius >= 0.
 uint64_t FilterWorkingBytes(int Width, int Height, int32_t Radius, int Threads);
 
 // Filters the Width x Height area whose row y starts at Rows[y] (3 bytes per pixel, B,G,R) in place with a
