@@ -52,6 +52,7 @@
 #include <cassert>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,11 @@ constexpr int64_t KChunkRows = 64;
 
 // Spins of a waiting thread before it sleeps: about the time of a chunk's sweep.
 constexpr int KSpins = 256;
+
+// A thread that gets less than this share of the time it wants to run shares its core with other work; the
+// share is measured over at least KMeasurableNanoseconds.
+constexpr double KSharedCore = 0.75;
+constexpr int64_t KMeasurableNanoseconds = 1000000;
 
 // Rows of a generation done (handled by all its lanes, written back, last column's row sums published).
 struct alignas(64) TGenerationRows {
@@ -99,7 +105,19 @@ struct TWorkspace {
     TLaneStrip Strip{};
     TGeneration Runs[2]{}; // oldest first
     int RunCount = 0;
+    // Since the thread last measured its share of a core (Retire): when that was, its processor time then,
+    // and its time asleep.
+    std::chrono::steady_clock::time_point TakenAt{};
+    int64_t CpuAtTake = 0;
+    std::chrono::nanoseconds Asleep{0};
 };
+
+// The processor time of the calling thread, in nanoseconds.
+int64_t ThreadCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 // Bytes of one thread's buffers for generations of Lanes lanes.
 uint64_t WorkspaceBytes(const TFilterGeometry& G, int64_t Lanes) {
@@ -168,15 +186,18 @@ public:
             // The calling thread takes the first generation before any worker starts: the others follow it,
             // and it polls the listener at every chunk, so the listener is heard from the start.
             FNext.store(1, std::memory_order_relaxed);
+            FTakers.store(1, std::memory_order_relaxed);
             workers.reserve(size_t(FThreads) - 1);
             for (int i = 1; i < FThreads; ++i) {
                 {
                     const std::lock_guard<std::mutex> lock(FWaitLock);
                     ++FRunning;
                 }
+                FTakers.fetch_add(1, std::memory_order_relaxed);
                 try {
                     workers.emplace_back([this, i] { RunThread(i); });
                 } catch (const std::system_error&) { // the threads already running take every generation
+                    FTakers.fetch_sub(1, std::memory_order_relaxed);
                     const std::lock_guard<std::mutex> lock(FWaitLock);
                     --FRunning;
                     break;
@@ -326,14 +347,37 @@ private:
         return clear || (Index > 0 && Published(Index - 1) >= FStartRows);
     }
 
+    // Whether the thread stops taking generations because it shares its core with other work: since the last
+    // measure it ran for less than KSharedCore of the time it did not sleep. Where the threads'
+    // generations follow each other closely (large radii), the others would wait for it at every chunk; they
+    // take the rest without it. The last thread that takes generations never stops.
+    bool Retire(TWorkspace& Work) {
+        const auto now = std::chrono::steady_clock::now();
+        const int64_t cpu = ThreadCpuNanoseconds();
+        const int64_t awake =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now - Work.TakenAt - Work.Asleep).count();
+        if (awake < KMeasurableNanoseconds) return false; // measured over several generations then
+        const bool shared = double(cpu - Work.CpuAtTake) < KSharedCore * double(awake);
+        Work.TakenAt = now;
+        Work.CpuAtTake = cpu;
+        Work.Asleep = {};
+        if (!shared) return false;
+        for (int takers = FTakers.load(std::memory_order_relaxed); takers > 1;)
+            if (FTakers.compare_exchange_weak(takers, takers - 1, std::memory_order_relaxed)) return true;
+        return false;
+    }
+
     // Runs generations, Taken first, until none is left.
     void Sweep(TWorkspace& Work, int64_t Taken, bool Reports) {
         TLaneStrip& strip = Work.Strip;
+        Work.TakenAt = std::chrono::steady_clock::now();
+        Work.CpuAtTake = ThreadCpuNanoseconds();
         int64_t pending = Taken; // taken and not started yet; -1: none taken; FGenerations or more: none left
         int64_t laneZeroFree = 0;
         for (int64_t t = 0;;) {
             if (t >= laneZeroFree) {
-                if (pending < 0) pending = FNext.fetch_add(1, std::memory_order_relaxed);
+                if (pending < 0)
+                    pending = Retire(Work) ? FGenerations : FNext.fetch_add(1, std::memory_order_relaxed);
                 if (pending < FGenerations && MayStart(Work, pending, t)) {
                     StartGeneration(Work, pending, t);
                     laneZeroFree = t + FPeriod;
@@ -350,7 +394,7 @@ private:
                 if (y0 >= y1) continue;
                 if (y0 < G.Height) {
                     if (run.Index > 0) {
-                        WaitForRows(run.Index - 1, std::min(G.Height, y1), Reports);
+                        WaitForRows(Work, run.Index - 1, std::min(G.Height, y1), Reports);
                     } else {
                         StartRowSums(Work.StartSums.data(), y0, std::min(G.Height, y1));
                         strip.SumsFrom = y0;
@@ -392,7 +436,7 @@ private:
         }
     }
 
-    void WaitForRows(int64_t Index, int64_t Rows, bool Reports) {
+    void WaitForRows(TWorkspace& Work, int64_t Index, int64_t Rows, bool Reports) {
         const std::atomic<int64_t>& done = FDone[size_t(Index)].Done;
         for (int spins = 0; done.load(std::memory_order_acquire) < Rows; ++spins) {
             if (FAbandon.load(std::memory_order_relaxed)) throw TAbandoned{};
@@ -405,6 +449,7 @@ private:
             }
             // Sleep: the thread that holds generation Index may need this core. The calling thread wakes
             // every few milliseconds to hear its listener.
+            const auto asleep = std::chrono::steady_clock::now();
             std::unique_lock<std::mutex> lock(FWaitLock);
             FSleepers.fetch_add(1, std::memory_order_seq_cst);
             FWaitChanged.wait_for(lock, std::chrono::milliseconds(2), [&] {
@@ -412,6 +457,8 @@ private:
                        FAbandon.load(std::memory_order_relaxed);
             });
             FSleepers.fetch_sub(1, std::memory_order_relaxed);
+            lock.unlock();
+            Work.Asleep += std::chrono::steady_clock::now() - asleep;
         }
     }
 
@@ -466,7 +513,8 @@ private:
     std::mutex FWaitLock;
     std::condition_variable FWaitChanged;
     std::atomic<int> FSleepers{0};
-    int FRunning = 0; // workers that have not finished, under FWaitLock
+    std::atomic<int> FTakers{0}; // threads that still take generations
+    int FRunning = 0;            // workers that have not finished, under FWaitLock
 };
 
 } // namespace
