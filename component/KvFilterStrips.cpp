@@ -73,9 +73,11 @@ constexpr int64_t KChunkRows = 64;
 // Spins of a waiting thread before it sleeps: about the time of a chunk's sweep.
 constexpr int KSpins = 256;
 
-// A thread that gets less than this share of the time it wants to run shares its core with other work; the
-// share is measured over at least KMeasurableNanoseconds.
+// A thread that gets less than KSharedCore of the time it wants to run shares its core with other work,
+// and it is the one the others wait for where it gets less than KSlower of another's share; the share is
+// measured over at least KMeasurableNanoseconds.
 constexpr double KSharedCore = 0.75;
+constexpr double KSlower = 0.6;
 constexpr int64_t KMeasurableNanoseconds = 1000000;
 
 // Rows of a generation done (handled by all its lanes, written back, last column's row sums published).
@@ -162,6 +164,7 @@ public:
           FStartRows(std::min(G.Height, (FLanes - 1) * G.Lag + 2 * KChunkRows)),
           FChainRows((FLanes - 1) * G.Lag + G.RowRadius + KChunkRows), FDone(size_t(FGenerations)) {
         FWork.resize(size_t(FThreads));
+        FShares = std::vector<TShare>(size_t(FThreads));
         for (TWorkspace& w : FWork) {
             w.Inputs.assign(PixelSlot(FRing, FLanes), KNeutralInput);
             w.Pixels.assign(KPixelsFront + PixelSlot(FRing, FLanes), 0);
@@ -219,7 +222,7 @@ private:
     // Thread 0 is the calling thread, which alone reports progress and passes its exceptions on.
     void RunThread(int Index) {
         if (Index == 0) {
-            Sweep(FWork[0], 0, true);
+            Sweep(FWork[0], 0, 0, true);
             // The listener hears about the other threads' last generations too: as a sleeper this thread
             // wakes whenever a generation publishes rows. (A report that throws leaves it counted: that costs
             // only wake-ups until the workers have stopped.)
@@ -237,7 +240,7 @@ private:
             return;
         }
         try {
-            Sweep(FWork[size_t(Index)], FNext.fetch_add(1, std::memory_order_relaxed), false);
+            Sweep(FWork[size_t(Index)], Index, FNext.fetch_add(1, std::memory_order_relaxed), false);
         } catch (const TAbandoned&) {
         } catch (...) {
             if (!FWorkerFailed.exchange(true)) FWorkerFailure = std::current_exception(); // read after join
@@ -348,27 +351,34 @@ private:
     }
 
     // Whether the thread stops taking generations because it shares its core with other work: since the last
-    // measure it ran for less than KSharedCore of the time it did not sleep. Where the threads'
-    // generations follow each other closely (large radii), the others would wait for it at every chunk; they
-    // take the rest without it. The last thread that takes generations never stops.
-    bool Retire(TWorkspace& Work) {
+    // measure it ran for less than KSharedCore of the time it did not sleep, and for less than KSlower of the
+    // share another thread measured last. Where the threads' generations follow each other closely (large
+    // radii), the others would wait for it at every chunk; they take the rest without it. Threads that all
+    // get a like share (a machine busy with other work throughout) go on together. The last thread that
+    // takes generations never stops.
+    bool Retire(TWorkspace& Work, int Index) {
         const auto now = std::chrono::steady_clock::now();
         const int64_t cpu = ThreadCpuNanoseconds();
         const int64_t awake =
             std::chrono::duration_cast<std::chrono::nanoseconds>(now - Work.TakenAt - Work.Asleep).count();
         if (awake < KMeasurableNanoseconds) return false; // measured over several generations then
-        const bool shared = double(cpu - Work.CpuAtTake) < KSharedCore * double(awake);
+        const double share = double(cpu - Work.CpuAtTake) / double(awake);
         Work.TakenAt = now;
         Work.CpuAtTake = cpu;
         Work.Asleep = {};
-        if (!shared) return false;
+        FShares[size_t(Index)].PerMille.store(int(share * 1000), std::memory_order_relaxed);
+        int best = 0;
+        for (size_t i = 0; i < FShares.size(); ++i)
+            if (i != size_t(Index))
+                best = std::max(best, FShares[i].PerMille.load(std::memory_order_relaxed));
+        if (share >= KSharedCore || share * 1000 >= KSlower * best) return false;
         for (int takers = FTakers.load(std::memory_order_relaxed); takers > 1;)
             if (FTakers.compare_exchange_weak(takers, takers - 1, std::memory_order_relaxed)) return true;
         return false;
     }
 
     // Runs generations, Taken first, until none is left.
-    void Sweep(TWorkspace& Work, int64_t Taken, bool Reports) {
+    void Sweep(TWorkspace& Work, int Index, int64_t Taken, bool Reports) {
         TLaneStrip& strip = Work.Strip;
         Work.TakenAt = std::chrono::steady_clock::now();
         Work.CpuAtTake = ThreadCpuNanoseconds();
@@ -377,7 +387,8 @@ private:
         for (int64_t t = 0;;) {
             if (t >= laneZeroFree) {
                 if (pending < 0)
-                    pending = Retire(Work) ? FGenerations : FNext.fetch_add(1, std::memory_order_relaxed);
+                    pending =
+                        Retire(Work, Index) ? FGenerations : FNext.fetch_add(1, std::memory_order_relaxed);
                 if (pending < FGenerations && MayStart(Work, pending, t)) {
                     StartGeneration(Work, pending, t);
                     laneZeroFree = t + FPeriod;
@@ -514,7 +525,12 @@ private:
     std::condition_variable FWaitChanged;
     std::atomic<int> FSleepers{0};
     std::atomic<int> FTakers{0}; // threads that still take generations
-    int FRunning = 0;            // workers that have not finished, under FWaitLock
+    // Each thread's last measured share of a core, per mille (0: not measured yet).
+    struct alignas(64) TShare {
+        std::atomic<int> PerMille{0};
+    };
+    std::vector<TShare> FShares;
+    int FRunning = 0; // workers that have not finished, under FWaitLock
 };
 
 } // namespace
