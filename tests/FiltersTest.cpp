@@ -297,9 +297,9 @@ struct TSettingsGuard {
 } // namespace
 
 // Every instruction-set level and thread count gives the model's bytes. The areas are large enough to be
-// run on several threads; their shapes give ragged last strips, strips narrower than a register and
-// single strips, and the radii reach from 1 past the area, with the leaving column inside and outside
-// the strip.
+// run on several threads; their shapes give ragged last generations, generations narrower than a register
+// and single ones, one register of lanes and two, and the radii reach from 1 past the area, with the
+// leaving column inside and outside the generation.
 TEST(Filters, EveryLevelAndThreadCountMatchesModel) {
     TSettingsGuard guard;
     std::mt19937 random(5150);
@@ -307,9 +307,9 @@ TEST(Filters, EveryLevelAndThreadCountMatchesModel) {
         int Width, Height;
         int32_t Radius;
     };
-    const TCase cases[] = {{263, 257, 1},  {300, 231, 2},    {17, 4001, 3},        {4099, 17, 5},
-                           {290, 240, 14}, {256, 260, 16},   {281, 250, 40},       {7, 9500, 1},
-                           {9500, 7, 300}, {270, 260, 1000}, {259, 258, INT32_MAX}};
+    const TCase cases[] = {{263, 257, 1},  {300, 231, 2},    {17, 4001, 3},         {4099, 17, 5},
+                           {290, 240, 14}, {256, 260, 16},   {281, 250, 40},        {7, 9500, 1},
+                           {9500, 7, 300}, {270, 260, 1000}, {259, 258, INT32_MAX}, {200, 2300, 60}};
     std::vector<KvKernels::TSimdLevel> levels;
     for (int level = 0; level <= int(KvKernels::SupportedSimdLevel()); ++level)
         levels.push_back(KvKernels::TSimdLevel(level));
