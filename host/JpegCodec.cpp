@@ -4,16 +4,10 @@
 #include "PixelConversion.h"
 #include <pictura/SysUtils.h>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csetjmp>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -44,88 +38,7 @@ int HardwareThreads() {
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
-// ---- Decoding: libjpeg's own interface, which can start a decoder partway down the picture.
-
-// libjpeg's error manager with the way back to the decoding call and the reason it failed.
-struct TDecodeFailure {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Back;
-    char Reason[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void FailDecoding(j_common_ptr Info) {
-    auto* failure = reinterpret_cast<TDecodeFailure*>(Info->err);
-    Info->err->format_message(Info, failure->Reason);
-    std::longjmp(failure->Back, 1);
-}
-
-// A warning is damaged or missing data that libjpeg would fill in with invented pixels: it refuses the
-// picture too. Other messages are traces, and nothing is printed.
-void DecoderMessage(j_common_ptr Info, int Level) {
-    if (Level < 0) FailDecoding(Info);
-}
-
-// What one part of a decoding found: whether the picture has more than one scan (the header), and why it
-// failed (empty when it did not).
-struct TPartResult {
-    bool Failed = false;
-    bool MultipleScans = false;
-    int RowsPerGroup = 8; // the rows libjpeg decodes at once (the MCU's height)
-    char Reason[JMSG_LENGTH_MAX] = {};
-};
-
-// Decodes the rows First..End-1 of JPEG Data into the rows of Bits (Stride bytes apart) as BGR or grey;
-// the rows above First are entropy-decoded only (their data checked, no pixels made). The part that ends
-// at the bottom reads the data to its end, so that damage anywhere refuses the picture. Waits for Ready
-// (when given) before it writes a row. With Bits null, reads the header into Result only. Nothing with a
-// destructor lives here: libjpeg's errors come back by longjmp.
-void DecodeRows(const uint8_t* Data, size_t Size, bool Grey, uint8_t* Bits, size_t Stride, int First, int End,
-                const std::atomic<bool>* Ready, TPartResult& Result) noexcept {
-    jpeg_decompress_struct info;
-    TDecodeFailure failure;
-    info.err = jpeg_std_error(&failure.Manager);
-    failure.Manager.error_exit = FailDecoding;
-    failure.Manager.emit_message = DecoderMessage;
-    jpeg_create_decompress(&info);
-    if (setjmp(failure.Back)) {
-        Result.Failed = true;
-        std::memcpy(Result.Reason, failure.Reason, sizeof Result.Reason);
-        jpeg_destroy_decompress(&info);
-        return;
-    }
-    jpeg_mem_src(&info, Data, static_cast<unsigned long>(Size));
-    jpeg_read_header(&info, TRUE);
-    Result.MultipleScans = jpeg_has_multiple_scans(&info);
-    Result.RowsPerGroup = info.max_v_samp_factor * DCTSIZE;
-    if (Bits) {
-        info.out_color_space = Grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
-        jpeg_start_decompress(&info);
-        if (First > 0) jpeg_skip_scanlines(&info, JDIMENSION(First));
-        if (Ready) Ready->wait(false);
-        while (int(info.output_scanline) < End) {
-            JSAMPROW rows[16];
-            const int count = std::min(16, End - int(info.output_scanline));
-            for (int i = 0; i < count; ++i)
-                rows[i] = Bits + (size_t(info.output_scanline) + size_t(i)) * Stride;
-            jpeg_read_scanlines(&info, rows, JDIMENSION(count));
-        }
-        if (info.output_scanline == info.output_height) jpeg_finish_decompress(&info);
-    }
-    jpeg_destroy_decompress(&info);
-}
-
-// Pictures of fewer pixels are decoded on one thread: a second one would not pay for itself.
-constexpr int64_t SplitDecodingPixels = int64_t(1) << 20;
-
-// The first row of the lower part when a picture of Height rows decoded RowsPerGroup rows at a time is
-// decoded in two: its upper part decodes the rows above, the lower part's decoder entropy-decodes those
-// same rows without making their pixels, then decodes its own. Half way: the upper part first waits for
-// the bitmap's memory, while the lower one reads through the upper part's data.
-int SplitRow(int Height, int RowsPerGroup) {
-    return Height / 2 / RowsPerGroup * RowsPerGroup;
-}
-
-// ---- Encoding: TurboJPEG, in horizontal strips joined by restart markers.
+// Encoding: TurboJPEG, in horizontal strips joined by restart markers.
 
 // The offset of the first segment with Marker in a JPEG TurboJPEG made (its headers are whole), up to
 // its first scan's header.
@@ -271,51 +184,6 @@ bool FastJpegHeader(const uint8_t* Data, size_t Size, int& Width, int& Height, b
         return false;
     Grey = colourSpace == TJCS_GRAY;
     return colourSpace == TJCS_GRAY || colourSpace == TJCS_YCbCr || colourSpace == TJCS_RGB;
-}
-
-void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata, int Parts) {
-    int width = 0, height = 0;
-    bool grey = false;
-    if (!FastJpegHeader(Data, Size, width, height, grey))
-        throw EInvalidGraphic("the JPEG header cannot be read");
-    TPartResult header;
-    DecodeRows(Data, Size, grey, nullptr, 0, 0, 0, nullptr, header);
-    if (header.Failed) throw EInvalidGraphic(std::string("the JPEG data is damaged (") + header.Reason + ")");
-    TDibImage dib;
-    dib.Width = width;
-    dib.Height = height;
-    dib.Format = grey ? pf8bit : pf24bit;
-    if (grey) {
-        dib.Palette.resize(256);
-        for (uint32_t i = 0; i < 256; ++i)
-            dib.Palette[i] = 0xFF000000u | i * 0x010101u;
-    }
-    const size_t stride = dib.Stride();
-    dib.Bits.reserve(stride * size_t(height)); // resized below: the rows stay where they are
-    uint8_t* const bits = dib.Bits.data();
-    // A progressive or multi-scan JPEG is decoded whole before its first row comes out: one part only.
-    if (Parts <= 0)
-        Parts = int64_t(width) * height >= SplitDecodingPixels ? std::min(2, HardwareThreads()) : 1;
-    const int split = Parts > 1 && !header.MultipleScans ? SplitRow(height, header.RowsPerGroup) : 0;
-    // The lower part reads through the upper part's data while the bitmap's memory is made.
-    std::atomic<bool> ready{false};
-    TPartResult upper, lower;
-    std::thread lowerPart;
-    if (split > 0) try {
-            lowerPart = std::thread(
-                [&] { DecodeRows(Data, Size, grey, bits, stride, split, height, &ready, lower); });
-        } catch (const std::system_error&) {
-        }
-    dib.Bits.resize(stride * size_t(height));
-    ready = true;
-    ready.notify_all();
-    DecodeRows(Data, Size, grey, bits, stride, 0, lowerPart.joinable() ? split : height, nullptr, upper);
-    if (lowerPart.joinable()) lowerPart.join();
-    // The lower part reads all the data the upper one does: either names the damage.
-    const TPartResult& failed = upper.Failed ? upper : lower;
-    if (failed.Failed) throw EInvalidGraphic(std::string("the JPEG data is damaged (") + failed.Reason + ")");
-    ReadJpegMetadata(Data, Size, Metadata);
-    Into = std::move(dib);
 }
 
 bool IsFastJpegFormat(const TDibImage& Image) {

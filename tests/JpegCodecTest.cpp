@@ -110,21 +110,51 @@ TEST(JpegCodecTest, TwoPartsDecodeThePixelsOfOne) {
             }
 }
 
+// With restart markers the lower part starts at the one nearest the middle, its markers renumbered.
+TEST(JpegCodecTest, TwoPartsDecodeThePixelsOfOneFromARestartMarker) {
+    uint32_t seed = 20;
+    for (const bool grey : {false, true})
+        for (const auto& [width, height] : {std::pair(97, 200), std::pair(333, 517)})
+            for (const int mcuRows : {1, 2, 3, 7}) {
+                const TDibImage photo =
+                    grey ? GreyPhoto(width, height, seed) : Photo(width, height, pf24bit, seed);
+                ++seed;
+                const std::string encoded = EncodeJpeg(photo, {}, 90, 1, mcuRows);
+                const TBytes jpeg(encoded.begin(), encoded.end());
+                const TDecoded one = Decoded(jpeg, 1), two = Decoded(jpeg, 2);
+                ASSERT_FALSE(one.Error) << *one.Error;
+                ASSERT_FALSE(two.Error) << *two.Error;
+                EXPECT_TRUE(one.Dib.Bits == two.Dib.Bits) << width << " x " << height << ", " << mcuRows;
+                EXPECT_TRUE(one.Dib.Bits == TurboDecoded(jpeg, grey, width, height, one.Dib.Stride()));
+            }
+}
+
 TEST(JpegCodecTest, DamagedDataIsRefusedAlikeInOneOrTwoParts) {
     std::mt19937 random(5);
-    for (const bool grey : {false, true}) {
+    for (const int kind : {0, 1, 2, 3}) {
+        // grey or colour, with restart markers (every 2 rows of MCUs) or without
+        const bool grey = kind % 2 == 1, restarts = kind >= 2;
         const int width = grey ? 160 : 213, height = grey ? 97 : 150;
-        const TBytes source = grey ? TurboEncoded(GreyPhoto(width, height, 4), TJSAMP_GRAY, 0)
-                                   : TurboEncoded(Photo(width, height, pf24bit, 3), TJSAMP_420, 0);
+        const TDibImage photo = grey ? GreyPhoto(width, height, 4) : Photo(width, height, pf24bit, 3);
+        const std::string strips = EncodeJpeg(photo, {}, 80, 1, 2);
+        const TBytes source = restarts ? TBytes(strips.begin(), strips.end())
+                                       : TurboEncoded(photo, grey ? TJSAMP_GRAY : TJSAMP_420, 0);
         const size_t stride = grey ? size_t(width + 3) / 4 * 4 : size_t(width * 3 + 3) / 4 * 4;
         std::vector<TBytes> damaged;
         for (const size_t cut : {source.size() / 3, source.size() * 2 / 3, source.size() - 2})
             damaged.emplace_back(source.begin(), source.begin() + long(cut));
-        for (int i = 0; i < 150; ++i) {
+        for (int i = 0; i < 200; ++i) {
             TBytes changed = source;
             changed[random() % changed.size()] ^= uint8_t(1 << (random() % 8));
             damaged.push_back(changed);
         }
+        // each restart marker renumbered, or made into stuffed data
+        for (size_t at = 2; at + 1 < source.size(); ++at)
+            if (source[at] == 0xFF && source[at + 1] >= 0xD0 && source[at + 1] <= 0xD7)
+                for (const uint8_t to : {uint8_t(0xD0 + (source[at + 1] + 1) % 8), uint8_t(0)}) {
+                    damaged.push_back(source);
+                    damaged.back()[at + 1] = to;
+                }
         for (size_t i = 0; i < damaged.size(); ++i) {
             const TDecoded one = Decoded(damaged[i], 1), two = Decoded(damaged[i], 2);
             const std::optional<TBytes> turbo = TurboDecoded(damaged[i], grey, width, height, stride);
