@@ -28,7 +28,6 @@ public:
     THandle(const THandle&) = delete;
     THandle& operator=(const THandle&) = delete;
     tjhandle Get() const { return FHandle; }
-    std::string Error() const { return tjGetErrorStr2(FHandle); }
 
 private:
     tjhandle FHandle;

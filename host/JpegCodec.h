@@ -1,5 +1,6 @@
-// JPEG through libjpeg-turbo's TurboJPEG interface: decoded straight into the bitmap's rows, encoded
-// straight from them, with the picture's metadata in the file's segments.
+// JPEG through libjpeg-turbo: decoded by its libjpeg interface straight into the bitmap's rows
+// (JpegDecoding.cpp), encoded by its TurboJPEG interface straight from them (JpegCodec.cpp), with the
+// picture's metadata in the file's segments.
 #pragma once
 
 #include <pictura/PictureMetadata.h>

@@ -20,6 +20,9 @@
 #include <system_error>
 #include <thread>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
 
 // Where a lower part starts when the picture has restart markers: at the one that starts row Row (a
@@ -214,6 +217,16 @@ void DecodeRows(const uint8_t* Data, size_t Size, bool Grey, uint8_t* Bits, size
     jpeg_destroy_decompress(&info);
 }
 
+// Makes the Size bytes at Start present in memory, as writing them would, without changing them (where
+// the system can: else nothing happens), so that the thread that writes them first does not stop at each
+// new page.
+void Prefault(uint8_t* Start, size_t Size) {
+    const auto page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (uintptr_t(Start) + page - 1) & ~(page - 1),
+                    end = (uintptr_t(Start) + Size) & ~(page - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 // Pictures of fewer pixels are decoded on one thread: a second one would not pay for itself.
 constexpr int64_t SplitDecodingPixels = int64_t(1) << 20;
 
@@ -303,11 +316,14 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetad
     const int lowerFirst = !split    ? height
                            : restart ? restart->Row + header.RowsPerGroup
                                      : height / 2 / header.RowsPerGroup * header.RowsPerGroup;
+    // The lower part makes its rows' memory present while the bitmap's memory is made (zeroed from the
+    // top), then waits for it.
     std::atomic<bool> ready{false};
     TPartResult upper, lower;
     std::thread lowerPart;
     if (split) try {
             lowerPart = std::thread([&] {
+                Prefault(bits + size_t(lowerFirst) * stride, size_t(height - lowerFirst) * stride);
                 DecodeRows(Data, Size, grey, bits, stride, lowerFirst, height, restart ? &*restart : nullptr,
                            &ready, lower);
             });
