@@ -219,12 +219,17 @@ void DecodeRows(const uint8_t* Data, size_t Size, bool Grey, uint8_t* Bits, size
 
 // Makes the Size bytes at Start present in memory, as writing them would, without changing them (where
 // the system can: else nothing happens), so that the thread that writes them first does not stop at each
-// new page.
+// new page. From the end, a few MiB at a time: a thread that zeroes the memory from the start meanwhile
+// meets this one wherever their speeds make them meet, and each has made its part present.
 void Prefault(uint8_t* Start, size_t Size) {
     const auto page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (uintptr_t(Start) + page - 1) & ~(page - 1),
-                    end = (uintptr_t(Start) + Size) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    constexpr uintptr_t piece = uintptr_t(4) << 20;
+    const uintptr_t begin = (uintptr_t(Start) + page - 1) & ~(page - 1);
+    for (uintptr_t end = (uintptr_t(Start) + Size) & ~(page - 1); end > begin;) {
+        const uintptr_t from = end - std::min(end - begin, piece);
+        madvise(reinterpret_cast<void*>(from), end - from, MADV_POPULATE_WRITE);
+        end = from;
+    }
 }
 
 // Pictures of fewer pixels are decoded on one thread: a second one would not pay for itself.
@@ -316,14 +321,14 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetad
     const int lowerFirst = !split    ? height
                            : restart ? restart->Row + header.RowsPerGroup
                                      : height / 2 / header.RowsPerGroup * header.RowsPerGroup;
-    // The lower part makes its rows' memory present while the bitmap's memory is made (zeroed from the
-    // top), then waits for it.
+    // The lower part makes the bitmap's memory present from the bottom while it is zeroed from the top,
+    // then waits for it.
     std::atomic<bool> ready{false};
     TPartResult upper, lower;
     std::thread lowerPart;
     if (split) try {
             lowerPart = std::thread([&] {
-                Prefault(bits + size_t(lowerFirst) * stride, size_t(height - lowerFirst) * stride);
+                Prefault(bits, stride * size_t(height));
                 DecodeRows(Data, Size, grey, bits, stride, lowerFirst, height, restart ? &*restart : nullptr,
                            &ready, lower);
             });

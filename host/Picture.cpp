@@ -24,6 +24,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
@@ -121,9 +122,15 @@ uint64_t JpegCoefficientBytes(const QByteArray& Data) {
         if (marker == 0xDA) ++scans;
         i += 2 + length;
         if (marker == 0xDA) // the scan's entropy-coded data runs to the next marker
-            while (i + 1 < n &&
-                   !(p[i] == 0xFF && p[i + 1] != 0x00 && !(p[i + 1] >= 0xD0 && p[i + 1] <= 0xD7)))
-                ++i;
+            for (; i + 1 < n; ++i) {
+                const auto* ff = static_cast<const uint8_t*>(std::memchr(p + i, 0xFF, n - 1 - i));
+                if (!ff) {
+                    i = n;
+                    break;
+                }
+                i = size_t(ff - p);
+                if (p[i + 1] != 0x00 && !(p[i + 1] >= 0xD0 && p[i + 1] <= 0xD7)) break;
+            }
     }
     return progressive || scans > 1 ? bytes : 0;
 }
