@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <system_error>

@@ -270,7 +270,10 @@ std::optional<TRestartStart> RestartNearTheMiddle(const uint8_t* Data, size_t Si
     if (!frame || *frame + 9 > Header.ScanDataAt) return std::nullopt;
     int found = 0;
     for (size_t i = Header.ScanDataAt; i + 1 < Size; ++i) {
-        if (Data[i] != 0xFF || Data[i + 1] == 0x00 || Data[i + 1] == 0xFF) continue;
+        const auto* ff = static_cast<const uint8_t*>(std::memchr(Data + i, 0xFF, Size - 1 - i));
+        if (!ff) break;
+        i = size_t(ff - Data);
+        if (Data[i + 1] == 0x00 || Data[i + 1] == 0xFF) continue;
         if (Data[i + 1] < JPEG_RST0 || Data[i + 1] > JPEG_RST0 + 7) return std::nullopt; // the scan ended
         if (++found < wanted) continue;
         TRestartStart start;
@@ -314,7 +317,7 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetad
             int64_t(width) * height >= SplitDecodingPixels && std::thread::hardware_concurrency() > 1 ? 2 : 1;
     // A progressive or multi-scan JPEG is decoded whole before its first row comes out: one part only.
     // The lower part starts at a restart marker near the middle where there is one; else half way, after
-    // entropy-decoding the rows above (while the upper part waits for the bitmap's memory).
+    // entropy-decoding the rows above.
     const bool split = Parts > 1 && !header.MultipleScans && height >= 4 * header.RowsPerGroup;
     const std::optional<TRestartStart> restart =
         split ? RestartNearTheMiddle(Data, Size, header, height) : std::nullopt;
