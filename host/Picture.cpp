@@ -9,7 +9,9 @@
 #include "PictureCompleteness.h"
 #include "PixelConversion.h"
 #include "PngCodec.h"
+#include "TiffCodec.h"
 #include "TiffLayout.h"
+#include "WebpCodec.h"
 #include <pictura/FileOutput.h>
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
@@ -263,12 +265,15 @@ void ReadQtMetadata(const QByteArray& Data, const QImage& Image, const std::stri
         ReadPngMetadata(bytes, size_t(Data.size()), Metadata);
     } else if (Format == "jpeg" || Format == "jpg") {
         ReadJpegMetadata(bytes, size_t(Data.size()), Metadata);
+    } else if (Format == "webp") {
+        ReadWebpMetadata(bytes, size_t(Data.size()), Metadata);
     } else {
         Metadata.Icc = Image.colorSpace().iccProfile().toStdString();
         // Only TIFF gives Qt a resolution; for the others it invents one.
         if (Format == "tif" || Format == "tiff") {
             Metadata.DotsPerMeterX = Image.dotsPerMeterX();
             Metadata.DotsPerMeterY = Image.dotsPerMeterY();
+            ReadTiffMetadata(bytes, size_t(Data.size()), Metadata);
         }
     }
     const QPixelFormat pixel = Image.pixelFormat();
@@ -545,6 +550,10 @@ bool IsJpegExtension(const QString& Extension) {
     return Extension == "jpg" || Extension == "jpeg";
 }
 
+bool IsTiffExtension(const QString& Extension) {
+    return Extension == "tif" || Extension == "tiff";
+}
+
 // Bitmap as the QImage Qt's writer for Extension gets: the metadata Qt's writers hold, grey pictures as
 // one channel.
 QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const QString& Extension) {
@@ -552,7 +561,7 @@ QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const
     const TDibImage& dib = Bitmap.Dib();
     const bool opaque =
         dib.Format == pf24bit || ((dib.Format == pf32bit || dib.Format == pfDevice) && !dib.HasAlpha);
-    if ((Extension == "tif" || Extension == "tiff") && opaque && AllGrey(dib))
+    if (IsTiffExtension(Extension) && opaque && AllGrey(dib))
         image = image.convertToFormat(QImage::Format_Grayscale8);
     // JPEG has no alpha channel: a picture with one is written opaque.
     if (IsJpegExtension(Extension) && image.hasAlphaChannel())
@@ -695,6 +704,12 @@ QByteArray TPicture::EncodeToData(const QString& Extension, const QString& Name,
         }
         if (ownJpeg) {
             const std::string data = EncodeJpeg(dib, FMetadata, Quality);
+            return QByteArray(data.data(), qsizetype(data.size()));
+        }
+        if (OwnPictureCodecs() && IsTiffExtension(ext))
+            return EncodeTiff(dib, FMetadata, std::min(Compression, 9), RowsWritten);
+        if (OwnPictureCodecs() && ext == "webp") {
+            const std::string data = EncodeWebp(dib, FMetadata, Quality, std::min(Compression, 9));
             return QByteArray(data.data(), qsizetype(data.size()));
         }
     } catch (const EInvalidGraphic& e) {

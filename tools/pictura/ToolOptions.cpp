@@ -15,7 +15,8 @@ const std::vector<TToolOption>& ToolOptions() {
          "bmp png jpg tif webp ppm"},
         {"", "--quality", "Q", "JPEG and WebP quality (0..100)"},
         {"", "--compression", "N",
-         "PNG deflate level (0..9, default 2), TIFF compression (0 none, else LZW)"},
+         "PNG deflate level (0..9, default 2), TIFF deflate level (0 none, default 6), WebP effort (default "
+         "6)"},
         {"", "--auto-orient", "",
          "turn the pixels upright as the EXIF orientation says, before the operations, and mark the "
          "result upright"},

@@ -39,11 +39,13 @@ public:
     // regular file as LoadFromFile reads one, anything else (a pipe) to its end, into at most
     // GetMaxBitmapBytes() + 1 MiB, counted in the picture memory while the picture is made from it.
     void LoadFromDescriptor(int Fd, const QString& Name);
-    // Writes the bitmap in the format that FileName's extension names, with the metadata where the
-    // format holds it; the file is replaced atomically, so a failure never leaves a partial file.
-    // Quality (0..100) is for the formats that take one (JPEG, WebP); Compression (0..9) for PNG (zlib's
-    // level) and TIFF (0 none, else LZW); -1 keeps the default. A picture whose pixels are all grey is
-    // written with one channel where the format has one (PNG, JPEG, TIFF).
+    // Writes the bitmap in the format that FileName's extension names (BMP, PNG, JPEG, TIFF and WebP by
+    // the framework's writers, the others through Qt's), with the metadata where the format holds it;
+    // the file is replaced atomically, so a failure never leaves a partial file.
+    // Quality (0..100) is for the formats that take one (JPEG, WebP: 100 is lossless); Compression (0..9)
+    // for PNG (zlib's level), TIFF (0 none, else deflate at that level) and WebP (the encoder's effort);
+    // -1 keeps the default. A picture whose pixels are all grey is written with one channel where the
+    // format has one (PNG, JPEG, TIFF).
     void SaveToFile(const QString& FileName, int Quality = -1, int Compression = -1) const;
     // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), as above.
     QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1,
