@@ -1,9 +1,12 @@
 #include "ImageMetadata.h"
 
+#include "TiffExif.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -247,6 +250,19 @@ std::vector<std::string> MetadataLosses(const TPictureMetadata& Metadata, const 
         losses.push_back("the EXIF data was dropped (the " + format + " writer holds none" +
                          (jpeg ? " this large" : "") + ")" +
                          (turned ? "; its orientation too, so the picture shows turned" : ""));
+    }
+    if (!Metadata.Exif.empty() && tiff) {
+        const std::vector<uint16_t> left = TiffExifLeftOut(Metadata.Exif);
+        std::string tags;
+        for (const uint16_t tag : left) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%04X", tag);
+            tags += (tags.empty() ? "" : ", ") + std::string(hex);
+        }
+        if (!left.empty())
+            losses.push_back("the EXIF tags " + tags +
+                             " of its first directory were dropped (the TIFF writer holds its text tags, "
+                             "orientation, EXIF and GPS directories)");
     }
     const bool xmpFits =
         png || tiff || webp || (jpeg && Metadata.Xmp.size() + JpegXmpTag.size() <= JpegSegmentData);

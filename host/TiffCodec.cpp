@@ -123,9 +123,9 @@ void SetFields(TIFF* Tiff, const TDibImage& Image, TSamples Samples, const TPict
     TIFFSetField(Tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(Tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(Tiff, TIFFTAG_PHOTOMETRIC,
-                 palette                      ? PHOTOMETRIC_PALETTE
+                 palette                     ? PHOTOMETRIC_PALETTE
                  : Samples == TSamples::Grey ? PHOTOMETRIC_MINISBLACK
-                                              : PHOTOMETRIC_RGB);
+                                             : PHOTOMETRIC_RGB);
     if (Samples == TSamples::Rgba) {
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(Tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -146,7 +146,8 @@ void SetFields(TIFF* Tiff, const TDibImage& Image, TSamples Samples, const TPict
         if (!palette) TIFFSetField(Tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     }
     const tmsize_t rowBytes = std::max<tmsize_t>(1, TIFFScanlineSize(Tiff));
-    TIFFSetField(Tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(std::clamp<tmsize_t>(StripBytes / rowBytes, 1, Image.Height)));
+    TIFFSetField(Tiff, TIFFTAG_ROWSPERSTRIP,
+                 uint32_t(std::clamp<tmsize_t>(StripBytes / rowBytes, 1, Image.Height)));
     if (Metadata.DotsPerMeterX > 0 && Metadata.DotsPerMeterY > 0) {
         TIFFSetField(Tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         TIFFSetField(Tiff, TIFFTAG_XRESOLUTION, Metadata.DotsPerMeterX * 0.0254);
@@ -174,8 +175,9 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
     const TSamples samples = SamplesFor(Image);
     TDecoderMessages messages; // libtiff's complaints go into the refusal, not onto standard error
     TMemoryFile file;
-    TIFF* const opened = TIFFClientOpen("picture", ExifBigEndian(Metadata.Exif) ? "wb" : "wl", &file, ReadFile,
-                                        WriteFile, SeekFile, CloseFile, FileSize, MapFile, UnmapFile);
+    TIFF* const opened =
+        TIFFClientOpen("picture", ExifBigEndian(Metadata.Exif) ? "wb" : "wl", &file, ReadFile, WriteFile,
+                       SeekFile, CloseFile, FileSize, MapFile, UnmapFile);
     if (!opened) throw EInvalidGraphic("the TIFF encoder failed to start: " + messages.Text());
     const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(opened, TIFFClose);
     // The EXIF and GPS directories go right after the header, before the pixels.
@@ -185,7 +187,8 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
         file.Bytes.append(base - file.Bytes.size(), '\0');
         file.Bytes.append(exif.Directories.data(), qsizetype(exif.Directories.size()));
     }
-    SetFields(tiff.get(), Image, samples, Metadata, Compression < 0 ? DefaultTiffCompression : Compression, exif);
+    SetFields(tiff.get(), Image, samples, Metadata, Compression < 0 ? DefaultTiffCompression : Compression,
+              exif);
     std::vector<uint8_t> row(size_t(std::max<tmsize_t>(1, TIFFScanlineSize(tiff.get()))));
     std::vector<uint32_t> argb(size_t(Image.Width));
     for (int y = 0; y < Image.Height && !messages.Damaged(); ++y) {

@@ -23,4 +23,4 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
                       const std::function<void(int Rows)>& RowsWritten = {});
 
 // The default level of EncodeTiff.
-constexpr int DefaultTiffCompression = 6;
+constexpr int DefaultTiffCompression = 2;

@@ -102,7 +102,7 @@ uint32_t AppendDirectory(const TStructure& S, std::vector<TEntry> Entries, std::
                                      room -= E.Bytes + 1;
                                      return false;
                                  }),
-                   Entries.end());
+                  Entries.end());
     if (Out.size() % 2) Out += '\0';
     const size_t at = Out.size();
     Out.append(2 + 12 * Entries.size() + 4, '\0');
@@ -174,4 +174,20 @@ TTiffExif TiffExifLayout(const std::string& Exif, uint32_t Base) {
         }
     }
     return layout;
+}
+
+std::vector<uint16_t> TiffExifLeftOut(const std::string& Exif) {
+    // Size, samples, compression, strips, resolution, planes, YCbCr layout.
+    static const uint16_t replaced[] = {0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0111, 0x0115,
+                                        0x0116, 0x0117, 0x011A, 0x011B, 0x011C, 0x0128, 0x0201,
+                                        0x0202, 0x0211, 0x0212, 0x0213, 0x0214};
+    std::vector<uint16_t> left;
+    TStructure s;
+    uint32_t first = 0;
+    if (!Open(reinterpret_cast<const uint8_t*>(Exif.data()), Exif.size(), s, first)) return left;
+    for (const TEntry& e : Entries(s, first))
+        if (!(IsTextTag(e.Tag) && e.Type == 2) && !IsSubdirectory(e, 0) && e.Tag != OrientationTag &&
+            std::find(std::begin(replaced), std::end(replaced), e.Tag) == std::end(replaced))
+            left.push_back(e.Tag);
+    return left;
 }

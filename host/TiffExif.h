@@ -24,3 +24,7 @@ struct TTiffExif {
     uint32_t ExifOffset = 0, GpsOffset = 0; // where they start in the file, 0 when absent
 };
 TTiffExif TiffExifLayout(const std::string& Exif, uint32_t Base);
+
+// The tags of Exif's first directory that a TIFF file does not take over: all but the ones above and
+// those that describe the block's own layout and resolution, which the picture's replace.
+std::vector<uint16_t> TiffExifLeftOut(const std::string& Exif);

@@ -48,7 +48,8 @@ void ReadWebpMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metada
     chunk("ICCP", Metadata.Icc);
 }
 
-std::string EncodeWebp(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality, int Compression) {
+std::string EncodeWebp(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality,
+                       int Compression) {
     WebPConfig config;
     WebPPicture picture;
     if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
@@ -71,7 +72,8 @@ std::string EncodeWebp(const TDibImage& Image, const TPictureMetadata& Metadata,
         ReadRowArgb(Image, y, picture.argb + size_t(y) * size_t(picture.argb_stride));
     WebPMemoryWriter writer;
     WebPMemoryWriterInit(&writer);
-    const std::unique_ptr<WebPMemoryWriter, void (*)(WebPMemoryWriter*)> cleared(&writer, WebPMemoryWriterClear);
+    const std::unique_ptr<WebPMemoryWriter, void (*)(WebPMemoryWriter*)> cleared(&writer,
+                                                                                 WebPMemoryWriterClear);
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &writer;
     if (!WebPEncode(&config, &picture)) throw EInvalidGraphic(EncoderError(picture.error_code));

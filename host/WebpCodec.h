@@ -16,7 +16,8 @@ void ReadWebpMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metada
 // (also the colour under transparent ones). Compression 0..9 is the effort: libwebp's lossless level,
 // for lossy pictures its method (0..6, two thirds of the level); -1 is the default. WebP has no grey
 // layout: grey pictures are written as colour. Throws EInvalidGraphic with libwebp's reason.
-std::string EncodeWebp(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality, int Compression);
+std::string EncodeWebp(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality,
+                       int Compression);
 
 // The default lossless level of EncodeWebp.
-constexpr int DefaultWebpCompression = 6;
+constexpr int DefaultWebpCompression = 3;

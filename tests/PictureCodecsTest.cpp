@@ -282,6 +282,11 @@ TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
         const QByteArray tiff = picture.SaveToData("tif", "test");
         EXPECT_TRUE(tiff.startsWith("MM"));
         EXPECT_EQ(Load(tiff, true).Metadata.Exif, bigEndian);
+        // A first-directory tag a TIFF does not take over gets a note there only.
+        picture.Metadata().Exif =
+            std::string("II*\0\x08\0\0\0\x01\0\x46\x47\x03\0\x01\0\0\0\x05\0\0\0\0\0\0\0", 26);
+        EXPECT_TRUE(picture.SaveNotes("tif").join(" ").contains("EXIF tags 0x4746 of its first directory"));
+        EXPECT_TRUE(picture.SaveNotes("png").isEmpty());
         picture.Metadata().Exif = metadata.Exif;
     }
     EXPECT_TRUE(picture.SaveNotes("bmp").join(" ").contains("shows turned"));
