@@ -190,6 +190,11 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
     SetFields(tiff.get(), Image, samples, Metadata, Compression < 0 ? DefaultTiffCompression : Compression,
               exif);
     std::vector<uint8_t> row(size_t(std::max<tmsize_t>(1, TIFFScanlineSize(tiff.get()))));
+    // Room for the samples as they are (deflate seldom adds to them), so that the file is not copied as it
+    // grows; what deflate leaves unused is never touched.
+    const size_t samplesBytes = row.size() * size_t(Image.Height);
+    file.Bytes.reserve(qsizetype(samplesBytes + samplesBytes / 64 + Metadata.Icc.size() +
+                                 Metadata.Xmp.size() + exif.Directories.size() + (64 << 10)));
     std::vector<uint32_t> argb(size_t(Image.Width));
     for (int y = 0; y < Image.Height && !messages.Damaged(); ++y) {
         FileRow(Image, samples, y, row.data(), argb);

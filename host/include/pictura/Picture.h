@@ -65,12 +65,13 @@ public:
     // work is spent on it: an unknown format, a quality outside 0..100 (-1 is the default), a picture
     // the format cannot hold without its writer rescaling it (ICO and CUR over 256 x 256, ICNS other
     // than square 16, 32, ... 1024) or over the format's largest side, and encoding that needs more
-    // memory than GetMaxBitmapBytes(). Throws EInvalidGraphic (EOutOfResources for memory) with the
-    // message the save itself would give; Name names the destination in it.
+    // memory than GetMaxBitmapBytes() (for WebP that depends on Quality and Compression). Throws
+    // EInvalidGraphic (EOutOfResources for memory) with the message the save itself would give; Name names
+    // the destination in it.
     static void CheckFileWritable(const QString& FileName, int Width, int Height, TPixelFormat Format,
-                                  int Quality = -1);
+                                  int Quality = -1, int Compression = -1);
     static void CheckDataWritable(const QString& Extension, const QString& Name, int Width, int Height,
-                                  TPixelFormat Format, int Quality = -1);
+                                  TPixelFormat Format, int Quality = -1, int Compression = -1);
     // Replaces the picture with a copy of Source.
     void Assign(const TBitmap& Source);
     void Assign(TDibImage Source);
