@@ -84,8 +84,8 @@ public:
     std::function<void()> OnChange;
     // Called when reading or writing a file starts (psStarting, 0 %) and ends (psEnding, 100 %, also when
     // it failed), with a short message; while writing, also at each new whole percent of the rows written
-    // where the writer counts them (psRunning: BMP, and PNG through the framework's writer; the JPEG and
-    // Qt's writers report none). The calls come on the thread that reads or writes.
+    // where the writer counts them (psRunning: BMP, and PNG and TIFF through the framework's writers; the
+    // JPEG and WebP writers and Qt's report none). The calls come on the thread that reads or writes.
     std::function<void(TProgressStage Stage, int PercentDone, const QString& Message)> OnProgress;
 
 signals:
