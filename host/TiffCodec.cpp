@@ -67,7 +67,13 @@ int MapFile(thandle_t, void**, toff_t*) {
 
 void UnmapFile(thandle_t, void*, toff_t) {}
 
-enum class TSamples { Grey, Palette, Rgb, Rgba };
+// Black-and-white pictures as bilevel grey (black or white first, as their palette has it), which
+// readers keep at one bit a pixel; other palettes as palettes.
+enum class TSamples { Grey, BlackFirst, WhiteFirst, Palette, Rgb, Rgba };
+
+bool IsPacked(TSamples Samples) {
+    return Samples == TSamples::BlackFirst || Samples == TSamples::WhiteFirst || Samples == TSamples::Palette;
+}
 
 bool OpaquePalette(const TDibImage& Image) {
     return std::all_of(Image.Palette.begin(), Image.Palette.end(), [](uint32_t c) { return c >> 24 == 255; });
@@ -77,6 +83,9 @@ TSamples SamplesFor(const TDibImage& Image) {
     const bool direct = Image.Format == pf24bit || Image.Format == pf32bit || Image.Format == pfDevice;
     if (IsIndexed(Image.Format)) {
         if (!OpaquePalette(Image)) return TSamples::Rgba;
+        const std::vector<uint32_t> blackFirst{0xFF000000, 0xFFFFFFFF}, whiteFirst{0xFFFFFFFF, 0xFF000000};
+        if (Image.Format == pf1bit && Image.Palette == blackFirst) return TSamples::BlackFirst;
+        if (Image.Format == pf1bit && Image.Palette == whiteFirst) return TSamples::WhiteFirst;
         return Image.Format == pf8bit && IsGreyRamp(Image.Palette) ? TSamples::Grey : TSamples::Palette;
     }
     if (direct && Image.Format != pf24bit && Image.HasAlpha) return TSamples::Rgba;
@@ -87,7 +96,7 @@ TSamples SamplesFor(const TDibImage& Image) {
 void FileRow(const TDibImage& Image, TSamples Samples, int Y, uint8_t* Out, std::vector<uint32_t>& Argb) {
     const uint8_t* row = Image.Row(Y);
     const size_t width = size_t(Image.Width);
-    if (Samples == TSamples::Palette) {
+    if (IsPacked(Samples)) {
         std::memcpy(Out, row, (width * size_t(BitsPerPixel(Image.Format)) + 7) / 8);
     } else if (Samples == TSamples::Grey && Image.Format == pf8bit) {
         std::memcpy(Out, row, width);
@@ -116,16 +125,17 @@ void SetFields(TIFF* Tiff, const TDibImage& Image, TSamples Samples, const TPict
                int Level, const TTiffExif& Exif) {
     const bool palette = Samples == TSamples::Palette;
     const int samples = Samples == TSamples::Rgba ? 4 : Samples == TSamples::Rgb ? 3 : 1;
-    const int bits = palette ? BitsPerPixel(Image.Format) : 8;
+    const int bits = IsPacked(Samples) ? BitsPerPixel(Image.Format) : 8;
     TIFFSetField(Tiff, TIFFTAG_IMAGEWIDTH, uint32_t(Image.Width));
     TIFFSetField(Tiff, TIFFTAG_IMAGELENGTH, uint32_t(Image.Height));
     TIFFSetField(Tiff, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(Tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(Tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(Tiff, TIFFTAG_PHOTOMETRIC,
-                 palette                     ? PHOTOMETRIC_PALETTE
-                 : Samples == TSamples::Grey ? PHOTOMETRIC_MINISBLACK
-                                             : PHOTOMETRIC_RGB);
+                 palette                           ? PHOTOMETRIC_PALETTE
+                 : Samples == TSamples::WhiteFirst ? PHOTOMETRIC_MINISWHITE
+                 : samples == 1                    ? PHOTOMETRIC_MINISBLACK
+                                                   : PHOTOMETRIC_RGB);
     if (Samples == TSamples::Rgba) {
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(Tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -142,8 +152,8 @@ void SetFields(TIFF* Tiff, const TDibImage& Image, TSamples Samples, const TPict
     TIFFSetField(Tiff, TIFFTAG_COMPRESSION, Level == 0 ? COMPRESSION_NONE : COMPRESSION_ADOBE_DEFLATE);
     if (Level > 0) {
         TIFFSetField(Tiff, TIFFTAG_ZIPQUALITY, Level);
-        // Differences of neighbouring samples deflate better, except for palette indices.
-        if (!palette) TIFFSetField(Tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        // Differences of neighbouring samples deflate better, except for indices and single bits.
+        if (!IsPacked(Samples)) TIFFSetField(Tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     }
     const tmsize_t rowBytes = std::max<tmsize_t>(1, TIFFScanlineSize(Tiff));
     TIFFSetField(Tiff, TIFFTAG_ROWSPERSTRIP,

@@ -173,6 +173,8 @@ TEST(PictureCodecsTest, WritersRoundTripEveryFormatAtEveryLevel) {
                 if (format != pf32bit) picture.GetBitmap()->SetPixelFormat(format);
                 const TLoaded back = Load(picture.SaveToData(ext, "test", 100, level), false);
                 ASSERT_FALSE(back.Error) << *back.Error;
+                // Black and white stays one bit a pixel in TIFF.
+                if (format == pf1bit && std::string(ext) == "tif") EXPECT_EQ(back.Dib.Format, pf1bit);
                 TBitmap expected, got;
                 expected.Assign(picture.GetBitmap()->Dib());
                 got.Assign(back.Dib);
@@ -290,6 +292,24 @@ TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
         picture.Metadata().Exif = metadata.Exif;
     }
     EXPECT_TRUE(picture.SaveNotes("bmp").join(" ").contains("shows turned"));
+}
+
+// A TIFF from another writer: its orientation tag becomes the EXIF orientation, an upright one no EXIF.
+TEST(PictureCodecsTest, TiffOrientationFromQtsWriter) {
+    if (!TPicture::WritableExtensions().contains("tif")) return; // no TIFF plugin (some cross builds)
+    const QImage image = Photo(6, 4, QImage::Format_RGB888, 6);
+    for (const bool turned : {false, true}) {
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "tiff");
+        if (turned) writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        ASSERT_TRUE(writer.write(image));
+        const TLoaded back = Load(data, true);
+        ASSERT_FALSE(back.Error) << *back.Error;
+        EXPECT_EQ(back.Metadata.Orientation(), turned ? 6 : 1);
+        EXPECT_EQ(back.Metadata.Exif.empty(), !turned);
+    }
 }
 
 TEST(PictureCodecsTest, AutoOrientMatchesThePictureTurnedByHand) {
