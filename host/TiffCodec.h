@@ -17,8 +17,8 @@ void ReadTiffMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metada
 // Writes Image as a TIFF with Metadata. Compression 0 writes the samples as they are, 1..9 deflates
 // them at zlib's level (with the horizontal predictor for grey and colour), -1 is the default. A
 // picture whose pixels are all grey is written with one channel, a black-and-white one bilevel;
-// palettes of 1, 4 and 8 bits as they are; 15- and 16-bit pixels as 24-bit colour. Throws EInvalidGraphic with libtiff's reason.
-// RowsWritten, when given, hears the rows written so far.
+// palettes of 1, 4 and 8 bits as they are; 15- and 16-bit pixels as 24-bit colour. Throws EInvalidGraphic
+// with libtiff's reason. RowsWritten, when given, hears the rows written so far.
 QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, int Compression,
                       const std::function<void(int Rows)>& RowsWritten = {});
 
