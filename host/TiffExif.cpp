@@ -131,6 +131,9 @@ uint32_t AppendDirectory(const TStructure& S, std::vector<TEntry> Entries, std::
 
 // Room for the copied directories beyond the values they hold.
 constexpr size_t DirectorySlack = 64 << 10;
+// The most of a TIFF file's values an EXIF block read from it holds: many entries may point at the same
+// bytes, and the block is memory beside the picture.
+constexpr size_t MaxExifValues = 16 << 20;
 
 } // namespace
 
@@ -150,7 +153,7 @@ void ReadTiffExifXmp(const uint8_t* Data, size_t Size, std::string& Exif, std::s
     std::string out(reinterpret_cast<const char*>(Data), 4);
     out.append(4, '\0');
     Put(out, 4, 8, 4, s.Little);
-    AppendDirectory(s, kept, out, 0, 0, Size + DirectorySlack);
+    AppendDirectory(s, kept, out, 0, 0, std::min(Size, MaxExifValues) + DirectorySlack);
     Exif = std::move(out);
 }
 

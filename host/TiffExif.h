@@ -11,7 +11,8 @@
 #include <vector>
 
 // The EXIF block (empty when the file has none beyond an upright orientation) and the XMP packet of
-// the first directory of the classic TIFF at Data. Entries whose values lie outside Data are left out.
+// the first directory of the classic TIFF at Data. Entries whose values lie outside Data, or would take
+// the block past 16 MiB, are left out.
 void ReadTiffExifXmp(const uint8_t* Data, size_t Size, std::string& Exif, std::string& Xmp);
 
 // Whether Exif is a big-endian structure ("MM"): a TIFF file holding it is written in its byte order.
