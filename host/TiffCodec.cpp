@@ -189,7 +189,7 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
         TIFFClientOpen("picture", ExifBigEndian(Metadata.Exif) ? "wb" : "wl", &file, ReadFile, WriteFile,
                        SeekFile, CloseFile, FileSize, MapFile, UnmapFile);
     if (!opened) throw EInvalidGraphic("the TIFF encoder failed to start: " + messages.Text());
-    const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(opened, TIFFClose);
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(opened, TIFFClose);
     // The EXIF and GPS directories go right after the header, before the pixels.
     const uint32_t base = uint32_t(file.Bytes.size() + 1) & ~1u;
     const TTiffExif exif = TiffExifLayout(Metadata.Exif, base);
@@ -212,6 +212,7 @@ QByteArray EncodeTiff(const TDibImage& Image, const TPictureMetadata& Metadata, 
         if (RowsWritten) RowsWritten(y + 1);
     }
     if (!messages.Damaged()) TIFFWriteDirectory(tiff.get());
+    tiff.reset(); // whatever libtiff still writes goes into the file before it is handed on
     if (messages.Damaged() || file.Bytes.isEmpty())
         throw EInvalidGraphic("the TIFF encoder refused the picture: " + messages.Text());
     return std::move(file.Bytes);
