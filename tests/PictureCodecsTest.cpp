@@ -2,6 +2,7 @@
 // writers read back by Qt's readers, what travels with a picture from file to file, turning it upright,
 // grey pictures written with one channel, and notes.
 #include "CodecChoice.h"
+#include "TiffExif.h"
 #include <pictura/Picture.h>
 #include <pictura/SysUtils.h>
 
@@ -292,6 +293,24 @@ TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
         picture.Metadata().Exif = metadata.Exif;
     }
     EXPECT_TRUE(picture.SaveNotes("bmp").join(" ").contains("shows turned"));
+}
+
+// Directories cut short or with damaged counts, types and offsets are read within their bytes (the
+// sanitizer builds catch a read outside), into blocks no larger than the bytes allow.
+TEST(PictureCodecsTest, DamagedExifDirectoriesAreReadWithinTheirBytes) {
+    const std::string exif = ExifWithDate(6);
+    std::mt19937 random(8);
+    for (int round = 0; round < 20000; ++round) {
+        std::string damaged = exif.substr(0, round % 7 == 0 ? random() % exif.size() : exif.size());
+        for (int flips = 1 + int(random() % 3); flips > 0 && !damaged.empty(); --flips)
+            damaged[random() % damaged.size()] = char(random());
+        std::string block, xmp;
+        ReadTiffExifXmp(reinterpret_cast<const uint8_t*>(damaged.data()), damaged.size(), block, xmp);
+        const TTiffExif layout = TiffExifLayout(damaged, 8);
+        ASSERT_LE(block.size(), 4 * damaged.size() + 100);
+        ASSERT_LE(layout.Directories.size(), 4 * damaged.size() + 100);
+        TiffExifLayout(block, 8);
+    }
 }
 
 // A TIFF from another writer: its orientation tag becomes the EXIF orientation, an upright one no EXIF.
