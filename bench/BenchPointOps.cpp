@@ -126,6 +126,7 @@ void BM_PointOpsLevel(benchmark::State& state, int Operation) {
         state.SkipWithError("level not supported by this processor");
         return;
     }
+    const TSimdLevel chosen = SimdLevel(); // --simd's level, for the benchmarks that follow
     SetSimdLevel(level);
     switch (Operation) {
     case 0:
@@ -144,7 +145,7 @@ void BM_PointOpsLevel(benchmark::State& state, int Operation) {
         RunInPlace(state, ApplyEnvelopsImage());
         break;
     }
-    SetSimdLevel(SupportedSimdLevel());
+    SetSimdLevel(chosen);
 }
 
 } // namespace
