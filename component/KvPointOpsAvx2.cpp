@@ -89,11 +89,10 @@ struct TVec256 {
         __m256i group[4];
 #pragma GCC unroll 4
         for (int g = 0; g < 4; ++g)
-            group[g] = _mm256_xor_si256(
-                _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g], index[0]),
-                                 _mm256_shuffle_epi8(L.D[4 * g + 1], index[1])),
-                _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g + 2], index[2]),
-                                 _mm256_shuffle_epi8(L.D[4 * g + 3], index[3])));
+            group[g] = _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g], index[0]),
+                                                         _mm256_shuffle_epi8(L.D[4 * g + 1], index[1])),
+                                        _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g + 2], index[2]),
+                                                         _mm256_shuffle_epi8(L.D[4 * g + 3], index[3])));
         // A blend follows bit 7 of each byte: bit 6 is shifted there (a 16-bit shift: the bit crossing
         // into the next byte lands below its bit 7).
         const __m256i bit6 = _mm256_slli_epi16(X, 1);
