@@ -175,8 +175,8 @@ void TKvPictura::Invert() {
 }
 
 void TKvPictura::Brightness(int32_t Value) {
-    const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
-    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, table); });
+    const KvKernels::TByteMap map = KvKernels::BrightnessMap(Value);
+    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, map); });
 }
 
 void TKvPictura::GreyScale() {

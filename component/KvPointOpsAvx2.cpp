@@ -44,6 +44,18 @@ struct TVec256 {
         return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Lane)));
     }
     KV_KERNEL_TARGET static T Xor(T A, T B) { return _mm256_xor_si256(A, B); }
+    KV_KERNEL_TARGET static T Set1Int16(uint16_t Value) { return _mm256_set1_epi16(short(Value)); }
+    // The low (or high) 8 bytes of each lane as 16-bit lanes holding byte * 256.
+    KV_KERNEL_TARGET static T Spread(T A, bool High) {
+        return High ? _mm256_unpackhi_epi8(_mm256_setzero_si256(), A)
+                    : _mm256_unpacklo_epi8(_mm256_setzero_si256(), A);
+    }
+    KV_KERNEL_TARGET static T MulHigh16(T A, T B) { return _mm256_mulhi_epu16(A, B); }
+    KV_KERNEL_TARGET static T Add16(T A, T B) { return _mm256_add_epi16(A, B); }
+    // The high bytes of the 16-bit lanes of Low, then of High, within each lane: Spread undone.
+    KV_KERNEL_TARGET static T PackHigh(T Low, T High) {
+        return _mm256_packus_epi16(_mm256_srli_epi16(Low, 8), _mm256_srli_epi16(High, 8));
+    }
     KV_KERNEL_TARGET static T Shuffle(T A, T Index) { return _mm256_shuffle_epi8(A, Index); }
     KV_KERNEL_TARGET static T Madd(T A, T B) { return _mm256_madd_epi16(A, B); }
     KV_KERNEL_TARGET static T Add(T A, T B) { return _mm256_add_epi32(A, B); }
@@ -120,8 +132,8 @@ struct TVec256 {
 
 } // namespace
 
-const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>, VectorMapBytes<TVec256>,
-                                VectorMap<TVec256>, VectorMapChannel<TVec256>};
+const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>,  VectorMapBytes<TVec256>,
+                                VectorMap<TVec256>,    VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
 
 } // namespace KvKernels::Detail
 
