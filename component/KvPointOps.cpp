@@ -211,6 +211,14 @@ TChannelTable EnvelopeTable(const double (&Gains)[256]) {
     return EnvelopeRuleTable<TKvReal>(Gains);
 }
 
+TByteMap EnvelopeMap(const double (&Gains)[256]) {
+    TByteMap map;
+    map.Table = EnvelopeTable(Gains);
+    if (std::all_of(std::begin(Gains), std::end(Gains), [&](double Gain) { return Gain == Gains[0]; }))
+        FitAffine(map, Gains[0], 0);
+    return map;
+}
+
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables) {
     const Detail::TKernelSet& kernels = Kernels();
     // One table for all channels (brightness) needs no separation of the channels: a cheaper kernel.

@@ -50,6 +50,10 @@ void GreyScaleRow(uint8_t* Pixels, int Count);
 // Envelope table: entry v is the low 8 bits of Round(v * Gains[v]).
 TChannelTable EnvelopeTable(const double (&Gains)[256]);
 
+// An envelope as a byte map: its table, with the arithmetic form when every gain is the same (the
+// default envelope among them) and a form agrees with all 256 entries.
+TByteMap EnvelopeMap(const double (&Gains)[256]);
+
 // Every channel of the Count pixels goes through its own table.
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables);
 

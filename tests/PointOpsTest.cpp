@@ -192,6 +192,24 @@ TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
                       12);
 }
 
+// One gain for every value (the default envelope is gain 1), as the control applies three equal envelopes:
+// every percentage on every channel value through the byte map, its arithmetic form where it has one.
+TEST_P(PointOpsLevel, EnvelopeMapOfOneGainMatchesModel) {
+    int affine = 0;
+    for (int percent = 0; percent <= 100; ++percent) {
+        double gains[256];
+        std::fill(std::begin(gains), std::end(gains), percent / 100.0);
+        const TByteMap map = EnvelopeMap(gains);
+        affine += map.Affine;
+        std::vector<uint8_t> row = AllValuesRow(), expected = row;
+        uint8_t* expectedRow = expected.data();
+        KvModel::ModelApplyEnvelops(&expectedRow, 256, 1, gains, gains, gains);
+        MapBytesRow(row.data(), 256, map);
+        ASSERT_EQ(row, expected) << "gain " << percent << " %";
+    }
+    EXPECT_GT(affine, 90) << "most gains should have the arithmetic form";
+}
+
 // Every percentage from -150 to 150 on every channel value, through the byte map the control uses for
 // brightness (its arithmetic form where it has one), the plain byte lookup and the three-table kernel; the
 // long random rows check the map's rows and tails.
