@@ -173,8 +173,9 @@ TChannelTable BrightnessTable(int32_t Value) {
 namespace {
 
 // The arithmetic form of Table near the line Slope * v + Intercept, if one of the neighbouring steps
-// gives every entry exactly.
+// gives every entry exactly. Lines outside the form's range (or NaN) keep the lookup.
 void FitAffine(TByteMap& Map, double Slope, double Intercept) {
+    if (!(Slope >= 0 && Slope <= 1 && Intercept >= 0 && Intercept <= 255)) return;
     const long scale = std::lround(Slope * 65536), offset = std::lround((Intercept + 0.5) * 256);
     for (long s = std::max(0L, scale - 1); s <= std::min(65535L, scale + 1); ++s)
         for (long o = std::max(0L, offset - 2); o <= std::min(65535L, offset + 2); ++o) {

@@ -196,11 +196,13 @@ TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
 // every percentage on every channel value through the byte map, its arithmetic form where it has one.
 TEST_P(PointOpsLevel, EnvelopeMapOfOneGainMatchesModel) {
     int affine = 0;
-    for (int percent = 0; percent <= 100; ++percent) {
+    for (int percent = 0; percent <= 101; ++percent) {
+        // 101: a gain of 3 (the kernels' gains are not clamped), outside the arithmetic form's range
         double gains[256];
-        std::fill(std::begin(gains), std::end(gains), percent / 100.0);
+        std::fill(std::begin(gains), std::end(gains), percent <= 100 ? percent / 100.0 : 3.0);
         const TByteMap map = EnvelopeMap(gains);
         affine += map.Affine;
+        if (percent > 100) EXPECT_FALSE(map.Affine);
         std::vector<uint8_t> row = AllValuesRow(), expected = row;
         uint8_t* expectedRow = expected.data();
         KvModel::ModelApplyEnvelops(&expectedRow, 256, 1, gains, gains, gains);
