@@ -1,4 +1,4 @@
-// The filters and a point operation with one core kept busy by another process, as on a desktop where
+// The filters and the point operations with one core kept busy by another process, as on a desktop where
 // something else runs, beside the same runs on a quiet machine: at one thread and at every thread. With
 // threads that share work, all threads should never take longer than one alone.
 //
@@ -84,8 +84,8 @@ void BM_LoadBlur(benchmark::State& state) {
     }
 }
 
-// Args: threads, busy. Greyscale over bands of rows, as the control runs it.
-void BM_LoadGreyScale(benchmark::State& state) {
+// Args: threads, busy. A point operation over bands of rows, as the control runs it (RowWork(row, width)).
+template <class TRowWork> void RunLoadPointOp(benchmark::State& state, const TRowWork& RowWork) {
     TBenchImage image = MakeBenchImage();
     const TThreadSetting setting(int(state.range(0)));
     const TBusyCore busy(state.range(1) != 0);
@@ -93,10 +93,31 @@ void BM_LoadGreyScale(benchmark::State& state) {
     for (auto _ : state) {
         KvKernels::ForRowBands(image.Width, image.Height, threads, nullptr, [&](int First, int End) {
             for (int y = First; y < End; ++y)
-                KvKernels::GreyScaleRow(image.Row(y), image.Width);
+                RowWork(image.Row(y), image.Width);
         });
         benchmark::ClobberMemory();
     }
+}
+
+void BM_LoadInvert(benchmark::State& state) {
+    RunLoadPointOp(state, [](uint8_t* Row, int Width) { KvKernels::InvertRow(Row, Width); });
+}
+void BM_LoadBrightness(benchmark::State& state) {
+    const KvKernels::TByteMap map = KvKernels::BrightnessMap(20);
+    RunLoadPointOp(state, [&](uint8_t* Row, int Width) { KvKernels::MapBytesRow(Row, Width, map); });
+}
+void BM_LoadGreyScale(benchmark::State& state) {
+    RunLoadPointOp(state, [](uint8_t* Row, int Width) { KvKernels::GreyScaleRow(Row, Width); });
+}
+// Three different tables, as the envelopes of a photo would be.
+void BM_LoadEnvelopes(benchmark::State& state) {
+    KvKernels::TChannelTables tables;
+    for (int v = 0; v < 256; ++v) {
+        tables.Blue[size_t(v)] = uint8_t(v * 3 / 4);
+        tables.Green[size_t(v)] = uint8_t(255 - v);
+        tables.Red[size_t(v)] = uint8_t(v * v / 255);
+    }
+    RunLoadPointOp(state, [&](uint8_t* Row, int Width) { KvKernels::MapRow(Row, Width, tables); });
 }
 
 } // namespace
@@ -106,8 +127,14 @@ BENCHMARK(BM_LoadBlur)
     ->ArgsProduct({{1, 8, 32, 128}, {1, 0}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadGreyScale)
-    ->ArgNames({"threads", "busy"})
-    ->ArgsProduct({{1, 0}, {0, 1}})
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+// Threads 1 and all, quiet and busy, for each point operation.
+static void PointOpLoadArgs(benchmark::internal::Benchmark* Benchmark) {
+    Benchmark->ArgNames({"threads", "busy"})
+        ->ArgsProduct({{1, 0}, {0, 1}})
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_LoadInvert)->Apply(PointOpLoadArgs);
+BENCHMARK(BM_LoadBrightness)->Apply(PointOpLoadArgs);
+BENCHMARK(BM_LoadGreyScale)->Apply(PointOpLoadArgs);
+BENCHMARK(BM_LoadEnvelopes)->Apply(PointOpLoadArgs);

@@ -65,10 +65,10 @@ auto InvertImage() {
     return EveryRow([](uint8_t* row, int width) { InvertRow(row, width); });
 }
 
+// As the control runs it: the byte map, by arithmetic where the level has it.
 auto BrightnessImage(int32_t Value) {
-    const TChannelTable table = BrightnessTable(Value);
-    const TChannelTables tables = {table, table, table};
-    return EveryRow([tables](uint8_t* row, int width) { MapRow(row, width, tables); });
+    const TByteMap map = BrightnessMap(Value);
+    return EveryRow([map](uint8_t* row, int width) { MapBytesRow(row, width, map); });
 }
 
 auto GreyScaleImage() {
@@ -126,6 +126,7 @@ void BM_PointOpsLevel(benchmark::State& state, int Operation) {
         state.SkipWithError("level not supported by this processor");
         return;
     }
+    const TSimdLevel chosen = SimdLevel(); // --simd's level, for the benchmarks that follow
     SetSimdLevel(level);
     switch (Operation) {
     case 0:
@@ -144,7 +145,7 @@ void BM_PointOpsLevel(benchmark::State& state, int Operation) {
         RunInPlace(state, ApplyEnvelopsImage());
         break;
     }
-    SetSimdLevel(SupportedSimdLevel());
+    SetSimdLevel(chosen);
 }
 
 } // namespace

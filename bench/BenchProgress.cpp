@@ -59,6 +59,17 @@ void BM_ControlGreyScale(benchmark::State& State) {
 void BM_ControlEnvelopes(benchmark::State& State) {
     RunOnControl(State, [](TKvPictura& Control) { Control.ApplyEnvelops(); });
 }
+// Three different envelopes (the defaults are three equal ones): the three-table lookup.
+void BM_ControlEnvelopesThree(benchmark::State& State) {
+    RunOnControl(State, [](TKvPictura& Control) {
+        for (int v = 0; v < 256; ++v) {
+            Control.SetBlueEnvelop(uint8_t(v), 75);
+            Control.SetGreenEnvelop(uint8_t(v), 100 - v / 8.0);
+            Control.SetRedEnvelop(uint8_t(v), 60 + v / 7.0);
+        }
+        Control.ApplyEnvelops();
+    });
+}
 void BM_ControlBlur(benchmark::State& State) {
     RunOnControl(State, [](TKvPictura& Control) { Control.Blur(50, 2); });
 }
@@ -78,6 +89,11 @@ BENCHMARK(BM_ControlEnvelopes)
     ->ArgName("listener")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ControlEnvelopesThree)
+    ->ArgName("listener")
+    ->Arg(0)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_ControlBlur)->ArgName("listener")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -175,8 +175,8 @@ void TKvPictura::Invert() {
 }
 
 void TKvPictura::Brightness(int32_t Value) {
-    const KvKernels::TChannelTable table = KvKernels::BrightnessTable(Value);
-    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, table); });
+    const KvKernels::TByteMap map = KvKernels::BrightnessMap(Value);
+    ForEachRow("Brightness", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, map); });
 }
 
 void TKvPictura::GreyScale() {
@@ -225,10 +225,14 @@ void TKvPictura::ApplyBlueEnvelop() {
 }
 
 void TKvPictura::ApplyEnvelops() {
+    const KvKernels::TByteMap red = KvKernels::EnvelopeMap(FRedEnvelop);
     const KvKernels::TChannelTables tables{KvKernels::EnvelopeTable(FBlueEnvelop),
-                                           KvKernels::EnvelopeTable(FGreenEnvelop),
-                                           KvKernels::EnvelopeTable(FRedEnvelop)};
-    ForEachRow("Envelopes", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
+                                           KvKernels::EnvelopeTable(FGreenEnvelop), red.Table};
+    // Three equal envelopes (the defaults among them) are one byte map over all bytes.
+    if (tables.Blue == red.Table && tables.Green == red.Table)
+        ForEachRow("Envelopes", [&](uint8_t* row, int width) { KvKernels::MapBytesRow(row, width, red); });
+    else
+        ForEachRow("Envelopes", [&](uint8_t* row, int width) { KvKernels::MapRow(row, width, tables); });
 }
 
 void TKvPictura::AssignEnvelops(const TKvPictura& Source) {

@@ -10,7 +10,9 @@
 #include "KvRules.h"
 #include <pictura/SysUtils.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -85,7 +87,8 @@ void ScalarMapChannel(uint8_t* Pixels, size_t Count, int Channel, const TChannel
         *channel = Table[*channel];
 }
 
-const TKernelSet ScalarKernels = {ScalarInvert, ScalarGreyScale, ScalarMapBytes, ScalarMap, ScalarMapChannel};
+const TKernelSet ScalarKernels = {ScalarInvert, ScalarGreyScale,  ScalarMapBytes,
+                                  ScalarMap,    ScalarMapChannel, nullptr};
 
 } // namespace Detail
 
@@ -167,12 +170,54 @@ TChannelTable BrightnessTable(int32_t Value) {
     return BrightnessRuleTable<TKvReal>(Value);
 }
 
+namespace {
+
+// The arithmetic form of Table near the line Slope * v + Intercept, if one of the neighbouring steps
+// gives every entry exactly. Lines outside the form's range (or NaN) keep the lookup.
+void FitAffine(TByteMap& Map, double Slope, double Intercept) {
+    if (!(Slope >= 0 && Slope <= 1 && Intercept >= 0 && Intercept <= 255)) return;
+    const long scale = std::lround(Slope * 65536), offset = std::lround((Intercept + 0.5) * 256);
+    for (long s = std::max(0L, scale - 1); s <= std::min(65535L, scale + 1); ++s)
+        for (long o = std::max(0L, offset - 2); o <= std::min(65535L, offset + 2); ++o) {
+            int v = 0;
+            while (v < 256 &&
+                   Detail::AffineByte(uint32_t(v), uint16_t(s), uint16_t(o)) == Map.Table[size_t(v)])
+                ++v;
+            if (v == 256) {
+                Map.Affine = true, Map.Scale = uint16_t(s), Map.Offset = uint16_t(o);
+                return;
+            }
+        }
+}
+
+} // namespace
+
+TByteMap BrightnessMap(int32_t Value) {
+    TByteMap map;
+    map.Table = BrightnessTable(Value);
+    // The rule moves c by Round((255 - c) f) or by Round(c f): c (1 - f) + 255 f or c (1 + f), rounded.
+    const double factor = std::clamp(Value, -100, 100) / 100.0;
+    if (factor >= 0)
+        FitAffine(map, 1 - factor, 255 * factor);
+    else
+        FitAffine(map, 1 + factor, 0);
+    return map;
+}
+
 void GreyScaleRow(uint8_t* Pixels, int Count) {
     Kernels().GreyScale(Pixels, PixelCount(Count));
 }
 
 TChannelTable EnvelopeTable(const double (&Gains)[256]) {
     return EnvelopeRuleTable<TKvReal>(Gains);
+}
+
+TByteMap EnvelopeMap(const double (&Gains)[256]) {
+    TByteMap map;
+    map.Table = EnvelopeTable(Gains);
+    if (std::all_of(std::begin(Gains), std::end(Gains), [&](double Gain) { return Gain == Gains[0]; }))
+        FitAffine(map, Gains[0], 0);
+    return map;
 }
 
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables) {
@@ -186,6 +231,14 @@ void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables) {
 
 void MapBytesRow(uint8_t* Pixels, int Count, const TChannelTable& Table) {
     Kernels().MapBytes(Pixels, 3 * PixelCount(Count), Table);
+}
+
+void MapBytesRow(uint8_t* Pixels, int Count, const TByteMap& Map) {
+    const Detail::TKernelSet& kernels = Kernels();
+    if (Map.Affine && kernels.MapAffine)
+        kernels.MapAffine(Pixels, 3 * PixelCount(Count), Map.Scale, Map.Offset);
+    else
+        kernels.MapBytes(Pixels, 3 * PixelCount(Count), Map.Table);
 }
 
 void MapChannelRow(uint8_t* Pixels, int Count, int Channel, const TChannelTable& Table) {

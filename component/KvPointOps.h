@@ -31,17 +31,35 @@ void InvertRow(uint8_t* Pixels, int Count);
 // Brightness table: Value clamped to -100..100, channels moved towards white (Value >= 0) or black.
 TChannelTable BrightnessTable(int32_t Value);
 
+// A byte table and, where one agrees with every entry, the same mapping as arithmetic on 16-bit lanes:
+// Table[v] == uint16_t(((v * Scale) >> 8) + Offset) >> 8 for v = 0..255. Kernels for which the arithmetic
+// is cheaper than the lookup use it; the bytes are the table's either way.
+struct TByteMap {
+    TChannelTable Table;
+    bool Affine = false;
+    uint16_t Scale = 0, Offset = 0;
+};
+
+// Brightness as a byte map: the rule's table, with the arithmetic form for most values (a rounded
+// straight line, checked against all 256 entries; values whose ties defeat it keep the lookup only).
+TByteMap BrightnessMap(int32_t Value);
+
 // Each pixel becomes grey: Round(0.2125 red + 0.7154 green + 0.0721 blue) in all three channels.
 void GreyScaleRow(uint8_t* Pixels, int Count);
 
 // Envelope table: entry v is the low 8 bits of Round(v * Gains[v]).
 TChannelTable EnvelopeTable(const double (&Gains)[256]);
 
+// An envelope as a byte map: its table, with the arithmetic form when every gain is the same (the
+// default envelope among them) and a form agrees with all 256 entries.
+TByteMap EnvelopeMap(const double (&Gains)[256]);
+
 // Every channel of the Count pixels goes through its own table.
 void MapRow(uint8_t* Pixels, int Count, const TChannelTables& Tables);
 
 // Every channel of the Count pixels goes through the same table (brightness): a plain byte lookup.
 void MapBytesRow(uint8_t* Pixels, int Count, const TChannelTable& Table);
+void MapBytesRow(uint8_t* Pixels, int Count, const TByteMap& Map);
 
 // The channel at byte offset Channel (0..2) goes through Table; the other two stay.
 void MapChannelRow(uint8_t* Pixels, int Count, int Channel, const TChannelTable& Table);

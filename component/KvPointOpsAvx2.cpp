@@ -14,10 +14,11 @@
 namespace KvKernels::Detail {
 namespace {
 
-// A 256-entry table as 16 shuffle tables of 16 entries (repeated in both lanes): S[h] holds entries
-// 16h .. 16h + 15.
+// A 256-entry table as 16 shuffle tables of 16 entries (repeated in both lanes), in four groups of four by
+// the high nibble's bits 5 and 4: within group G, D[4G + j] is slice 4G + j xor slice 4G + j + 1 (the
+// group's last slice as it is), so that xoring the lookups of slices j..3 of a group telescopes to slice j.
 struct TLookup256 {
-    __m256i S[16];
+    __m256i D[16];
 };
 
 struct TVec256 {
@@ -43,6 +44,18 @@ struct TVec256 {
         return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Lane)));
     }
     KV_KERNEL_TARGET static T Xor(T A, T B) { return _mm256_xor_si256(A, B); }
+    KV_KERNEL_TARGET static T Set1Int16(uint16_t Value) { return _mm256_set1_epi16(short(Value)); }
+    // The low (or high) 8 bytes of each lane as 16-bit lanes holding byte * 256.
+    KV_KERNEL_TARGET static T Spread(T A, bool High) {
+        return High ? _mm256_unpackhi_epi8(_mm256_setzero_si256(), A)
+                    : _mm256_unpacklo_epi8(_mm256_setzero_si256(), A);
+    }
+    KV_KERNEL_TARGET static T MulHigh16(T A, T B) { return _mm256_mulhi_epu16(A, B); }
+    KV_KERNEL_TARGET static T Add16(T A, T B) { return _mm256_add_epi16(A, B); }
+    // The high bytes of the 16-bit lanes of Low, then of High, within each lane: Spread undone.
+    KV_KERNEL_TARGET static T PackHigh(T Low, T High) {
+        return _mm256_packus_epi16(_mm256_srli_epi16(Low, 8), _mm256_srli_epi16(High, 8));
+    }
     KV_KERNEL_TARGET static T Shuffle(T A, T Index) { return _mm256_shuffle_epi8(A, Index); }
     KV_KERNEL_TARGET static T Madd(T A, T B) { return _mm256_madd_epi16(A, B); }
     KV_KERNEL_TARGET static T Add(T A, T B) { return _mm256_add_epi32(A, B); }
@@ -66,30 +79,38 @@ struct TVec256 {
     }
 
     KV_KERNEL_TARGET static void BuildLookup(const TChannelTable& Table, TLookup256& Lookup) {
+        __m256i slice[16];
         for (int h = 0; h < 16; ++h)
-            Lookup.S[h] = _mm256_broadcastsi128_si256(
+            slice[h] = _mm256_broadcastsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(Table.data() + 16 * h)));
+        for (int h = 0; h < 16; ++h)
+            Lookup.D[h] = h % 4 == 3 ? slice[h] : _mm256_xor_si256(slice[h], slice[h + 1]);
     }
 
-    // Without a byte permute, Table[x] takes 16 shuffles, one per slice, by the low nibble; then a tree of
-    // blends picks the slice by the high nibble, bit 4 first. A blend follows bit 7 of each byte, so each
-    // level shifts its bit there (16-bit shifts: bits crossing into the next byte land below bit 7).
+    // Without a byte permute, Table[x] takes 16 shuffles by the low nibble. A shuffle yields 0 where its
+    // index has bit 7 set, so the indices select the slices: with m = x & 0x3F = 16b + low, the index
+    // m + 16 (7 - j) has bit 7 clear exactly for j >= b, and its low nibble is low. Slices j..3 of each
+    // group therefore telescope to slice b of that group, the four indices serving all four groups; two
+    // levels of blends then pick the group by bits 6 and 7. This keeps most of the work in one-cycle
+    // instructions: a blend by a byte mask costs two or three of them on some processors.
     KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
-        const __m256i low = _mm256_and_si256(X, _mm256_set1_epi8(0x0F)); // bit 7 clear: no zeroing
-        const __m256i bit4 = _mm256_slli_epi16(X, 3), bit5 = _mm256_slli_epi16(X, 2);
-        const __m256i bit6 = _mm256_slli_epi16(X, 1);
-        __m256i pair[8];
-#pragma GCC unroll 8
-        for (int g = 0; g < 8; ++g)
-            pair[g] = _mm256_blendv_epi8(_mm256_shuffle_epi8(L.S[2 * g], low),
-                                         _mm256_shuffle_epi8(L.S[2 * g + 1], low), bit4);
-        __m256i quad[4];
+        const __m256i m = _mm256_and_si256(X, _mm256_set1_epi8(0x3F));
+        const __m256i index[4] = {_mm256_add_epi8(m, _mm256_set1_epi8(0x70)),
+                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x60)),
+                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x50)), m};
+        __m256i group[4];
 #pragma GCC unroll 4
         for (int g = 0; g < 4; ++g)
-            quad[g] = _mm256_blendv_epi8(pair[2 * g], pair[2 * g + 1], bit5);
-        const __m256i half0 = _mm256_blendv_epi8(quad[0], quad[1], bit6);
-        const __m256i half1 = _mm256_blendv_epi8(quad[2], quad[3], bit6);
-        return _mm256_blendv_epi8(half0, half1, X);
+            group[g] = _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g], index[0]),
+                                                         _mm256_shuffle_epi8(L.D[4 * g + 1], index[1])),
+                                        _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g + 2], index[2]),
+                                                         _mm256_shuffle_epi8(L.D[4 * g + 3], index[3])));
+        // A blend follows bit 7 of each byte: bit 6 is shifted there (a 16-bit shift: the bit crossing
+        // into the next byte lands below its bit 7).
+        const __m256i bit6 = _mm256_slli_epi16(X, 1);
+        const __m256i low = _mm256_blendv_epi8(group[0], group[1], bit6);
+        const __m256i high = _mm256_blendv_epi8(group[2], group[3], bit6);
+        return _mm256_blendv_epi8(low, high, X);
     }
 
     // Byte positions q (0..31) with q % 3 == K.
@@ -111,8 +132,8 @@ struct TVec256 {
 
 } // namespace
 
-const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>, VectorMapBytes<TVec256>,
-                                VectorMap<TVec256>, VectorMapChannel<TVec256>};
+const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>,  VectorMapBytes<TVec256>,
+                                VectorMap<TVec256>,    VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
 
 } // namespace KvKernels::Detail
 

@@ -77,8 +77,9 @@ void Avx512GreyScale(uint8_t* Pixels, size_t Count) {
 
 } // namespace
 
-const TKernelSet Avx512VbmiKernels = {VectorInvert<TVec512>, Avx512GreyScale, VectorMapBytes<TVec512>,
-                                      VectorMap<TVec512>, VectorMapChannel<TVec512>};
+const TKernelSet Avx512VbmiKernels = {
+    VectorInvert<TVec512>,     Avx512GreyScale, VectorMapBytes<TVec512>, VectorMap<TVec512>,
+    VectorMapChannel<TVec512>, nullptr}; // the byte permutes look up as fast as the arithmetic
 
 } // namespace KvKernels::Detail
 

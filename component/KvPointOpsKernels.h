@@ -17,6 +17,8 @@ struct TKernelSet {
     void (*MapBytes)(uint8_t* Bytes, size_t ByteCount, const TChannelTable& Table);
     void (*Map)(uint8_t* Pixels, size_t Count, const TChannelTables& Tables);
     void (*MapChannel)(uint8_t* Pixels, size_t Count, int Channel, const TChannelTable& Table);
+    // TByteMap's arithmetic form; null where the lookup is as fast (MapBytes runs instead).
+    void (*MapAffine)(uint8_t* Bytes, size_t ByteCount, uint16_t Scale, uint16_t Offset);
 };
 
 // Plain C++; runs everywhere and finishes the row tails of the vector sets.
@@ -42,6 +44,11 @@ constexpr size_t PrefetchDistance = 1024;
 // the end of the row are harmless.
 inline void PrefetchAhead(const uint8_t* At) {
     __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(At) + PrefetchDistance));
+}
+
+// One entry of TByteMap's arithmetic form, as the vector kernels compute it in 16-bit lanes.
+constexpr uint8_t AffineByte(uint32_t Value, uint16_t Scale, uint16_t Offset) {
+    return uint8_t(uint16_t(((Value * Scale) >> 8) + Offset) >> 8);
 }
 
 // Grey level of one pixel by the extended-precision rule; the vector paths use it for tie sums.

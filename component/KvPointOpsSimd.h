@@ -8,8 +8,9 @@
 // V provides: T (the register), Size (its bytes), Load, Store, Set1, Xor, InvertRegisters (per step);
 // for the grey kernel F (the single-precision register), Set1Int32, Set1F, Lanes (a 16-byte pattern
 // in every lane), Shuffle, Madd, Add, Equal, AddF, MulF, ToFloat, ToIntTruncated, SignMask, ToLanes,
-// StorePacked; for the table kernels TLookup, BuildLookup, Lookup, TMask, PositionMask, Blend,
-// StoreWhere. With MaskedTail, LoadFirst and StoreFirst finish a row in place of the scalar kernels.
+// StorePacked; for the arithmetic byte map Set1Int16, Spread, MulHigh16, Add16, PackHigh; for the table
+// kernels TLookup, BuildLookup, Lookup, TMask, PositionMask, Blend, StoreWhere. With MaskedTail, LoadFirst
+// and StoreFirst finish a row in place of the scalar kernels.
 #pragma once
 
 #include "KvPointOpsKernels.h"
@@ -100,6 +101,29 @@ KV_KERNEL_TARGET void VectorMapBytes(uint8_t* Bytes, size_t ByteCount, const TCh
         V::StoreFirst(Bytes + i, ByteCount - i, V::Lookup(lookup, V::LoadFirst(Bytes + i, ByteCount - i)));
     else
         ScalarMapBytes(Bytes + i, ByteCount - i, Table);
+}
+
+// TByteMap's arithmetic form: the bytes widened to 16-bit lanes as v * 256, so that one high multiply
+// gives (v * Scale) >> 8; the sum wraps as uint16_t does, and its high byte is the result.
+template <class V>
+KV_KERNEL_TARGET inline typename V::T MapAffineRegister(typename V::T X, typename V::T Scale,
+                                                        typename V::T Offset) {
+    return V::PackHigh(V::Add16(V::MulHigh16(V::Spread(X, false), Scale), Offset),
+                       V::Add16(V::MulHigh16(V::Spread(X, true), Scale), Offset));
+}
+
+template <class V>
+KV_KERNEL_TARGET void VectorMapAffine(uint8_t* Bytes, size_t ByteCount, uint16_t Scale, uint16_t Offset) {
+    using T = typename V::T;
+    constexpr size_t W = V::Size;
+    const T scale = V::Set1Int16(Scale), offset = V::Set1Int16(Offset);
+    size_t i = 0;
+    for (; i + W <= ByteCount; i += W) {
+        PrefetchAhead(Bytes + i); // a fifth faster on a picture outside the core's caches
+        V::Store(Bytes + i, MapAffineRegister<V>(V::Load(Bytes + i), scale, offset));
+    }
+    for (; i < ByteCount; ++i)
+        Bytes[i] = AffineByte(Bytes[i], Scale, Offset);
 }
 
 // Register J (0..2) of a block of three registers starts at byte J * Size of the block, so channel C

@@ -36,6 +36,17 @@ struct TVec128 {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Lane));
     }
     KV_KERNEL_TARGET static T Xor(T A, T B) { return _mm_xor_si128(A, B); }
+    KV_KERNEL_TARGET static T Set1Int16(uint16_t Value) { return _mm_set1_epi16(short(Value)); }
+    // The low (or high) 8 bytes as 16-bit lanes holding byte * 256.
+    KV_KERNEL_TARGET static T Spread(T A, bool High) {
+        return High ? _mm_unpackhi_epi8(_mm_setzero_si128(), A) : _mm_unpacklo_epi8(_mm_setzero_si128(), A);
+    }
+    KV_KERNEL_TARGET static T MulHigh16(T A, T B) { return _mm_mulhi_epu16(A, B); }
+    KV_KERNEL_TARGET static T Add16(T A, T B) { return _mm_add_epi16(A, B); }
+    // The high bytes of the 16-bit lanes of Low, then of High: Spread undone.
+    KV_KERNEL_TARGET static T PackHigh(T Low, T High) {
+        return _mm_packus_epi16(_mm_srli_epi16(Low, 8), _mm_srli_epi16(High, 8));
+    }
     KV_KERNEL_TARGET static T Shuffle(T A, T Index) { return _mm_shuffle_epi8(A, Index); }
     KV_KERNEL_TARGET static T Madd(T A, T B) { return _mm_madd_epi16(A, B); }
     KV_KERNEL_TARGET static T Add(T A, T B) { return _mm_add_epi32(A, B); }
@@ -60,7 +71,7 @@ struct TVec128 {
 // A 256-entry lookup costs 46 operations per 16-byte register here, no faster than the scalar table
 // walk, which runs on the load and store units instead: the table kernels stay scalar at this level.
 const TKernelSet Sse41Kernels = {VectorInvert<TVec128>, VectorGreyScale<TVec128>, ScalarMapBytes, ScalarMap,
-                                 ScalarMapChannel};
+                                 ScalarMapChannel,      VectorMapAffine<TVec128>};
 
 } // namespace KvKernels::Detail
 

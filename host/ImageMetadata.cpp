@@ -1,9 +1,12 @@
 #include "ImageMetadata.h"
 
+#include "TiffExif.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -240,14 +243,29 @@ std::vector<std::string> MetadataLosses(const TPictureMetadata& Metadata, const 
     const bool png = Extension == "png", jpeg = Extension == "jpg" || Extension == "jpeg";
     const bool tiff = Extension == "tif" || Extension == "tiff", webp = Extension == "webp";
     const std::string format = jpeg ? "JPEG" : tiff ? "TIFF" : webp ? "WebP" : png ? "PNG" : Extension;
-    const bool exifFits = png || (jpeg && Metadata.Exif.size() + JpegExifTag.size() <= JpegSegmentData);
+    const bool exifFits =
+        png || tiff || webp || (jpeg && Metadata.Exif.size() + JpegExifTag.size() <= JpegSegmentData);
     if (!Metadata.Exif.empty() && !exifFits) {
-        const bool turned = Metadata.Orientation() != 1 && !tiff;
+        const bool turned = Metadata.Orientation() != 1;
         losses.push_back("the EXIF data was dropped (the " + format + " writer holds none" +
                          (jpeg ? " this large" : "") + ")" +
                          (turned ? "; its orientation too, so the picture shows turned" : ""));
     }
-    const bool xmpFits = png || (jpeg && Metadata.Xmp.size() + JpegXmpTag.size() <= JpegSegmentData);
+    if (!Metadata.Exif.empty() && tiff) {
+        const std::vector<uint16_t> left = TiffExifLeftOut(Metadata.Exif);
+        std::string tags;
+        for (const uint16_t tag : left) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%04X", tag);
+            tags += (tags.empty() ? "" : ", ") + std::string(hex);
+        }
+        if (!left.empty())
+            losses.push_back("the EXIF tags " + tags +
+                             " of its first directory were dropped (the TIFF writer holds its text tags, "
+                             "orientation, EXIF and GPS directories)");
+    }
+    const bool xmpFits =
+        png || tiff || webp || (jpeg && Metadata.Xmp.size() + JpegXmpTag.size() <= JpegSegmentData);
     if (!Metadata.Xmp.empty() && !xmpFits)
         losses.push_back("the XMP data was dropped (the " + format + " writer holds none" +
                          (jpeg ? " this large" : "") + ")");

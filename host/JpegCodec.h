@@ -1,5 +1,6 @@
-// JPEG through libjpeg-turbo's TurboJPEG interface: decoded straight into the bitmap's rows, encoded
-// straight from them, with the picture's metadata in the file's segments.
+// JPEG through libjpeg-turbo: decoded by its libjpeg interface straight into the bitmap's rows
+// (JpegDecoding.cpp), encoded by its TurboJPEG interface straight from them (JpegCodec.cpp), with the
+// picture's metadata in the file's segments.
 #pragma once
 
 #include <pictura/PictureMetadata.h>
@@ -16,11 +17,17 @@ bool FastJpegHeader(const uint8_t* Data, size_t Size, int& Width, int& Height, b
 // Decodes JPEG Data, whose header FastJpegHeader accepted, into Into (BGR, or grey indices with a grey
 // palette, as Qt's reader gives them) and its metadata into Metadata. Any warning of the decoder
 // (damaged or missing data, which it would fill in) refuses the picture: EInvalidGraphic with its reason.
-void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata);
+// A large single-scan picture is decoded in Parts (0: 2 where there are 2 cores, else 1; at most 2) on as
+// many threads, with the same pixels and refusals as in one.
+void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetadata& Metadata, int Parts = 0);
 
 // Whether the encoder below takes Image as it is (8-bit grey palette, 24 and 32 bits).
 bool IsFastJpegFormat(const TDibImage& Image);
 
-// Encodes Image as JPEG at Quality (0..100, -1 for 75) with Metadata; a picture whose pixels are all
-// grey is written with one channel. Alpha is dropped.
-std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality);
+// Encodes Image as JPEG at Quality (0..100, -1 for 75), 4:2:0, with the accurate DCT and the standard
+// Huffman tables, with Metadata; a picture whose pixels are all grey is written with one channel. Alpha
+// is dropped. A large picture is encoded in strips of McuRows rows of MCUs (0: from the picture's size)
+// on up to Threads threads (0: one a core, at most 8), joined by restart markers: the bytes depend on
+// the picture alone, never on the threads.
+std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality, int Threads = 0,
+                       int McuRows = 0);

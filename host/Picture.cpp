@@ -9,7 +9,9 @@
 #include "PictureCompleteness.h"
 #include "PixelConversion.h"
 #include "PngCodec.h"
+#include "TiffCodec.h"
 #include "TiffLayout.h"
+#include "WebpCodec.h"
 #include <pictura/FileOutput.h>
 #include <pictura/ImageLimits.h>
 #include <pictura/SysUtils.h>
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
@@ -121,9 +124,15 @@ uint64_t JpegCoefficientBytes(const QByteArray& Data) {
         if (marker == 0xDA) ++scans;
         i += 2 + length;
         if (marker == 0xDA) // the scan's entropy-coded data runs to the next marker
-            while (i + 1 < n &&
-                   !(p[i] == 0xFF && p[i + 1] != 0x00 && !(p[i + 1] >= 0xD0 && p[i + 1] <= 0xD7)))
-                ++i;
+            for (; i + 1 < n; ++i) {
+                const auto* ff = static_cast<const uint8_t*>(std::memchr(p + i, 0xFF, n - 1 - i));
+                if (!ff) {
+                    i = n;
+                    break;
+                }
+                i = size_t(ff - p);
+                if (p[i + 1] != 0x00 && !(p[i + 1] >= 0xD0 && p[i + 1] <= 0xD7)) break;
+            }
     }
     return progressive || scans > 1 ? bytes : 0;
 }
@@ -263,12 +272,15 @@ void ReadQtMetadata(const QByteArray& Data, const QImage& Image, const std::stri
         ReadPngMetadata(bytes, size_t(Data.size()), Metadata);
     } else if (Format == "jpeg" || Format == "jpg") {
         ReadJpegMetadata(bytes, size_t(Data.size()), Metadata);
+    } else if (Format == "webp") {
+        ReadWebpMetadata(bytes, size_t(Data.size()), Metadata);
     } else {
         Metadata.Icc = Image.colorSpace().iccProfile().toStdString();
         // Only TIFF gives Qt a resolution; for the others it invents one.
         if (Format == "tif" || Format == "tiff") {
             Metadata.DotsPerMeterX = Image.dotsPerMeterX();
             Metadata.DotsPerMeterY = Image.dotsPerMeterY();
+            ReadTiffMetadata(bytes, size_t(Data.size()), Metadata);
         }
     }
     const QPixelFormat pixel = Image.pixelFormat();
@@ -545,6 +557,10 @@ bool IsJpegExtension(const QString& Extension) {
     return Extension == "jpg" || Extension == "jpeg";
 }
 
+bool IsTiffExtension(const QString& Extension) {
+    return Extension == "tif" || Extension == "tiff";
+}
+
 // Bitmap as the QImage Qt's writer for Extension gets: the metadata Qt's writers hold, grey pictures as
 // one channel.
 QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const QString& Extension) {
@@ -552,7 +568,7 @@ QImage ImageForQt(const TBitmap& Bitmap, const TPictureMetadata& Metadata, const
     const TDibImage& dib = Bitmap.Dib();
     const bool opaque =
         dib.Format == pf24bit || ((dib.Format == pf32bit || dib.Format == pfDevice) && !dib.HasAlpha);
-    if ((Extension == "tif" || Extension == "tiff") && opaque && AllGrey(dib))
+    if (IsTiffExtension(Extension) && opaque && AllGrey(dib))
         image = image.convertToFormat(QImage::Format_Grayscale8);
     // JPEG has no alpha channel: a picture with one is written opaque.
     if (IsJpegExtension(Extension) && image.hasAlphaChannel())
@@ -597,8 +613,16 @@ bool IcnsHolds(int Width, int Height) {
 // encoder's copy of it (at most 32 bits per pixel); BMP instead makes the file's bytes, and in memory
 // their copy in the result too; the framework's PNG writer holds the strips it deflates, its JPEG
 // writer the result.
-uint64_t EncodingBytes(const QString& Ext, int Width, int Height, TPixelFormat Format, bool ToFile) {
+uint64_t EncodingBytes(const QString& Ext, int Width, int Height, TPixelFormat Format, bool ToFile,
+                       int Quality, int Compression) {
     const uint64_t pictureBytes = uint64_t(BytesPerScanline(Width, BitsPerPixel(Format))) * uint64_t(Height);
+    if (OwnPictureCodecs() && Ext == "webp") {
+        // libwebp's own buffers, measured on photos: under 7 bytes a pixel lossy; lossless 18 to 29 up to
+        // effort 8, 45 at effort 9.
+        const int effort = Compression < 0 ? DefaultWebpCompression : Compression;
+        const uint64_t perPixel = Quality < 100 ? 8 : effort >= 9 ? 48 : 32;
+        return pictureBytes + perPixel * uint64_t(Width) * uint64_t(Height);
+    }
     if (Ext == "bmp") return (ToFile ? 2 : 3) * pictureBytes;
     const bool direct = Format == pf24bit || Format == pf32bit || Format == pfDevice;
     if (OwnPictureCodecs() && Ext == "png" && (direct || IsIndexed(Format)))
@@ -613,7 +637,7 @@ std::string EncodingWhat(const std::string& What, int Width, int Height) {
 
 // Every refusal of a save that needs no encoding; What starts the message ("cannot write picture ...").
 void CheckWritable(const QString& Ext, const std::string& What, int Width, int Height, TPixelFormat Format,
-                   int Quality, bool ToFile) {
+                   int Quality, int Compression, bool ToFile) {
     if (Width <= 0 || Height <= 0) throw EInvalidGraphic(What + "the picture is empty");
     if (!TPicture::WritableExtensions().contains(Ext))
         throw EInvalidGraphic(What + "unknown picture format \"" + Ext.toStdString() + "\" (use one of " +
@@ -637,7 +661,7 @@ void CheckWritable(const QString& Ext, const std::string& What, int Width, int H
     if (Width > maxSide || Height > maxSide)
         throw EInvalidGraphic(What + "a " + format + " picture can be at most " + std::to_string(maxSide) +
                               " pixels wide and high" + size);
-    const uint64_t need = EncodingBytes(Ext, Width, Height, Format, ToFile);
+    const uint64_t need = EncodingBytes(Ext, Width, Height, Format, ToFile, Quality, Compression);
     if (need > GetMaxBitmapBytes())
         throw EOutOfResources(EncodingWhat(What, Width, Height) + " needs " + std::to_string(need) +
                               " bytes of memory, more than the limit of " +
@@ -651,14 +675,14 @@ std::string WriteWhat(const QString& Name) {
 } // namespace
 
 void TPicture::CheckFileWritable(const QString& FileName, int Width, int Height, TPixelFormat Format,
-                                 int Quality) {
+                                 int Quality, int Compression) {
     CheckWritable(QFileInfo(FileName).suffix().toLower(), WriteWhat(FileName), Width, Height, Format, Quality,
-                  true);
+                  Compression, true);
 }
 
 void TPicture::CheckDataWritable(const QString& Extension, const QString& Name, int Width, int Height,
-                                 TPixelFormat Format, int Quality) {
-    CheckWritable(Extension.toLower(), WriteWhat(Name), Width, Height, Format, Quality, false);
+                                 TPixelFormat Format, int Quality, int Compression) {
+    CheckWritable(Extension.toLower(), WriteWhat(Name), Width, Height, Format, Quality, Compression, false);
 }
 
 QByteArray TPicture::SaveToData(const QString& Extension, const QString& Name, int Quality,
@@ -672,9 +696,10 @@ QByteArray TPicture::EncodeToData(const QString& Extension, const QString& Name,
     const std::string what = WriteWhat(Name);
     const QString ext = Extension.toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
-    CheckWritable(ext, what, width, height, FBitmap->GetPixelFormat(), Quality, false);
-    const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), false),
-                                EncodingWhat(what, width, height));
+    CheckWritable(ext, what, width, height, FBitmap->GetPixelFormat(), Quality, Compression, false);
+    const TPictureMemory memory(
+        EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), false, Quality, Compression),
+        EncodingWhat(what, width, height));
     const TDibImage& dib = FBitmap->Dib();
     if (ext == "bmp") {
         const std::vector<uint8_t> bytes = EncodeBmp(FBitmap->Dib(), RowsWritten);
@@ -695,6 +720,12 @@ QByteArray TPicture::EncodeToData(const QString& Extension, const QString& Name,
         }
         if (ownJpeg) {
             const std::string data = EncodeJpeg(dib, FMetadata, Quality);
+            return QByteArray(data.data(), qsizetype(data.size()));
+        }
+        if (OwnPictureCodecs() && IsTiffExtension(ext))
+            return EncodeTiff(dib, FMetadata, std::min(Compression, 9), RowsWritten);
+        if (OwnPictureCodecs() && ext == "webp") {
+            const std::string data = EncodeWebp(dib, FMetadata, Quality, std::min(Compression, 9));
             return QByteArray(data.data(), qsizetype(data.size()));
         }
     } catch (const EInvalidGraphic& e) {
@@ -722,14 +753,16 @@ void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression)
     const auto rowsWritten = progress.Rows(FBitmap->Height());
     const QString ext = QFileInfo(FileName).suffix().toLower();
     const int width = FBitmap->Width(), height = FBitmap->Height();
-    CheckWritable(ext, WriteWhat(FileName), width, height, FBitmap->GetPixelFormat(), Quality, true);
+    CheckWritable(ext, WriteWhat(FileName), width, height, FBitmap->GetPixelFormat(), Quality, Compression,
+                  true);
     CheckOutputFile(FileName);
     const TDibImage& dib = FBitmap->Dib();
     const std::string encoding = EncodingWhat(WriteWhat(FileName), width, height);
     if (ext == "bmp") {
         // The framework's own format goes to the file without a second copy in memory.
-        const TPictureMemory memory(EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), true),
-                                    encoding);
+        const TPictureMemory memory(
+            EncodingBytes(ext, width, height, FBitmap->GetPixelFormat(), true, Quality, Compression),
+            encoding);
         const std::vector<uint8_t> bytes = EncodeBmp(dib, rowsWritten);
         WriteFileAtomically(FileName, QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
                                                               qsizetype(bytes.size())));
@@ -737,7 +770,8 @@ void TPicture::SaveToFile(const QString& FileName, int Quality, int Compression)
     }
     if (ext == "png" && OwnPictureCodecs() && IsFastPngFormat(dib)) {
         // Deflated a strip at a time straight into the file.
-        const TPictureMemory memory(EncodingBytes(ext, width, height, dib.Format, true), encoding);
+        const TPictureMemory memory(EncodingBytes(ext, width, height, dib.Format, true, Quality, Compression),
+                                    encoding);
         WriteFileAtomically(FileName, [&](const std::function<void(const void*, size_t)>& Write) {
             EncodePng(dib, FMetadata, Compression, Write, rowsWritten);
         });

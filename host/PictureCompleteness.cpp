@@ -36,10 +36,13 @@ bool JpegReachesEnd(const uint8_t* P, size_t N) {
         if (length < 2 || N - i < length) return false;
         i += length;
         if (marker != 0xDA) continue;
-        for (;; ++i) { // entropy-coded data of the scan
+        for (;; ++i) { // entropy-coded data of the scan, from one 0xFF to the next
+            const auto* ff = static_cast<const uint8_t*>(std::memchr(P + i, 0xFF, N - i));
+            if (!ff) return false;
+            i = size_t(ff - P);
             if (N - i < 2) return false;
             const uint8_t next = P[i + 1];
-            if (P[i] == 0xFF && next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
+            if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
         }
     }
 }

@@ -17,7 +17,7 @@ fi
 # Only Multi-Arch "same" library packages from arm64: the tools packages (qt6-base-dev-tools and the like) stay
 # the x86-64 ones, which satisfy the arm64 packages' dependencies on them.
 packages=(g++-aarch64-linux-gnu qemu-user qt6-base-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64 libgl-dev:arm64
-          libtiff-dev:arm64 libpng-dev:arm64 libturbojpeg0-dev:arm64)
+          libtiff-dev:arm64 libpng-dev:arm64 libturbojpeg0-dev:arm64 libjpeg62-turbo-dev:arm64 libwebp-dev:arm64)
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if ((${#missing[@]})); then

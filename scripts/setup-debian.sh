@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev zlib1g-dev libtiff-dev
-          libpng-dev libturbojpeg0-dev
+          libpng-dev libturbojpeg0-dev libjpeg62-turbo-dev libwebp-dev
           libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format qt6-image-formats-plugins
           libopencv-imgproc-dev) # the last: the peer in the benchmarks only
 missing=()

@@ -91,6 +91,19 @@ TEST(KvPicturaDifferential, PointOperationsOnSeveralThreadsMatchTheModels) {
         control.Picture()->GetBitmap()->Assign(picture);
         control.resize(cw, h);
         TModelPicture model{picture, {}};
+        std::vector<uint8_t*> rows = model.Rows(h);
+        // Three equal envelopes are one byte map over all bytes: the defaults, then 83 % for every value.
+        for (double percent : {100.0, 83.0}) {
+            double gains[256];
+            for (int i = 0; i < 256; ++i) {
+                control.SetRedEnvelop(uint8_t(i), percent);
+                control.SetGreenEnvelop(uint8_t(i), percent);
+                control.SetBlueEnvelop(uint8_t(i), percent);
+                gains[i] = KvModel::ModelGainFromPercent(percent);
+            }
+            control.ApplyEnvelops();
+            KvModel::ModelApplyEnvelops(rows.data(), cw, h, gains, gains, gains);
+        }
         for (int i = 0; i < 256; ++i) {
             control.SetRedEnvelop(uint8_t(i), percents[0][i]);
             control.SetGreenEnvelop(uint8_t(i), percents[1][i]);
@@ -98,7 +111,6 @@ TEST(KvPicturaDifferential, PointOperationsOnSeveralThreadsMatchTheModels) {
             for (int channel = 0; channel < 3; ++channel)
                 model.Gains[2 - channel][i] = KvModel::ModelGainFromPercent(percents[channel][i]);
         }
-        std::vector<uint8_t*> rows = model.Rows(h);
         control.Brightness(-37);
         KvModel::ModelBrightness(rows.data(), cw, h, -37);
         control.ApplyEnvelops();

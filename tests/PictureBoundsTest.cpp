@@ -271,6 +271,13 @@ TEST(PictureBounds, SavesThatWouldChangeThePictureAreRefusedBeforeAnyWork) {
     EXPECT_NE(need.find("encoding the picture of 1000 x 1000 pixels needs 6000000 bytes"), std::string::npos)
         << need;
     TPicture::CheckFileWritable(dir.filePath("big.bmp"), 1000, 1000, pf8bit);
+    // Lossless WebP needs libwebp's buffers of several times the picture, more at the highest effort.
+    TPicture::CheckFileWritable(dir.filePath("s.webp"), 300, 300, pf24bit, 75);
+    TPicture::CheckFileWritable(dir.filePath("s.webp"), 300, 300, pf24bit, 100, 8);
+    EXPECT_THROW(TPicture::CheckFileWritable(dir.filePath("s.webp"), 300, 300, pf24bit, 100, 9),
+                 EOutOfResources);
+    EXPECT_THROW(TPicture::CheckFileWritable(dir.filePath("s.webp"), 400, 400, pf24bit, 100),
+                 EOutOfResources);
 }
 
 TEST(PictureBounds, ALoadThatFailsStillEndsItsProgress) {

@@ -1,6 +1,8 @@
-// The framework's PNG and JPEG codecs against Qt's (same pixels, same refusals), what travels with a
-// picture from file to file, turning it upright, grey pictures written with one channel, and notes.
+// The framework's PNG and JPEG codecs against Qt's (same pixels, same refusals), its PNG, TIFF and WebP
+// writers read back by Qt's readers, what travels with a picture from file to file, turning it upright,
+// grey pictures written with one channel, and notes.
 #include "CodecChoice.h"
+#include "TiffExif.h"
 #include <pictura/Picture.h>
 #include <pictura/SysUtils.h>
 
@@ -158,22 +160,37 @@ TEST(PictureCodecsTest, AWrongImageDataChecksumIsRefused) {
     ExpectSameLoad(WrongImageChecksum(png), "wrong checksum");
 }
 
-TEST(PictureCodecsTest, PngWriterRoundTripsEveryFormatAtEveryLevel) {
+// PNG, TIFF and lossless WebP keep every pixel (WebP also the colour under transparent ones), read back
+// by Qt's readers.
+TEST(PictureCodecsTest, WritersRoundTripEveryFormatAtEveryLevel) {
     std::mt19937 random(3);
-    for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf24bit, pf32bit}) {
-        for (int level = 0; level <= 9; level += 3) {
-            TPicture picture;
-            picture.GetBitmap()->FromQImage(
-                Photo(1 + int(random() % 300), 1 + int(random() % 40), QImage::Format_ARGB32, random()));
-            if (format != pf32bit) picture.GetBitmap()->SetPixelFormat(format);
-            const TLoaded back = Load(picture.SaveToData("png", "test", -1, level), false);
-            ASSERT_FALSE(back.Error) << *back.Error;
-            TBitmap expected, got;
-            expected.Assign(picture.GetBitmap()->Dib());
-            got.Assign(back.Dib);
-            expected.SetPixelFormat(pf32bit);
-            got.SetPixelFormat(pf32bit);
-            EXPECT_TRUE(expected.Dib().Bits == got.Dib().Bits) << "format " << format << " level " << level;
+    for (const char* ext : {"png", "tif", "webp"}) {
+        if (!TPicture::WritableExtensions().contains(ext)) continue; // no Qt plugin to read it back
+        for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit}) {
+            for (int level = 0; level <= 9; level += 3) {
+                TPicture picture;
+                picture.GetBitmap()->FromQImage(
+                    Photo(1 + int(random() % 300), 1 + int(random() % 40), QImage::Format_ARGB32, random()));
+                if (format != pf32bit) picture.GetBitmap()->SetPixelFormat(format);
+                const TLoaded back = Load(picture.SaveToData(ext, "test", 100, level), false);
+                ASSERT_FALSE(back.Error) << *back.Error;
+                // Black and white stays one bit a pixel in TIFF.
+                if (format == pf1bit && std::string(ext) == "tif") EXPECT_EQ(back.Dib.Format, pf1bit);
+                TBitmap expected, got;
+                expected.Assign(picture.GetBitmap()->Dib());
+                got.Assign(back.Dib);
+                expected.SetPixelFormat(pf32bit);
+                got.SetPixelFormat(pf32bit);
+                // Qt's TIFF reader premultiplies translucent pixels: their colours come back rounded,
+                // the alpha and the opaque pixels whole.
+                const std::vector<uint8_t>& want = expected.Dib().Bits;
+                std::vector<uint8_t> have = got.Dib().Bits;
+                if (format == pf32bit && std::string(ext) == "tif")
+                    for (size_t i = 0; i + 3 < have.size() && want.size() == have.size(); i += 4)
+                        if (have[i + 3] == want[i + 3] && want[i + 3] != 255)
+                            std::memcpy(&have[i], &want[i], 3);
+                EXPECT_TRUE(want == have) << ext << " format " << format << " level " << level;
+            }
         }
     }
     // Strips: a picture of many rows is deflated in parts that join into one stream.
@@ -200,13 +217,43 @@ TEST(PictureCodecsTest, GreyPicturesAreWrittenWithOneChannel) {
         QImage image = QImage::fromData(picture.SaveToData(format, "test"));
         EXPECT_EQ(image.format(), QImage::Format_Grayscale8) << format;
     }
+    if (!TPicture::WritableExtensions().contains("tif")) return;
+    back.Assign(Load(picture.SaveToData("tif", "test"), true).Dib);
+    back.SetPixelFormat(pf24bit);
+    EXPECT_TRUE(back.Dib().Bits == picture.GetBitmap()->Dib().Bits) << "grey TIFF";
+}
+
+// A little-endian EXIF block laid out as the TIFF reader lays it out: a first directory with the make,
+// the orientation and an EXIF directory holding the date taken.
+std::string ExifWithDate(int Orientation) {
+    std::string exif("II*\0\x08\0\0\0", 8);
+    const auto put = [&](uint32_t Value, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            exif += char(Value >> 8 * i);
+    };
+    const auto entry = [&](uint16_t Tag, uint16_t Type, uint32_t Count, uint32_t Value) {
+        put(Tag, 2);
+        put(Type, 2);
+        put(Count, 4);
+        put(Value, 4);
+    };
+    put(3, 2);
+    entry(0x010F, 2, 8, 50);
+    entry(0x0112, 3, 1, uint32_t(Orientation));
+    entry(0x8769, 4, 1, 58);
+    put(0, 4);
+    exif += std::string("Pictura\0", 8);
+    put(1, 2);
+    entry(0x9003, 2, 20, 76);
+    put(0, 4);
+    exif += std::string("2026:12:08 19:00:00\0", 20);
+    return exif;
 }
 
 // Metadata that travels, per format: EXIF with an orientation, XMP, an ICC profile, 300 dpi.
 TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
     TPictureMetadata metadata;
-    // A little-endian TIFF structure whose first directory holds the orientation 6 (turned right).
-    metadata.Exif = std::string("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
+    metadata.Exif = ExifWithDate(6); // turned right
     metadata.Xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>test</x:xmpmeta>";
     metadata.Icc = QColorSpace(QColorSpace::AdobeRgb).iccProfile().toStdString();
     metadata.DotsPerMeterX = metadata.DotsPerMeterY = 300 / 0.0254;
@@ -219,21 +266,69 @@ TEST(PictureCodecsTest, MetadataTravelsWhereTheFormatHoldsIt) {
         if (!TPicture::WritableExtensions().contains(format)) continue; // Qt's plugin for it is missing
         const TLoaded back = Load(picture.SaveToData(format, "test"), true);
         ASSERT_FALSE(back.Error) << *back.Error;
-        const bool full = format == "png" || format == "jpg";
         const QStringList notes = picture.SaveNotes(format);
         EXPECT_EQ(back.Metadata.Icc, metadata.Icc) << format.toStdString();
-        if (full) {
-            EXPECT_EQ(back.Metadata.Exif, metadata.Exif) << format.toStdString();
-            EXPECT_EQ(back.Metadata.Xmp, metadata.Xmp) << format.toStdString();
-            EXPECT_TRUE(notes.isEmpty()) << notes.join("; ").toStdString();
-        } else {
-            EXPECT_TRUE(notes.join(" ").contains("EXIF")) << format.toStdString();
-        }
+        EXPECT_EQ(back.Metadata.Exif, metadata.Exif) << format.toStdString();
+        EXPECT_EQ(back.Metadata.Xmp, metadata.Xmp) << format.toStdString();
         if (format != "webp") {
+            EXPECT_TRUE(notes.isEmpty()) << notes.join("; ").toStdString();
             EXPECT_NEAR(back.Metadata.DotsPerMeterX * 0.0254, 300, 0.01) << format.toStdString();
+        } else {
+            EXPECT_EQ(notes.join(" ").toStdString(),
+                      "the resolution was dropped (the WebP writer holds none)");
         }
     }
+    // A big-endian block makes a big-endian TIFF and comes back as it was.
+    if (TPicture::WritableExtensions().contains("tif")) {
+        const std::string bigEndian("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x08\0\0\0\0\0\0", 26);
+        picture.Metadata().Exif = bigEndian;
+        const QByteArray tiff = picture.SaveToData("tif", "test");
+        EXPECT_TRUE(tiff.startsWith("MM"));
+        EXPECT_EQ(Load(tiff, true).Metadata.Exif, bigEndian);
+        // A first-directory tag a TIFF does not take over gets a note there only.
+        picture.Metadata().Exif =
+            std::string("II*\0\x08\0\0\0\x01\0\x46\x47\x03\0\x01\0\0\0\x05\0\0\0\0\0\0\0", 26);
+        EXPECT_TRUE(picture.SaveNotes("tif").join(" ").contains("EXIF tags 0x4746 of its first directory"));
+        EXPECT_TRUE(picture.SaveNotes("png").isEmpty());
+        picture.Metadata().Exif = metadata.Exif;
+    }
     EXPECT_TRUE(picture.SaveNotes("bmp").join(" ").contains("shows turned"));
+}
+
+// Directories cut short or with damaged counts, types and offsets are read within their bytes (the
+// sanitizer builds catch a read outside), into blocks no larger than the bytes allow.
+TEST(PictureCodecsTest, DamagedExifDirectoriesAreReadWithinTheirBytes) {
+    const std::string exif = ExifWithDate(6);
+    std::mt19937 random(8);
+    for (int round = 0; round < 20000; ++round) {
+        std::string damaged = exif.substr(0, round % 7 == 0 ? random() % exif.size() : exif.size());
+        for (int flips = 1 + int(random() % 3); flips > 0 && !damaged.empty(); --flips)
+            damaged[random() % damaged.size()] = char(random());
+        std::string block, xmp;
+        ReadTiffExifXmp(reinterpret_cast<const uint8_t*>(damaged.data()), damaged.size(), block, xmp);
+        const TTiffExif layout = TiffExifLayout(damaged, 8);
+        ASSERT_LE(block.size(), 4 * damaged.size() + 100);
+        ASSERT_LE(layout.Directories.size(), 4 * damaged.size() + 100);
+        TiffExifLayout(block, 8);
+    }
+}
+
+// A TIFF from another writer: its orientation tag becomes the EXIF orientation, an upright one no EXIF.
+TEST(PictureCodecsTest, TiffOrientationFromQtsWriter) {
+    if (!TPicture::WritableExtensions().contains("tif")) return; // no TIFF plugin (some cross builds)
+    const QImage image = Photo(6, 4, QImage::Format_RGB888, 6);
+    for (const bool turned : {false, true}) {
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "tiff");
+        if (turned) writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        ASSERT_TRUE(writer.write(image));
+        const TLoaded back = Load(data, true);
+        ASSERT_FALSE(back.Error) << *back.Error;
+        EXPECT_EQ(back.Metadata.Orientation(), turned ? 6 : 1);
+        EXPECT_EQ(back.Metadata.Exif.empty(), !turned);
+    }
 }
 
 TEST(PictureCodecsTest, AutoOrientMatchesThePictureTurnedByHand) {

@@ -192,23 +192,53 @@ TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
                       12);
 }
 
-// Every percentage from -150 to 150 on every channel value, through the byte lookup the control uses for
-// brightness and through the three-table kernel; the long random rows check both.
+// One gain for every value (the default envelope is gain 1), as the control applies three equal envelopes:
+// every percentage on every channel value through the byte map, its arithmetic form where it has one.
+TEST_P(PointOpsLevel, EnvelopeMapOfOneGainMatchesModel) {
+    int affine = 0;
+    for (int percent = 0; percent <= 101; ++percent) {
+        // 101: a gain of 3 (the kernels' gains are not clamped), outside the arithmetic form's range
+        double gains[256];
+        std::fill(std::begin(gains), std::end(gains), percent <= 100 ? percent / 100.0 : 3.0);
+        const TByteMap map = EnvelopeMap(gains);
+        affine += map.Affine;
+        if (percent > 100) EXPECT_FALSE(map.Affine);
+        std::vector<uint8_t> row = AllValuesRow(), expected = row;
+        uint8_t* expectedRow = expected.data();
+        KvModel::ModelApplyEnvelops(&expectedRow, 256, 1, gains, gains, gains);
+        MapBytesRow(row.data(), 256, map);
+        ASSERT_EQ(row, expected) << "gain " << percent << " %";
+    }
+    EXPECT_GT(affine, 90) << "most gains should have the arithmetic form";
+}
+
+// Every percentage from -150 to 150 on every channel value, through the byte map the control uses for
+// brightness (its arithmetic form where it has one), the plain byte lookup and the three-table kernel; the
+// long random rows check the map's rows and tails.
 TEST_P(PointOpsLevel, BrightnessMatchesModelForEveryValue) {
+    int affine = 0;
     for (int32_t value = -150; value <= 150; ++value) {
-        const TChannelTable table = BrightnessTable(value);
-        const TChannelTables tables = {table, table, table};
-        std::vector<uint8_t> row = AllValuesRow(), expected = row, viaTables = row;
+        const TByteMap map = BrightnessMap(value);
+        affine += map.Affine;
+        const TChannelTables tables = {map.Table, map.Table, map.Table};
+        std::vector<uint8_t> row = AllValuesRow(), expected = row, viaTable = row, viaTables = row;
         uint8_t* expectedRow = expected.data();
         KvModel::ModelBrightness(&expectedRow, 256, 1, value);
-        MapBytesRow(row.data(), 256, table);
+        MapBytesRow(row.data(), 256, map);
+        MapBytesRow(viaTable.data(), 256, map.Table);
         MapRow(viaTables.data(), 256, tables);
         ASSERT_EQ(row, expected) << "Brightness(" << value << ")";
+        ASSERT_EQ(viaTable, expected) << "Brightness(" << value << ") through the byte lookup";
         ASSERT_EQ(viaTables, expected) << "Brightness(" << value << ") through three tables";
     }
-    const TChannelTable table = BrightnessTable(37);
-    ExpectSameAsModel([&](uint8_t* p, int n) { MapBytesRow(p, n, table); },
-                      [](uint8_t** rows, int width) { KvModel::ModelBrightness(rows, width, 1, 37); }, 13);
+    EXPECT_GT(affine, 250) << "most values should have the arithmetic form";
+    for (int32_t value : {37, -63}) {
+        const TByteMap map = BrightnessMap(value);
+        ASSERT_TRUE(map.Affine);
+        ExpectSameAsModel([&](uint8_t* p, int n) { MapBytesRow(p, n, map); },
+                          [&](uint8_t** rows, int width) { KvModel::ModelBrightness(rows, width, 1, value); },
+                          13);
+    }
 }
 
 std::string LevelName(const testing::TestParamInfo<TSimdLevel>& Info) {

@@ -18,7 +18,7 @@ struct TCommandLine {
     std::string Suffix;         // --suffix: added to the stem in --out-dir
     std::string Format;         // --format: the extension naming the output format
     std::optional<int> Quality; // --quality for JPEG and WebP
-    std::optional<int> Compression; // --compression for PNG and TIFF
+    std::optional<int> Compression; // --compression for PNG, TIFF and WebP
     bool AutoOrient = false;        // --auto-orient: pixels turned upright from the EXIF orientation first
     int Jobs = 0;                   // -j: pictures at once; 0 for as many as there are cores
     std::optional<std::pair<int, int>> Size; // the control's size instead of the picture's

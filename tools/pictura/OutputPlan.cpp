@@ -87,7 +87,7 @@ bool TakesQuality(const std::string& Format) {
 }
 
 bool TakesCompression(const std::string& Format) {
-    return Format == "png" || Format == "tif" || Format == "tiff";
+    return Format == "png" || Format == "tif" || Format == "tiff" || Format == "webp";
 }
 
 std::string DisplayName(const std::string& Path) {
@@ -128,7 +128,7 @@ std::vector<TPictureJob> PlanPictures(const TCommandLine& Line) {
                  " is written as " + Printable(job.Format.empty() ? "(no format)" : job.Format));
         };
         if (Line.Quality && !TakesQuality(job.Format)) refuse("--quality", "JPEG and WebP");
-        if (Line.Compression && !TakesCompression(job.Format)) refuse("--compression", "PNG and TIFF");
+        if (Line.Compression && !TakesCompression(job.Format)) refuse("--compression", "PNG, TIFF and WebP");
         const std::optional<TFileIdentity> identity =
             job.Output == "-" ? IdentityOf(STDOUT_FILENO) : IdentityOf(job.Output);
         for (const auto& [name, inputIdentity] : inputs)

@@ -112,12 +112,13 @@ void TJob::CheckWritable() {
     for (const TOperation& op : FLine.Operations)
         if (op.Spec->ChangesPicture) format = pf24bit;
     const int quality = FLine.Quality ? *FLine.Quality : -1;
+    const int compression = FLine.Compression ? *FLine.Compression : -1;
     if (FJob.Output == "-")
         TPicture::CheckDataWritable(QString::fromStdString(FJob.Format), "standard output", bitmap.Width(),
-                                    bitmap.Height(), format, quality);
+                                    bitmap.Height(), format, quality, compression);
     else
         TPicture::CheckFileWritable(QString::fromStdString(FJob.Output), bitmap.Width(), bitmap.Height(),
-                                    format, quality);
+                                    format, quality, compression);
 }
 
 void TJob::Operate() {

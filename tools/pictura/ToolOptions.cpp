@@ -13,9 +13,9 @@ const std::vector<TToolOption>& ToolOptions() {
         {"", "--suffix", "S", "add S to each name written into --out-dir"},
         {"", "--format", "EXT", "the output format (png, jpg, tif, webp, ...); needed for -o -",
          "bmp png jpg tif webp ppm"},
-        {"", "--quality", "Q", "JPEG and WebP quality (0..100)"},
+        {"", "--quality", "Q", "JPEG and WebP quality (0..100; WebP 100 is lossless)"},
         {"", "--compression", "N",
-         "PNG deflate level (0..9, default 2), TIFF compression (0 none, else LZW)"},
+         "PNG and TIFF deflate level (0..9, default 2; TIFF 0 uncompressed), WebP effort (default 3)"},
         {"", "--auto-orient", "",
          "turn the pixels upright as the EXIF orientation says, before the operations, and mark the "
          "result upright"},

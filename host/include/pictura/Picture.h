@@ -39,11 +39,13 @@ public:
     // regular file as LoadFromFile reads one, anything else (a pipe) to its end, into at most
     // GetMaxBitmapBytes() + 1 MiB, counted in the picture memory while the picture is made from it.
     void LoadFromDescriptor(int Fd, const QString& Name);
-    // Writes the bitmap in the format that FileName's extension names, with the metadata where the
-    // format holds it; the file is replaced atomically, so a failure never leaves a partial file.
-    // Quality (0..100) is for the formats that take one (JPEG, WebP); Compression (0..9) for PNG (zlib's
-    // level) and TIFF (0 none, else LZW); -1 keeps the default. A picture whose pixels are all grey is
-    // written with one channel where the format has one (PNG, JPEG, TIFF).
+    // Writes the bitmap in the format that FileName's extension names (BMP, PNG, JPEG, TIFF and WebP by
+    // the framework's writers, the others through Qt's), with the metadata where the format holds it;
+    // the file is replaced atomically, so a failure never leaves a partial file.
+    // Quality (0..100) is for the formats that take one (JPEG, WebP: 100 is lossless); Compression (0..9)
+    // for PNG (zlib's level), TIFF (0 none, else deflate at that level) and WebP (the encoder's effort);
+    // -1 keeps the default. A picture whose pixels are all grey is written with one channel where the
+    // format has one (PNG, JPEG, TIFF).
     void SaveToFile(const QString& FileName, int Quality = -1, int Compression = -1) const;
     // Encodes the bitmap in the format named by Extension ("bmp", "png", ...), as above.
     QByteArray SaveToData(const QString& Extension, const QString& Name, int Quality = -1,
@@ -63,12 +65,13 @@ public:
     // work is spent on it: an unknown format, a quality outside 0..100 (-1 is the default), a picture
     // the format cannot hold without its writer rescaling it (ICO and CUR over 256 x 256, ICNS other
     // than square 16, 32, ... 1024) or over the format's largest side, and encoding that needs more
-    // memory than GetMaxBitmapBytes(). Throws EInvalidGraphic (EOutOfResources for memory) with the
-    // message the save itself would give; Name names the destination in it.
+    // memory than GetMaxBitmapBytes() (for WebP that depends on Quality and Compression). Throws
+    // EInvalidGraphic (EOutOfResources for memory) with the message the save itself would give; Name names
+    // the destination in it.
     static void CheckFileWritable(const QString& FileName, int Width, int Height, TPixelFormat Format,
-                                  int Quality = -1);
+                                  int Quality = -1, int Compression = -1);
     static void CheckDataWritable(const QString& Extension, const QString& Name, int Width, int Height,
-                                  TPixelFormat Format, int Quality = -1);
+                                  TPixelFormat Format, int Quality = -1, int Compression = -1);
     // Replaces the picture with a copy of Source.
     void Assign(const TBitmap& Source);
     void Assign(TDibImage Source);
@@ -81,8 +84,8 @@ public:
     std::function<void()> OnChange;
     // Called when reading or writing a file starts (psStarting, 0 %) and ends (psEnding, 100 %, also when
     // it failed), with a short message; while writing, also at each new whole percent of the rows written
-    // where the writer counts them (psRunning: BMP, and PNG through the framework's writer; the JPEG and
-    // Qt's writers report none). The calls come on the thread that reads or writes.
+    // where the writer counts them (psRunning: BMP, and PNG and TIFF through the framework's writers; the
+    // JPEG and WebP writers and Qt's report none). The calls come on the thread that reads or writes.
     std::function<void(TProgressStage Stage, int PercentDone, const QString& Message)> OnProgress;
 
 signals:
