@@ -175,7 +175,9 @@ TEST(PictureCodecsTest, WritersRoundTripEveryFormatAtEveryLevel) {
                 const TLoaded back = Load(picture.SaveToData(ext, "test", 100, level), false);
                 ASSERT_FALSE(back.Error) << *back.Error;
                 // Black and white stays one bit a pixel in TIFF.
-                if (format == pf1bit && std::string(ext) == "tif") EXPECT_EQ(back.Dib.Format, pf1bit);
+                if (format == pf1bit && std::string(ext) == "tif") {
+                    EXPECT_EQ(back.Dib.Format, pf1bit);
+                }
                 TBitmap expected, got;
                 expected.Assign(picture.GetBitmap()->Dib());
                 got.Assign(back.Dib);
