@@ -3,6 +3,7 @@
 // has passed the framework's size limits and, when uncompressed, its pixel data is known to be in
 // the file in full. A file cut short anywhere is an error, never a partly black picture.
 #include "BmpCodec.h"
+#include "ByteOrder.h"
 
 #include "PixelRows.h"
 #include <pictura/ImageLimits.h>
@@ -38,14 +39,6 @@ enum class THeaderKind { Core, Os2, Windows };
 
 [[noreturn]] void Fail(const std::string& Reason) {
     throw EInvalidGraphic("BMP file: " + Reason);
-}
-
-uint16_t Le16(const uint8_t* P) {
-    return uint16_t(P[0] | (P[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* P) {
-    return uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) | (uint32_t(P[3]) << 24);
 }
 
 std::string Hex(uint32_t V) {
@@ -142,8 +135,8 @@ TBmpHeader ReadHeaders(const uint8_t* Data, size_t Size) {
     if (Size < FileHeaderSize + 4) Fail("truncated file header");
 
     TBmpHeader h;
-    h.OffBits = Le32(Data + 10);
-    h.HeaderSize = Le32(Data + 14);
+    h.OffBits = LittleEndian32(Data + 10);
+    h.HeaderSize = LittleEndian32(Data + 14);
     const uint32_t hs = h.HeaderSize;
     if (hs == 12)
         h.Kind = THeaderKind::Core;
@@ -159,38 +152,38 @@ TBmpHeader ReadHeaders(const uint8_t* Data, size_t Size) {
 
     const uint8_t* ih = Data + FileHeaderSize;
     if (h.Kind == THeaderKind::Core) {
-        h.Width = Le16(ih + 4);
-        h.Height = Le16(ih + 6);
-        h.Planes = Le16(ih + 8);
-        h.Bpp = Le16(ih + 10);
+        h.Width = LittleEndian16(ih + 4);
+        h.Height = LittleEndian16(ih + 6);
+        h.Planes = LittleEndian16(ih + 8);
+        h.Bpp = LittleEndian16(ih + 10);
         h.PaletteEntrySize = 3;
     } else {
-        h.Width = int32_t(Le32(ih + 4));
-        const int32_t height = int32_t(Le32(ih + 8));
+        h.Width = int32_t(LittleEndian32(ih + 4));
+        const int32_t height = int32_t(LittleEndian32(ih + 8));
         h.TopDown = height < 0;
         h.Height = height < 0 ? -int64_t(height) : int64_t(height);
-        h.Planes = Le16(ih + 12);
-        h.Bpp = Le16(ih + 14);
+        h.Planes = LittleEndian16(ih + 12);
+        h.Bpp = LittleEndian16(ih + 14);
         // An OS/2 2.x header may end after any field; the missing ones are zero.
-        if (hs >= 20) h.Compression = Le32(ih + 16);
-        if (hs >= 36) h.ColoursUsed = Le32(ih + 32);
+        if (hs >= 20) h.Compression = LittleEndian32(ih + 16);
+        if (hs >= 36) h.ColoursUsed = LittleEndian32(ih + 32);
     }
     h.PaletteStart = FileHeaderSize + hs;
 
     if (h.Kind == THeaderKind::Windows) {
         if (hs >= 52) {
-            h.Masks[0] = Le32(ih + 40);
-            h.Masks[1] = Le32(ih + 44);
-            h.Masks[2] = Le32(ih + 48);
+            h.Masks[0] = LittleEndian32(ih + 40);
+            h.Masks[1] = LittleEndian32(ih + 44);
+            h.Masks[2] = LittleEndian32(ih + 48);
         }
-        if (hs >= 56) h.Masks[3] = Le32(ih + 52);
+        if (hs >= 56) h.Masks[3] = LittleEndian32(ih + 52);
         if (hs == 40 && (h.Compression == biBitfields || h.Compression == biAlphaBitfields) &&
             (h.Bpp == 16 || h.Bpp == 32)) {
             // The 40-byte header keeps its masks in the dwords that follow it.
             const size_t count = h.Compression == biBitfields ? 3 : 4;
             if (Size < h.PaletteStart + 4 * count) Fail("truncated bit-field masks");
             for (size_t i = 0; i < count; ++i)
-                h.Masks[i] = Le32(Data + h.PaletteStart + 4 * i);
+                h.Masks[i] = LittleEndian32(Data + h.PaletteStart + 4 * i);
             h.PaletteStart += 4 * count;
         }
     }
@@ -331,7 +324,8 @@ struct TChannels {
 template <int Bpp, int DstBytes>
 void DecodeMaskedRow(const uint8_t* Src, int Width, const TChannels& C, uint8_t* Dst) {
     for (int x = 0; x < Width; ++x, Dst += DstBytes) {
-        const uint32_t v = Bpp == 16 ? Le16(Src + 2 * size_t(x)) : Le32(Src + 4 * size_t(x));
+        const uint32_t v =
+            Bpp == 16 ? LittleEndian16(Src + 2 * size_t(x)) : LittleEndian32(Src + 4 * size_t(x));
         Dst[0] = C.Blue.Get(v);
         Dst[1] = C.Green.Get(v);
         Dst[2] = C.Red.Get(v);

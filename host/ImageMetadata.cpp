@@ -1,4 +1,5 @@
 #include "ImageMetadata.h"
+#include "ByteOrder.h"
 
 #include "TiffExif.h"
 
@@ -11,15 +12,6 @@
 #include <map>
 
 namespace {
-
-uint32_t BigEndian32(const uint8_t* P) {
-    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
-}
-
-void PutBigEndian32(std::string& Out, uint32_t V) {
-    const char bytes[4] = {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
-    Out.append(bytes, 4);
-}
 
 // The largest profile or text inflated from a chunk; a bigger one is skipped.
 constexpr size_t MaxInflated = size_t(64) << 20;
@@ -174,7 +166,7 @@ void ReadJpegMetadata(const uint8_t* Data, size_t Size, TPictureMetadata& Metada
             continue;
         }
         if (marker == 0xDA || marker == 0xD9) break;
-        const size_t length = size_t(Data[i + 2]) << 8 | Data[i + 3];
+        const size_t length = BigEndian16(Data + i + 2);
         if (length < 2 || length > Size - i - 2) return;
         const std::string data(reinterpret_cast<const char*>(Data + i + 4), length - 2);
         i += 2 + length;
@@ -211,7 +203,7 @@ std::string WithJpegMetadata(const uint8_t* Jpeg, size_t Size, const TPictureMet
     const bool jfif =
         Size >= 20 && Jpeg[2] == 0xFF && Jpeg[3] == 0xE0 && std::memcmp(Jpeg + 6, "JFIF", 5) == 0;
     if (jfif) {
-        at = 4 + (size_t(Jpeg[4]) << 8 | Jpeg[5]);
+        at = 4 + BigEndian16(Jpeg + 4);
         if (Metadata.DotsPerMeterX > 0 && Metadata.DotsPerMeterY > 0) {
             const auto dpi = [](double PerMeter) {
                 return uint16_t(std::clamp<long>(std::lround(PerMeter * 0.0254), 1, 65535));

@@ -1,4 +1,5 @@
 #include "JpegCodec.h"
+#include "ByteOrder.h"
 
 #include "ImageMetadata.h"
 #include "PixelConversion.h"
@@ -44,7 +45,7 @@ size_t SegmentAt(const unsigned char* Jpeg, size_t Size, uint8_t Marker) {
     for (size_t i = 2; i + 4 <= Size;) {
         if (Jpeg[i + 1] == Marker) return i;
         if (Jpeg[i + 1] == 0xDA) break;
-        i += 2 + (size_t(Jpeg[i + 2]) << 8 | Jpeg[i + 3]);
+        i += 2 + BigEndian16(Jpeg + i + 2);
     }
     throw EInvalidGraphic("the JPEG encoder made no segment " + std::to_string(Marker));
 }
@@ -52,7 +53,7 @@ size_t SegmentAt(const unsigned char* Jpeg, size_t Size, uint8_t Marker) {
 // Where the entropy-coded data starts: after the scan's header.
 size_t ScanDataAt(const unsigned char* Jpeg, size_t Size) {
     const size_t scan = SegmentAt(Jpeg, Size, 0xDA);
-    return scan + 2 + (size_t(Jpeg[scan + 2]) << 8 | Jpeg[scan + 3]);
+    return scan + 2 + BigEndian16(Jpeg + scan + 2);
 }
 
 // A JPEG TurboJPEG made, freed on every way out.
@@ -136,11 +137,6 @@ std::vector<TCompressed> CompressStrips(const TEncoding& How, int RowsPerStrip, 
     return done;
 }
 
-void PutBigEndian16(std::string& Out, size_t Value) {
-    Out += char(Value >> 8);
-    Out += char(Value);
-}
-
 // One JPEG of the whole picture from its strips' JPEGs (tables and headers alike): the first strip's
 // headers with the picture's height and a restart interval of one strip, then each strip's entropy-coded
 // data, the strips separated by restart markers. A decoder resets its DC predictions at each marker, as
@@ -156,7 +152,7 @@ std::string JoinStrips(const std::vector<TCompressed>& Strips, int Height, int M
     out[frameAt + 6] = char(Height);
     out += "\xFF\xDD";
     PutBigEndian16(out, 4);
-    PutBigEndian16(out, size_t(McusPerStrip));
+    PutBigEndian16(out, uint16_t(McusPerStrip));
     for (size_t i = 0; i < Strips.size(); ++i) {
         const TCompressed& strip = Strips[i];
         const size_t dataAt = ScanDataAt(strip.Data, strip.Size);

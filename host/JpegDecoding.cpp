@@ -1,5 +1,6 @@
 // JPEG decoding through libjpeg's own interface, whose decoder can start partway down a picture: a large
 // single-scan picture is decoded in two parts on two threads.
+#include "ByteOrder.h"
 #include "ImageMetadata.h"
 #include "JpegCodec.h"
 #include <pictura/SysUtils.h>
@@ -247,7 +248,7 @@ std::optional<size_t> FrameAt(const uint8_t* Data, size_t ScanDataAt) {
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) return i;
-        i += 2 + (size_t(Data[i + 2]) << 8 | Data[i + 3]);
+        i += 2 + BigEndian16(Data + i + 2);
     }
     return std::nullopt;
 }

@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include <pictura/Picture.h>
 
 #include "BmpCodec.h"
@@ -39,10 +40,6 @@ std::string Quoted(const QString& Name) {
 
 bool LooksLikeBmp(const QByteArray& Data) {
     return Data.size() >= 2 && Data[0] == 'B' && Data[1] == 'M';
-}
-
-uint32_t BigEndian32(const uint8_t* P) {
-    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
 }
 
 uint32_t LittleEndian(const QByteArray& Data, int At, int Bytes) {

@@ -1,6 +1,7 @@
 // Walks the structure of JPEG, GIF, PNG, PNM, XBM and TIFF data without decoding pixels; no byte outside
 // Data is read.
 #include "PictureCompleteness.h"
+#include "ByteOrder.h"
 
 #include "TiffLayout.h"
 
@@ -193,10 +194,6 @@ std::string XbmProblem(const uint8_t* P, size_t N) {
 // zlib's checksum, which runs several bytes a step (image data is most of a PNG file).
 uint32_t Crc32(const uint8_t* P, size_t N) {
     return uint32_t(crc32_z(0, P, N));
-}
-
-uint32_t BigEndian32(const uint8_t* P) {
-    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
 }
 
 // The rows of a PNG image's filtered data: for each Adam7 pass (or the one pass of a plain image) its

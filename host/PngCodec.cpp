@@ -1,4 +1,5 @@
 #include "PngCodec.h"
+#include "ByteOrder.h"
 
 #include "ImageMetadata.h"
 #include "PixelConversion.h"
@@ -21,10 +22,6 @@
 #include <vector>
 
 namespace {
-
-uint32_t BigEndian32(const uint8_t* P) {
-    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
-}
 
 // The header's depth and colour type, and whether a transparent colour (tRNS) comes before the image
 // data; false when Data is not a PNG whose chunks can be walked that far.
@@ -299,11 +296,6 @@ TStrip DeflateStrip(const TDibImage& Image, const TPngPlan& Plan, int Level, int
     }
     deflateEnd(&stream);
     return strip;
-}
-
-void PutBigEndian32(std::string& Out, uint32_t V) {
-    const char bytes[4] = {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
-    Out.append(bytes, 4);
 }
 
 // A chunk: length, type, data and checksum.
