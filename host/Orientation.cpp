@@ -19,39 +19,16 @@ TDibImage Oriented(const TDibImage& Image, int Orientation) {
     out.HasAlpha = source.HasAlpha;
     out.Bits.assign(out.Stride() * size_t(out.Height), 0);
     const int w = source.Width, h = source.Height;
+    // Orientations 5 to 8 swap the axes; then each axis may run backwards.
+    const bool mirrorX = Orientation == 2 || Orientation == 3 || Orientation == 7 || Orientation == 8;
+    const bool mirrorY = Orientation == 3 || Orientation == 4 || Orientation == 6 || Orientation == 7;
     for (int y = 0; y < out.Height; ++y) {
         uint8_t* row = out.Row(y);
         for (int x = 0; x < out.Width; ++x) {
             // The stored pixel that shows at (x, y) once upright.
-            int sx = x, sy = y;
-            switch (Orientation) {
-            case 2:
-                sx = w - 1 - x;
-                break;
-            case 3:
-                sx = w - 1 - x;
-                sy = h - 1 - y;
-                break;
-            case 4:
-                sy = h - 1 - y;
-                break;
-            case 5:
-                sx = y;
-                sy = x;
-                break;
-            case 6:
-                sx = y;
-                sy = h - 1 - x;
-                break;
-            case 7:
-                sx = w - 1 - y;
-                sy = h - 1 - x;
-                break;
-            case 8:
-                sx = w - 1 - y;
-                sy = x;
-                break;
-            }
+            int sx = swapped ? y : x, sy = swapped ? x : y;
+            if (mirrorX) sx = w - 1 - sx;
+            if (mirrorY) sy = h - 1 - sy;
             std::memcpy(row + size_t(x) * bytes, source.Row(sy) + size_t(sx) * bytes, bytes);
         }
     }
