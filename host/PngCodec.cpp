@@ -18,6 +18,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -347,14 +348,14 @@ void DeflateStrips(const TDibImage& Image, const TPngPlan& Plan, int Level, int 
     const auto stripRows = [&](int I) {
         return std::pair<int, int>(I * RowsPerStrip, std::min(Image.Height, (I + 1) * RowsPerStrip));
     };
-    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(strips, 8));
-    if (threads == 1) {
+    const auto deflateHere = [&] {
         for (int i = 0; i < strips; ++i) {
             TStrip strip = DeflateStrip(Image, Plan, Level, stripRows(i).first, stripRows(i).second);
             Deliver(i, strip);
         }
-        return;
-    }
+    };
+    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(strips, 8));
+    if (threads == 1) return deflateHere();
     const int window = threads + 2;
     std::mutex mutex;
     std::condition_variable changed;
@@ -385,8 +386,13 @@ void DeflateStrips(const TDibImage& Image, const TPngPlan& Plan, int Level, int 
         }
     };
     std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.emplace_back(work);
+    try {
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // fewer threads than asked for: the ones made do the work, or this one alone
+    }
+    if (workers.empty()) return deflateHere();
     try {
         for (int i = 0; i < strips; ++i) {
             TStrip strip;
