@@ -1,5 +1,7 @@
 #include "TiffExif.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -28,12 +30,7 @@ struct TStructure {
     bool Little = true;
 
     bool Has(uint64_t At, uint64_t Bytes) const { return At <= Size && Bytes <= Size - At; }
-    uint32_t Get(size_t At, int Bytes) const {
-        uint32_t v = 0;
-        for (int i = 0; i < Bytes; ++i)
-            v |= uint32_t(Data[At + size_t(i)]) << (Little ? 8 * i : 8 * (Bytes - 1 - i));
-        return v;
-    }
+    uint32_t Get(size_t At, int Bytes) const { return uint32_t(EndianValue(Data + At, Bytes, Little)); }
 };
 
 // Opens a classic TIFF structure; false for anything else (BigTIFF included).
@@ -77,8 +74,7 @@ std::vector<TEntry> Entries(const TStructure& S, uint32_t Offset) {
 }
 
 void Put(std::string& Out, size_t At, uint32_t Value, int Bytes, bool Little) {
-    for (int i = 0; i < Bytes; ++i)
-        Out[At + size_t(i)] = char(Value >> (Little ? 8 * i : 8 * (Bytes - 1 - i)));
+    PutEndianValue(Out.data() + At, Value, Bytes, Little);
 }
 
 // Whether Entry points to a directory that is copied with it: the EXIF and GPS directories from a first

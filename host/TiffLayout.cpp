@@ -2,6 +2,8 @@
 // Data is read.
 #include "TiffLayout.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -32,14 +34,7 @@ public:
     TTiffReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size), FLittle(Data[0] == 'I') {}
 
     bool Has(uint64_t At, uint64_t Bytes) const { return At <= FSize && Bytes <= FSize - At; }
-    uint64_t Get(uint64_t At, int Bytes) const {
-        uint64_t value = 0;
-        for (int i = 0; i < Bytes; ++i) {
-            const uint64_t b = FData[At + uint64_t(FLittle ? Bytes - 1 - i : i)];
-            value = value << 8 | b;
-        }
-        return value;
-    }
+    uint64_t Get(uint64_t At, int Bytes) const { return EndianValue(FData + At, Bytes, FLittle); }
 
 private:
     const uint8_t* FData;
