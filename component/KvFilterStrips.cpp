@@ -44,7 +44,8 @@
 // Work sharing. A thread whose first lane is free takes the next generation from one counter, so a thread
 // that loses its core holds up only the generations to the right of its own. A thread that must wait spins
 // briefly and then sleeps, so that a thread which shares its core with other work gets that core when the
-// others wait for it.
+// others wait for it. A thread stops taking generations when it gets much less of a core than another, or
+// when it runs on the same processor as another (Retire).
 #include "KvFilterStrips.h"
 
 #include <algorithm>
@@ -59,6 +60,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -79,6 +84,9 @@ constexpr int KSpins = 256;
 constexpr double KSharedCore = 0.75;
 constexpr double KSlower = 0.6;
 constexpr int64_t KMeasurableNanoseconds = 1000000;
+// A thread that sweeps three quarters of its chunks since it last measured (KCrowdedChunks at least) on the
+// processor that another thread taking generations ran on last, and still does, stops taking them (Retire).
+constexpr int KCrowdedChunks = 16;
 
 // Rows of a generation done (handled by all its lanes, written back, last column's row sums published).
 struct alignas(64) TGenerationRows {
@@ -112,6 +120,11 @@ struct TWorkspace {
     std::chrono::steady_clock::time_point TakenAt{};
     int64_t CpuAtTake = 0;
     std::chrono::nanoseconds Asleep{0};
+    // Since then: the chunks it swept while taking generations, and those of them on the processor that
+    // another such thread ran on last.
+    int Chunks = 0;
+    int Crowded = 0;
+    bool CrowdedNow = false; // the last chunk was
 };
 
 // The processor time of the calling thread, in nanoseconds.
@@ -119,6 +132,15 @@ int64_t ThreadCpuNanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The processor the calling thread runs on, or -1 where that is not known.
+int CurrentCpu() {
+#if defined(__linux__)
+    return sched_getcpu();
+#else
+    return -1;
+#endif
 }
 
 // Bytes of one thread's buffers for generations of Lanes lanes.
@@ -233,11 +255,10 @@ private:
     void RunThread(int Index) {
         if (Index == 0) {
             Sweep(FWork[0], 0, 0, true);
-            // The listener hears about the other threads' last generations too: as a sleeper this thread
-            // wakes whenever a generation publishes rows. (A report that throws leaves it counted: that costs
-            // only wake-ups until the workers have stopped.)
+            // The listener hears about the other threads' generations every few milliseconds. This thread
+            // does not count as a sleeper that published rows wake: it may share its core with the thread
+            // that works on, which would then hand it the core at every chunk.
             std::unique_lock<std::mutex> lock(FWaitLock);
-            FSleepers.fetch_add(1, std::memory_order_seq_cst);
             while (FRunning > 0) {
                 FWaitChanged.wait_for(lock, std::chrono::milliseconds(2));
                 if (FProgress) {
@@ -246,7 +267,6 @@ private:
                     lock.lock();
                 }
             }
-            FSleepers.fetch_sub(1, std::memory_order_relaxed);
             return;
         }
         try {
@@ -364,8 +384,11 @@ private:
     // measure it ran for less than KSharedCore of the time it did not sleep, and for less than KSlower of the
     // share another thread measured last. Where the threads' generations follow each other closely (large
     // radii), the others would wait for it at every chunk; they take the rest without it. Threads that all
-    // get a like share (a machine busy with other work throughout) go on together. The last thread that
-    // takes generations never stops.
+    // get a like share (a machine busy with other work throughout) go on together, but not threads that the
+    // system keeps on one processor (as it did with both threads on the free core of two while the other
+    // was busy): each sleeps while it waits for the other, so their shares look full, yet they only take
+    // turns, and waking each other costs more than one thread alone; the one that finds itself on another's
+    // processor stops. The last thread that takes generations never stops.
     bool Retire(TWorkspace& Work, int Index) {
         const auto now = std::chrono::steady_clock::now();
         const int64_t cpu = ThreadCpuNanoseconds();
@@ -373,18 +396,35 @@ private:
             std::chrono::duration_cast<std::chrono::nanoseconds>(now - Work.TakenAt - Work.Asleep).count();
         if (awake < KMeasurableNanoseconds) return false; // measured over several generations then
         const double share = double(cpu - Work.CpuAtTake) / double(awake);
+        const bool crowded =
+            Work.CrowdedNow && Work.Chunks >= KCrowdedChunks && 4 * Work.Crowded >= 3 * Work.Chunks;
         Work.TakenAt = now;
         Work.CpuAtTake = cpu;
         Work.Asleep = {};
+        Work.Chunks = Work.Crowded = 0;
         FShares[size_t(Index)].PerMille.store(int(share * 1000), std::memory_order_relaxed);
         int best = 0;
         for (size_t i = 0; i < FShares.size(); ++i)
             if (i != size_t(Index))
                 best = std::max(best, FShares[i].PerMille.load(std::memory_order_relaxed));
-        if (share >= KSharedCore || share * 1000 >= KSlower * best) return false;
+        if (!crowded && (share >= KSharedCore || share * 1000 >= KSlower * best)) return false;
         for (int takers = FTakers.load(std::memory_order_relaxed); takers > 1;)
             if (FTakers.compare_exchange_weak(takers, takers - 1, std::memory_order_relaxed)) return true;
         return false;
+    }
+
+    // Counts a chunk of a thread that takes generations, and whether another such thread ran on the same
+    // processor last (a thread that does not take them has -1 there).
+    void NoteCpu(TWorkspace& Work, int Index) {
+        const int cpu = CurrentCpu();
+        if (cpu < 0) return;
+        std::atomic<int>& own = FShares[size_t(Index)].Cpu;
+        if (own.load(std::memory_order_relaxed) != cpu) own.store(cpu, std::memory_order_relaxed);
+        ++Work.Chunks;
+        Work.CrowdedNow = false;
+        for (size_t i = 0; i < FShares.size() && !Work.CrowdedNow; ++i)
+            Work.CrowdedNow = i != size_t(Index) && FShares[i].Cpu.load(std::memory_order_relaxed) == cpu;
+        Work.Crowded += Work.CrowdedNow;
     }
 
     // Runs generations, Taken first, until none is left.
@@ -396,9 +436,12 @@ private:
         int64_t laneZeroFree = 0;
         for (int64_t t = 0;;) {
             if (t >= laneZeroFree) {
-                if (pending < 0)
+                if (pending < 0) {
                     pending =
                         Retire(Work, Index) ? FGenerations : FNext.fetch_add(1, std::memory_order_relaxed);
+                    if (pending >= FGenerations)
+                        FShares[size_t(Index)].Cpu.store(-1, std::memory_order_relaxed);
+                }
                 if (pending < FGenerations && MayStart(Work, pending, t)) {
                     StartGeneration(Work, pending, t);
                     laneZeroFree = t + FPeriod;
@@ -406,6 +449,7 @@ private:
                 }
             }
             if (Work.RunCount == 0) break;
+            if (pending < FGenerations) NoteCpu(Work, Index);
             int64_t t1 = t + KChunkRows;
             if (laneZeroFree > t) t1 = std::min(t1, laneZeroFree);
             for (int i = 0; i < Work.RunCount; ++i) {
@@ -535,9 +579,11 @@ private:
     std::condition_variable FWaitChanged;
     std::atomic<int> FSleepers{0};
     std::atomic<int> FTakers{0}; // threads that still take generations
-    // Each thread's last measured share of a core, per mille (0: not measured yet).
+    // Each thread's last measured share of a core, per mille (0: not measured yet), and the processor it ran
+    // on last while it takes generations (-1: it does not, or that is not known).
     struct alignas(64) TShare {
         std::atomic<int> PerMille{0};
+        std::atomic<int> Cpu{-1};
     };
     std::vector<TShare> FShares;
     int FRunning = 0; // workers that have not finished, under FWaitLock

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -13,7 +14,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 using KvKernels::FilterArea;
 using KvKernels::TFilterKind;
@@ -365,6 +371,47 @@ TEST(Filters, ThreadsMatchModelWhileACoreIsBusy) {
     stop = true;
     busy.join();
 }
+
+#if defined(__linux__)
+// Threads that the system keeps on one processor: all but one stop taking generations, the calling thread
+// too where it finds itself beside another, and the others finish its work. The bytes stay the model's, and
+// the listener still hears rising percents on the calling thread only.
+TEST(Filters, ThreadsOnOneProcessorMatchModel) {
+    struct TAffinityGuard {
+        cpu_set_t Saved;
+        TAffinityGuard() { sched_getaffinity(0, sizeof Saved, &Saved); }
+        ~TAffinityGuard() { sched_setaffinity(0, sizeof Saved, &Saved); }
+    } affinity;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0); // the workers inherit it
+    TSettingsGuard guard;
+    std::mt19937 random(31337);
+    for (const auto& [width, height, radius] : {std::tuple{1600, 500, 1}, std::tuple{1500, 400, 20}}) {
+        TArea area(width, height);
+        Fill(area, TPattern::Noise, random);
+        TArea model(area);
+        KvModel::ModelFilterArea(model.Rows.data(), width, height, -40, radius, TFilterKind::Blur);
+        for (int threads : {2, 3, 8}) {
+            KvKernels::SetFilterThreads(threads);
+            const std::thread::id caller = std::this_thread::get_id();
+            std::vector<int> percents;
+            bool elsewhere = false;
+            KvKernels::TProgressCounter progress(uint64_t(width) * uint64_t(height), [&](int Percent) {
+                elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                percents.push_back(Percent);
+            });
+            TArea fast(area);
+            FilterArea(fast.Rows.data(), width, height, -40, radius, TFilterKind::Blur, &progress);
+            EXPECT_TRUE(fast.Bits == model.Bits) << width << "x" << height << " threads " << threads;
+            EXPECT_FALSE(elsewhere);
+            EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()) &&
+                        std::adjacent_find(percents.begin(), percents.end()) == percents.end());
+        }
+    }
+}
+#endif
 
 // The filters' own memory: rings of O(Radius) per thread whatever the height, and row-sum buffers of 12
 // bytes a row only for areas of more than one strip. A tall, narrow area runs in a few hundred KiB.
