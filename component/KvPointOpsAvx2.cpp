@@ -90,27 +90,39 @@ struct TVec256 {
     // Without a byte permute, Table[x] takes 16 shuffles by the low nibble. A shuffle yields 0 where its
     // index has bit 7 set, so the indices select the slices: with m = x & 0x3F = 16b + low, the index
     // m + 16 (7 - j) has bit 7 clear exactly for j >= b, and its low nibble is low. Slices j..3 of each
-    // group therefore telescope to slice b of that group, the four indices serving all four groups; two
-    // levels of blends then pick the group by bits 6 and 7. This keeps most of the work in one-cycle
-    // instructions: a blend by a byte mask costs two or three of them on some processors.
-    KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
+    // group therefore telescope to slice b of that group, the four indices serving all four groups.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static T Group(const TLookup256& L, int G,
+                                                                   const __m256i (&Index)[4]) {
+        const __m256i* slices = L.D + 4 * G;
+        __m256i sum = _mm256_shuffle_epi8(slices[0], Index[0]);
+        sum = _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[1], Index[1]));
+        sum = _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[2], Index[2]));
+        return _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[3], Index[3]));
+    }
+
+    // Blends pick the group by bits 6 and 7 (3 blends, not a tree of 15: a blend by a byte mask costs two
+    // or three micro-operations on some processors). The bytes of a photograph's channel seldom span more
+    // than two neighbouring groups within 32 pixels, and the groups no byte falls in are skipped: one group
+    // takes 4 shuffles, two 8, where every group takes 16.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
         const __m256i m = _mm256_and_si256(X, _mm256_set1_epi8(0x3F));
         const __m256i index[4] = {_mm256_add_epi8(m, _mm256_set1_epi8(0x70)),
                                   _mm256_add_epi8(m, _mm256_set1_epi8(0x60)),
                                   _mm256_add_epi8(m, _mm256_set1_epi8(0x50)), m};
-        __m256i group[4];
-#pragma GCC unroll 4
-        for (int g = 0; g < 4; ++g)
-            group[g] = _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g], index[0]),
-                                                         _mm256_shuffle_epi8(L.D[4 * g + 1], index[1])),
-                                        _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g + 2], index[2]),
-                                                         _mm256_shuffle_epi8(L.D[4 * g + 3], index[3])));
-        // A blend follows bit 7 of each byte: bit 6 is shifted there (a 16-bit shift: the bit crossing
-        // into the next byte lands below its bit 7).
-        const __m256i bit6 = _mm256_slli_epi16(X, 1);
-        const __m256i low = _mm256_blendv_epi8(group[0], group[1], bit6);
-        const __m256i high = _mm256_blendv_epi8(group[2], group[3], bit6);
-        return _mm256_blendv_epi8(low, high, X);
+        // A blend follows bit 7 of each byte: bit 6 is moved there by adding the byte to itself.
+        const __m256i bit6 = _mm256_add_epi8(X, X);
+        const uint32_t bits7 = uint32_t(_mm256_movemask_epi8(X)),
+                       bits6 = uint32_t(_mm256_movemask_epi8(bit6));
+        // A mask of 0 or all ones (mask + 1 <= 1) is a bit that every byte has the same.
+        if (bits7 + 1 <= 1) { // groups 0 and 1, or 2 and 3
+            const int group = int(bits7 & 2);
+            if (bits6 + 1 <= 1) return Group(L, group | int(bits6 & 1), index);
+            return _mm256_blendv_epi8(Group(L, group, index), Group(L, group + 1, index), bit6);
+        }
+        if ((bits7 ^ bits6) == ~0u) // groups 1 (01) and 2 (10) only
+            return _mm256_blendv_epi8(Group(L, 1, index), Group(L, 2, index), X);
+        return _mm256_blendv_epi8(_mm256_blendv_epi8(Group(L, 0, index), Group(L, 1, index), bit6),
+                                  _mm256_blendv_epi8(Group(L, 2, index), Group(L, 3, index), bit6), X);
     }
 
     // Byte positions q (0..31) with q % 3 == K.
@@ -121,9 +133,7 @@ struct TVec256 {
         return _mm256_load_si256(reinterpret_cast<const __m256i*>(mask));
     }
     // B where Mask is set, A elsewhere.
-    KV_KERNEL_TARGET static T Blend(T A, T B, TMask Mask) {
-        return _mm256_blendv_epi8(A, B, Mask);
-    }
+    KV_KERNEL_TARGET static T Blend(T A, T B, TMask Mask) { return _mm256_blendv_epi8(A, B, Mask); }
     // Value where Mask is set, Original elsewhere: without byte-masked stores, the whole register.
     KV_KERNEL_TARGET static void StoreWhere(uint8_t* At, T Original, T Value, TMask Mask) {
         Store(At, Blend(Original, Value, Mask));
