@@ -139,11 +139,12 @@ void UseTable(JHUFF_TBL* Into, const TJpegHuffmanTable& Table) {
 }
 
 // The rows Rows[0..Count-1] (of How's picture, wherever they lie) compressed as a JPEG of their own into
-// Out, with Tables or else the standard Huffman tables. The accurate (integer) DCT: the fast one loses
-// more detail and makes larger files. Nothing with a destructor lives here: libjpeg's errors come back by
-// longjmp, with false and the reason.
+// Out, with Tables, else with the Huffman tables best for these rows (Optimal: libjpeg counts their symbols
+// on a second pass over their coefficients) or the standard ones. The accurate (integer) DCT: the fast one
+// loses more detail and makes larger files. Nothing with a destructor lives here: libjpeg's errors come back
+// by longjmp, with false and the reason.
 bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Count,
-                      const TJpegHuffmanTables* Tables, std::string& Out,
+                      const TJpegHuffmanTables* Tables, bool Optimal, std::string& Out,
                       char (&Reason)[JMSG_LENGTH_MAX]) noexcept {
     jpeg_compress_struct info;
     TEncodeFailure failure;
@@ -170,6 +171,7 @@ bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Coun
     if (How.Grey) jpeg_set_colorspace(&info, JCS_GRAYSCALE); // else YCbCr, its luminance at 2 x 2: 4:2:0
     jpeg_set_quality(&info, How.Quality, TRUE);
     info.dct_method = JDCT_ISLOW;
+    info.optimize_coding = Tables == nullptr && Optimal;
     if (Tables)
         for (int t = 0; t < 2; ++t) {
             UseTable(info.dc_huff_tbl_ptrs[t], Tables->Dc[t]);
@@ -191,10 +193,10 @@ bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Coun
 }
 
 std::string CompressRows(const TEncoding& How, const std::vector<const uint8_t*>& Rows,
-                         const TJpegHuffmanTables* Tables) {
+                         const TJpegHuffmanTables* Tables, bool Optimal) {
     std::string out;
     char reason[JMSG_LENGTH_MAX];
-    if (!CompressRowsInto(How, Rows.data(), int(Rows.size()), Tables, out, reason))
+    if (!CompressRowsInto(How, Rows.data(), int(Rows.size()), Tables, Optimal, out, reason))
         throw EInvalidGraphic(std::string("the JPEG encoder refused the picture (") + reason + ")");
     return out;
 }
@@ -221,7 +223,7 @@ TJpegHuffmanTables TablesForPicture(const TEncoding& How, int McuHeight) {
         for (int y = mcuRow * McuHeight; y < std::min(How.Image.Height, (mcuRow + 1) * McuHeight); ++y)
             rows.push_back(How.Image.Row(y));
     TJpegSymbolCounts counts;
-    CountJpegSymbols(CompressRows(How, rows, nullptr), counts);
+    CountJpegSymbols(CompressRows(How, rows, nullptr, false), counts);
     return TablesForCounts(counts);
 }
 
@@ -253,7 +255,7 @@ std::vector<std::string> CompressStrips(const TEncoding& How, const TJpegHuffman
                 done[size_t(i)] = CompressRows(
                     How,
                     RowsOf(How.Image, i * RowsPerStrip, std::min(How.Image.Height, (i + 1) * RowsPerStrip)),
-                    &Tables);
+                    &Tables, false);
         } catch (...) {
             stop = true;
             if (!failed.test_and_set()) failure = std::current_exception();
@@ -342,9 +344,15 @@ std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata,
     const int mcusPerRow = (Image.Width + mcuSize - 1) / mcuSize;
     if (McuRows <= 0) McuRows = McuRowsPerStrip(Image.Width, mcuSize, mcuSize);
     McuRows = std::max(1, std::min(McuRows, MaxRestartInterval / mcusPerRow));
-    const TJpegHuffmanTables tables = TablesForPicture(how, mcuSize);
-    const std::vector<std::string> strips = CompressStrips(
-        how, tables, McuRows * mcuSize, Threads > 0 ? Threads : std::min(8, HardwareThreads()));
-    const std::string joined = JoinStrips(strips, Image.Height, McuRows * mcusPerRow);
-    return WithJpegMetadata(reinterpret_cast<const uint8_t*>(joined.data()), joined.size(), Metadata);
+    const int rowsPerStrip = McuRows * mcuSize;
+    std::string jpeg;
+    if (Image.Height <= rowsPerStrip) {
+        jpeg = CompressRows(how, RowsOf(Image, 0, Image.Height), nullptr, true);
+    } else {
+        const TJpegHuffmanTables tables = TablesForPicture(how, mcuSize);
+        jpeg = JoinStrips(
+            CompressStrips(how, tables, rowsPerStrip, Threads > 0 ? Threads : std::min(8, HardwareThreads())),
+            Image.Height, McuRows * mcusPerRow);
+    }
+    return WithJpegMetadata(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size(), Metadata);
 }
