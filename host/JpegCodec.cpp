@@ -9,16 +9,12 @@
 
 #include <turbojpeg.h>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <cstddef>
-#include <cstdio>
+#include "LibJpegFailure.h"
 
 #include <jerror.h>
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csetjmp>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -75,20 +71,6 @@ struct TEncoding {
     bool Grey;
     int Quality;
 };
-
-struct TEncodeFailure {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Back;
-    char Reason[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void FailEncoding(j_common_ptr Info) {
-    auto* failure = reinterpret_cast<TEncodeFailure*>(Info->err);
-    Info->err->format_message(Info, failure->Reason);
-    std::longjmp(failure->Back, 1);
-}
-
-void NoEncoderMessage(j_common_ptr, int) {}
 
 // libjpeg's destination: a string that grows as the data comes.
 struct TStringDestination {
@@ -147,11 +129,9 @@ bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Coun
                       const TJpegHuffmanTables* Tables, bool Optimal, std::string& Out,
                       char (&Reason)[JMSG_LENGTH_MAX]) noexcept {
     jpeg_compress_struct info;
-    TEncodeFailure failure;
+    TLibJpegFailure failure;
     TStringDestination destination;
-    info.err = jpeg_std_error(&failure.Manager);
-    failure.Manager.error_exit = FailEncoding;
-    failure.Manager.emit_message = NoEncoderMessage;
+    info.err = LibJpegFailureManager(failure);
     jpeg_create_compress(&info);
     if (setjmp(failure.Back)) {
         std::memcpy(Reason, failure.Reason, sizeof Reason);

@@ -2,15 +2,9 @@
 
 #include <pictura/SysUtils.h>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
+#include "LibJpegFailure.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdlib>
 #include <cstring>
 
 // libjpeg's own code builder (exported by the library, declared only in its private headers): the code
@@ -18,23 +12,6 @@
 extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl, long freq[]);
 
 namespace {
-
-struct TLibJpegFailure {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Back;
-    char Reason[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void FailLibJpeg(j_common_ptr Info) {
-    auto* failure = reinterpret_cast<TLibJpegFailure*>(Info->err);
-    Info->err->format_message(Info, failure->Reason);
-    std::longjmp(failure->Back, 1);
-}
-
-// Warnings (damaged data) fail as errors; traces print nothing.
-void LibJpegMessage(j_common_ptr Info, int Level) {
-    if (Level < 0) FailLibJpeg(Info);
-}
 
 // The coefficients in the order a scan codes them.
 constexpr int ZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
@@ -73,9 +50,7 @@ void CountBlock(const JCOEF* Block, JCOEF& Previous, long* Dc, long* Ac) {
 bool CountSymbols(const std::string& Jpeg, TJpegSymbolCounts& Counts, char (&Reason)[JMSG_LENGTH_MAX]) {
     jpeg_decompress_struct info;
     TLibJpegFailure failure;
-    info.err = jpeg_std_error(&failure.Manager);
-    failure.Manager.error_exit = FailLibJpeg;
-    failure.Manager.emit_message = LibJpegMessage;
+    info.err = LibJpegFailureManager(failure);
     jpeg_create_decompress(&info);
     if (setjmp(failure.Back)) {
         std::memcpy(Reason, failure.Reason, sizeof Reason);
@@ -120,9 +95,7 @@ bool BuildTables(const TJpegSymbolCounts& Counts, TJpegHuffmanTables& Tables,
                  char (&Reason)[JMSG_LENGTH_MAX]) {
     jpeg_compress_struct info;
     TLibJpegFailure failure;
-    info.err = jpeg_std_error(&failure.Manager);
-    failure.Manager.error_exit = FailLibJpeg;
-    failure.Manager.emit_message = LibJpegMessage;
+    info.err = LibJpegFailureManager(failure);
     jpeg_create_compress(&info);
     if (setjmp(failure.Back)) {
         std::memcpy(Reason, failure.Reason, sizeof Reason);
