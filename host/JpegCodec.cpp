@@ -2,25 +2,20 @@
 #include "ByteOrder.h"
 
 #include "ImageMetadata.h"
+#include "JpegHuffman.h"
+#include "LibJpegFailure.h"
 #include "PixelConversion.h"
+#include "StripsInOrder.h"
 #include <pictura/SysUtils.h>
 
-#include "JpegHuffman.h"
-
 #include <turbojpeg.h>
-
-#include "LibJpegFailure.h"
 
 #include <jerror.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <exception>
 #include <new>
-#include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -220,71 +215,42 @@ int McuRowsPerStrip(int Width, int McuWidth, int McuHeight) {
     return int(std::clamp<int64_t>(bySize, 1, MaxRestartInterval / mcusPerRow));
 }
 
-// The strips compressed on up to Threads threads, each with the same Tables, in order.
-std::vector<std::string> CompressStrips(const TEncoding& How, const TJpegHuffmanTables& Tables,
-                                        int RowsPerStrip, int Threads) {
-    const int strips = (How.Image.Height + RowsPerStrip - 1) / RowsPerStrip;
-    std::vector<std::string> done(static_cast<size_t>(strips));
-    std::atomic<int> next{0};
-    std::atomic<bool> stop{false};
-    std::exception_ptr failure;
-    std::atomic_flag failed = ATOMIC_FLAG_INIT;
-    const auto work = [&]() noexcept {
-        try {
-            for (int i = next++; i < strips && !stop; i = next++)
-                done[size_t(i)] = CompressRows(
-                    How,
-                    RowsOf(How.Image, i * RowsPerStrip, std::min(How.Image.Height, (i + 1) * RowsPerStrip)),
-                    &Tables, false);
-        } catch (...) {
-            stop = true;
-            if (!failed.test_and_set()) failure = std::current_exception();
-        }
-    };
-    std::vector<std::thread> workers;
-    try {
-        for (int t = 1; t < std::min(Threads, strips); ++t)
-            workers.emplace_back(work);
-    } catch (const std::system_error&) {
-        // no more threads: the ones made do the work
-    }
-    work();
-    for (std::thread& worker : workers)
-        worker.join();
-    if (failure) std::rethrow_exception(failure);
-    return done;
-}
-
-// One JPEG of the whole picture from its strips' JPEGs (tables and headers alike): the first strip's
-// headers with the picture's height and a restart interval of one strip, then each strip's entropy-coded
-// data, the strips separated by restart markers. A decoder resets its DC predictions at each marker, as
-// each strip's encoder started from zero, so the data is that of one JPEG of every row.
-std::string JoinStrips(const std::vector<std::string>& Strips, int Height, int McusPerStrip) {
+// One JPEG of the whole picture, its strips compressed on up to Threads threads with the same Tables and
+// joined as they come: the first strip's headers with the picture's height and a restart interval of one
+// strip, then each strip's entropy-coded data, the strips separated by restart markers. A decoder resets
+// its DC predictions at each marker, as each strip's encoder started from zero, so the data is that of one
+// JPEG of every row.
+std::string CompressAndJoinStrips(const TEncoding& How, const TJpegHuffmanTables& Tables, int RowsPerStrip,
+                                  int McusPerStrip, int Threads) {
     const auto bytes = [](const std::string& Strip) {
         return reinterpret_cast<const unsigned char*>(Strip.data());
     };
-    const std::string& first = Strips.front();
-    if (Strips.size() == 1) return first;
-    const size_t scanAt = SegmentAt(bytes(first), first.size(), 0xDA);
-    std::string out = first.substr(0, scanAt);
-    // The frame header (baseline: marker, length, precision, then the height).
-    const size_t frameAt = SegmentAt(bytes(first), first.size(), 0xC0);
-    out[frameAt + 5] = char(Height >> 8);
-    out[frameAt + 6] = char(Height);
-    out += "\xFF\xDD";
-    PutBigEndian16(out, 4);
-    PutBigEndian16(out, uint16_t(McusPerStrip));
-    for (size_t i = 0; i < Strips.size(); ++i) {
-        const std::string& strip = Strips[i];
-        const size_t dataAt = ScanDataAt(bytes(strip), strip.size());
-        if (i == 0)
-            out.append(strip, scanAt, dataAt - scanAt);
-        else {
-            out += char(0xFF);
-            out += char(0xD0 + (i - 1) % 8);
-        }
-        out.append(strip, dataAt, strip.size() - 2 - dataAt);
-    }
+    std::string out;
+    MakeInOrder<std::string>(
+        (How.Image.Height + RowsPerStrip - 1) / RowsPerStrip, Threads,
+        [&](int I) {
+            return CompressRows(
+                How, RowsOf(How.Image, I * RowsPerStrip, std::min(How.Image.Height, (I + 1) * RowsPerStrip)),
+                &Tables, false);
+        },
+        [&](int I, std::string& Strip) {
+            const size_t dataAt = ScanDataAt(bytes(Strip), Strip.size());
+            if (I == 0) {
+                out = Strip.substr(0, dataAt);
+                // The frame header (baseline: marker, length, precision, then the height).
+                const size_t frameAt = SegmentAt(bytes(Strip), Strip.size(), 0xC0);
+                out[frameAt + 5] = char(How.Image.Height >> 8);
+                out[frameAt + 6] = char(How.Image.Height);
+                std::string interval = "\xFF\xDD";
+                PutBigEndian16(interval, 4);
+                PutBigEndian16(interval, uint16_t(McusPerStrip));
+                out.insert(SegmentAt(bytes(Strip), Strip.size(), 0xDA), interval);
+            } else {
+                out += char(0xFF);
+                out += char(0xD0 + (I - 1) % 8);
+            }
+            out.append(Strip, dataAt, Strip.size() - 2 - dataAt);
+        });
     out += "\xFF\xD9";
     return out;
 }
@@ -330,9 +296,8 @@ std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata,
         jpeg = CompressRows(how, RowsOf(Image, 0, Image.Height), nullptr, true);
     } else {
         const TJpegHuffmanTables tables = TablesForPicture(how, mcuSize);
-        jpeg = JoinStrips(
-            CompressStrips(how, tables, rowsPerStrip, Threads > 0 ? Threads : std::min(8, HardwareThreads())),
-            Image.Height, McuRows * mcusPerRow);
+        jpeg = CompressAndJoinStrips(how, tables, rowsPerStrip, McuRows * mcusPerRow,
+                                     Threads > 0 ? Threads : std::min(8, HardwareThreads()));
     }
     return WithJpegMetadata(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size(), Metadata);
 }
