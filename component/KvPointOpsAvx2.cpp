@@ -100,27 +100,22 @@ struct TVec256 {
         return _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[3], Index[3]));
     }
 
-    // Blends pick the group by bits 6 and 7 (3 blends, not a tree of 15: a blend by a byte mask costs two
-    // or three micro-operations on some processors). The bytes of a photograph's channel seldom span more
-    // than two neighbouring groups within 32 pixels, and the groups no byte falls in are skipped: one group
-    // takes 4 shuffles, two 8, where every group takes 16.
-    __attribute__((always_inline)) KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
+    // The four indices of X's bytes.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static void Indices(T X, __m256i (&Index)[4]) {
         const __m256i m = _mm256_and_si256(X, _mm256_set1_epi8(0x3F));
-        const __m256i index[4] = {_mm256_add_epi8(m, _mm256_set1_epi8(0x70)),
-                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x60)),
-                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x50)), m};
-        // A blend follows bit 7 of each byte: bit 6 is moved there by adding the byte to itself.
+        Index[0] = _mm256_add_epi8(m, _mm256_set1_epi8(0x70));
+        Index[1] = _mm256_add_epi8(m, _mm256_set1_epi8(0x60));
+        Index[2] = _mm256_add_epi8(m, _mm256_set1_epi8(0x50));
+        Index[3] = m;
+    }
+
+    // Two levels of blends pick the group by bits 6 and 7: 3 blends in place of a tree of 15, since a blend
+    // by a byte mask costs two or three micro-operations on some processors. A blend follows bit 7 of each
+    // byte; adding a byte to itself moves its bit 6 there.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
+        __m256i index[4];
+        Indices(X, index);
         const __m256i bit6 = _mm256_add_epi8(X, X);
-        const uint32_t bits7 = uint32_t(_mm256_movemask_epi8(X)),
-                       bits6 = uint32_t(_mm256_movemask_epi8(bit6));
-        // A mask of 0 or all ones (mask + 1 <= 1) is a bit that every byte has the same.
-        if (bits7 + 1 <= 1) { // groups 0 and 1, or 2 and 3
-            const int group = int(bits7 & 2);
-            if (bits6 + 1 <= 1) return Group(L, group | int(bits6 & 1), index);
-            return _mm256_blendv_epi8(Group(L, group, index), Group(L, group + 1, index), bit6);
-        }
-        if ((bits7 ^ bits6) == ~0u) // groups 1 (01) and 2 (10) only
-            return _mm256_blendv_epi8(Group(L, 1, index), Group(L, 2, index), X);
         return _mm256_blendv_epi8(_mm256_blendv_epi8(Group(L, 0, index), Group(L, 1, index), bit6),
                                   _mm256_blendv_epi8(Group(L, 2, index), Group(L, 3, index), bit6), X);
     }
@@ -140,10 +135,98 @@ struct TVec256 {
     }
 };
 
+// Three tables over stretches of blocks. The bytes of a photograph's channel seldom leave one or two
+// neighbouring quarters of the values (the groups of the lookup) over a few hundred pixels; a channel that
+// keeps to them in a whole stretch is looked up in those quarters' slices alone: 4 or 8 shuffles a
+// register in place of 16. The quarters are found once for the stretch, so the choice costs one
+// well-predicted branch per channel and stretch, whatever the values do within it.
+constexpr size_t StretchBlocks = 8;
+
+// Kind 0: quarter G alone; 1: quarters G and G + 1 (bit 6 tells them apart); 2: quarters 1 and 2 (bit 7);
+// 3: all four.
+template <int Kind>
+KV_KERNEL_TARGET inline void MapPlanes(const TLookup256& L, int G, __m256i (&Planes)[StretchBlocks]) {
+    for (__m256i& plane : Planes) {
+        __m256i index[4];
+        TVec256::Indices(plane, index);
+        if constexpr (Kind == 0)
+            plane = TVec256::Group(L, G, index);
+        else if constexpr (Kind == 1)
+            plane = _mm256_blendv_epi8(TVec256::Group(L, G, index), TVec256::Group(L, G + 1, index),
+                                       _mm256_add_epi8(plane, plane));
+        else if constexpr (Kind == 2)
+            plane = _mm256_blendv_epi8(TVec256::Group(L, 1, index), TVec256::Group(L, 2, index), plane);
+        else
+            plane = TVec256::Lookup(L, plane);
+    }
+}
+
+KV_KERNEL_TARGET void MapStretches(uint8_t* Pixels, size_t Count, const TChannelTables& Tables) {
+    constexpr size_t BlockBytes = 96;
+    TLookup256 lookup[3];
+    TVec256::BuildLookup(Tables.Blue, lookup[0]);
+    TVec256::BuildLookup(Tables.Green, lookup[1]);
+    TVec256::BuildLookup(Tables.Red, lookup[2]);
+    const __m256i mask[3] = {TVec256::PositionMask(0), TVec256::PositionMask(1), TVec256::PositionMask(2)};
+    const size_t byteCount = 3 * Count;
+    size_t i = 0;
+    for (; i + StretchBlocks * BlockBytes <= byteCount; i += StretchBlocks * BlockBytes) {
+        uint8_t* stretch = Pixels + i;
+        __m256i planes[3][StretchBlocks];
+        // Per channel, the movemasks of bits 7 and 6 or-ed and and-ed over the stretch, and where they
+        // differed in every byte (quarters 1 and 2 only).
+        uint32_t any7[3] = {0, 0, 0}, all7[3] = {~0u, ~0u, ~0u}, any6[3] = {0, 0, 0},
+                 all6[3] = {~0u, ~0u, ~0u}, apart[3] = {~0u, ~0u, ~0u};
+        for (size_t n = 0; n < StretchBlocks; ++n) {
+            uint8_t* block = stretch + n * BlockBytes;
+            PrefetchAhead(block);
+            PrefetchAhead(block + 64);
+            const __m256i v[3] = {TVec256::Load(block), TVec256::Load(block + 32), TVec256::Load(block + 64)};
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c) {
+                const __m256i plane =
+                    _mm256_blendv_epi8(_mm256_blendv_epi8(v[0], v[1], mask[ChannelPosition<TVec256>(c, 1)]),
+                                       v[2], mask[ChannelPosition<TVec256>(c, 2)]);
+                planes[c][n] = plane;
+                const uint32_t bits7 = uint32_t(_mm256_movemask_epi8(plane)),
+                               bits6 = uint32_t(_mm256_movemask_epi8(_mm256_add_epi8(plane, plane)));
+                any7[c] |= bits7, all7[c] &= bits7, any6[c] |= bits6, all6[c] &= bits6,
+                    apart[c] &= bits7 ^ bits6;
+            }
+        }
+        for (int c = 0; c < 3; ++c) {
+            if (any7[c] == 0 || all7[c] == ~0u) { // bit 7 the same throughout: quarters 0 and 1, or 2 and 3
+                const int group = all7[c] ? 2 : 0;
+                if (any6[c] == 0 || all6[c] == ~0u)
+                    MapPlanes<0>(lookup[c], group | (all6[c] ? 1 : 0), planes[c]);
+                else
+                    MapPlanes<1>(lookup[c], group, planes[c]);
+            } else if (apart[c] == ~0u) {
+                MapPlanes<2>(lookup[c], 1, planes[c]);
+            } else {
+                MapPlanes<3>(lookup[c], 0, planes[c]);
+            }
+        }
+        for (size_t n = 0; n < StretchBlocks; ++n)
+#pragma GCC unroll 3
+            for (int j = 0; j < 3; ++j)
+                TVec256::Store(stretch + n * BlockBytes + 32 * size_t(j),
+                               _mm256_blendv_epi8(_mm256_blendv_epi8(planes[0][n], planes[1][n],
+                                                                     mask[ChannelPosition<TVec256>(1, j)]),
+                                                  planes[2][n], mask[ChannelPosition<TVec256>(2, j)]));
+    }
+    for (; i + BlockBytes <= byteCount; i += BlockBytes) {
+        PrefetchAhead(Pixels + i);
+        PrefetchAhead(Pixels + i + 64);
+        MapBlock<TVec256, false>(Pixels + i, BlockBytes, lookup, mask);
+    }
+    ScalarMap(Pixels + i, (byteCount - i) / 3, Tables);
+}
+
 } // namespace
 
 const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>,  VectorMapBytes<TVec256>,
-                                VectorMap<TVec256>,    VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
+                                MapStretches,          VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
 
 } // namespace KvKernels::Detail
 
