@@ -249,7 +249,9 @@ TEST_P(PointOpsLevel, EnvelopeMapOfOneGainMatchesModel) {
         std::fill(std::begin(gains), std::end(gains), percent <= 100 ? percent / 100.0 : 3.0);
         const TByteMap map = EnvelopeMap(gains);
         affine += map.Affine;
-        if (percent > 100) EXPECT_FALSE(map.Affine);
+        if (percent > 100) {
+            EXPECT_FALSE(map.Affine);
+        }
         std::vector<uint8_t> row = AllValuesRow(), expected = row;
         uint8_t* expectedRow = expected.data();
         KvModel::ModelApplyEnvelops(&expectedRow, 256, 1, gains, gains, gains);
