@@ -9,6 +9,8 @@
 
 #include <QApplication>
 
+#include <cstring>
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -23,7 +25,10 @@ void EnsureApplication() {
     static QApplication application(argc, argv);
 }
 
-template <typename TOperation> void RunOnControl(benchmark::State& State, TOperation Operation) {
+// Restore starts each iteration from the picture itself (copied outside the timing): repeated envelopes
+// darken it towards a few values, which the AVX2 table lookup handles faster than a photograph's.
+template <typename TOperation>
+void RunOnControl(benchmark::State& State, TOperation Operation, bool Restore = false) {
     EnsureApplication();
     const TBenchImage source = MakeBenchImage();
     TDibImage dib;
@@ -39,7 +44,15 @@ template <typename TOperation> void RunOnControl(benchmark::State& State, TOpera
         control.OnProgress = [&events](TObject*, TProgressStage, int, bool, const QRect&, const QString&) {
             ++events;
         };
+    TBitmap* bitmap = control.Picture()->GetBitmap();
+    const size_t rowBytes = 3 * size_t(source.Width);
     for (auto _ : State) {
+        if (Restore) {
+            State.PauseTiming();
+            for (int y = 0; y < source.Height; ++y)
+                std::memcpy(bitmap->GetScanline(y), source.Rows[size_t(y)], rowBytes);
+            State.ResumeTiming();
+        }
         Operation(control);
         benchmark::ClobberMemory();
     }
@@ -61,14 +74,17 @@ void BM_ControlEnvelopes(benchmark::State& State) {
 }
 // Three different envelopes (the defaults are three equal ones): the three-table lookup.
 void BM_ControlEnvelopesThree(benchmark::State& State) {
-    RunOnControl(State, [](TKvPictura& Control) {
-        for (int v = 0; v < 256; ++v) {
-            Control.SetBlueEnvelop(uint8_t(v), 75);
-            Control.SetGreenEnvelop(uint8_t(v), 100 - v / 8.0);
-            Control.SetRedEnvelop(uint8_t(v), 60 + v / 7.0);
-        }
-        Control.ApplyEnvelops();
-    });
+    RunOnControl(
+        State,
+        [](TKvPictura& Control) {
+            for (int v = 0; v < 256; ++v) {
+                Control.SetBlueEnvelop(uint8_t(v), 75);
+                Control.SetGreenEnvelop(uint8_t(v), 100 - v / 8.0);
+                Control.SetRedEnvelop(uint8_t(v), 60 + v / 7.0);
+            }
+            Control.ApplyEnvelops();
+        },
+        true);
 }
 void BM_ControlBlur(benchmark::State& State) {
     RunOnControl(State, [](TKvPictura& Control) { Control.Blur(50, 2); });

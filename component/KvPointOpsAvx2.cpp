@@ -90,27 +90,34 @@ struct TVec256 {
     // Without a byte permute, Table[x] takes 16 shuffles by the low nibble. A shuffle yields 0 where its
     // index has bit 7 set, so the indices select the slices: with m = x & 0x3F = 16b + low, the index
     // m + 16 (7 - j) has bit 7 clear exactly for j >= b, and its low nibble is low. Slices j..3 of each
-    // group therefore telescope to slice b of that group, the four indices serving all four groups; two
-    // levels of blends then pick the group by bits 6 and 7. This keeps most of the work in one-cycle
-    // instructions: a blend by a byte mask costs two or three of them on some processors.
-    KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
+    // group therefore telescope to slice b of that group, the four indices serving all four groups.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static T Group(const TLookup256& L, int G,
+                                                                   const __m256i (&Index)[4]) {
+        const __m256i* slices = L.D + 4 * G;
+        __m256i sum = _mm256_shuffle_epi8(slices[0], Index[0]);
+        sum = _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[1], Index[1]));
+        sum = _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[2], Index[2]));
+        return _mm256_xor_si256(sum, _mm256_shuffle_epi8(slices[3], Index[3]));
+    }
+
+    // The four indices of X's bytes.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static void Indices(T X, __m256i (&Index)[4]) {
         const __m256i m = _mm256_and_si256(X, _mm256_set1_epi8(0x3F));
-        const __m256i index[4] = {_mm256_add_epi8(m, _mm256_set1_epi8(0x70)),
-                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x60)),
-                                  _mm256_add_epi8(m, _mm256_set1_epi8(0x50)), m};
-        __m256i group[4];
-#pragma GCC unroll 4
-        for (int g = 0; g < 4; ++g)
-            group[g] = _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g], index[0]),
-                                                         _mm256_shuffle_epi8(L.D[4 * g + 1], index[1])),
-                                        _mm256_xor_si256(_mm256_shuffle_epi8(L.D[4 * g + 2], index[2]),
-                                                         _mm256_shuffle_epi8(L.D[4 * g + 3], index[3])));
-        // A blend follows bit 7 of each byte: bit 6 is shifted there (a 16-bit shift: the bit crossing
-        // into the next byte lands below its bit 7).
-        const __m256i bit6 = _mm256_slli_epi16(X, 1);
-        const __m256i low = _mm256_blendv_epi8(group[0], group[1], bit6);
-        const __m256i high = _mm256_blendv_epi8(group[2], group[3], bit6);
-        return _mm256_blendv_epi8(low, high, X);
+        Index[0] = _mm256_add_epi8(m, _mm256_set1_epi8(0x70));
+        Index[1] = _mm256_add_epi8(m, _mm256_set1_epi8(0x60));
+        Index[2] = _mm256_add_epi8(m, _mm256_set1_epi8(0x50));
+        Index[3] = m;
+    }
+
+    // Two levels of blends pick the group by bits 6 and 7: 3 blends in place of a tree of 15, since a blend
+    // by a byte mask costs two or three micro-operations on some processors. A blend follows bit 7 of each
+    // byte; adding a byte to itself moves its bit 6 there.
+    __attribute__((always_inline)) KV_KERNEL_TARGET static T Lookup(const TLookup256& L, T X) {
+        __m256i index[4];
+        Indices(X, index);
+        const __m256i bit6 = _mm256_add_epi8(X, X);
+        return _mm256_blendv_epi8(_mm256_blendv_epi8(Group(L, 0, index), Group(L, 1, index), bit6),
+                                  _mm256_blendv_epi8(Group(L, 2, index), Group(L, 3, index), bit6), X);
     }
 
     // Byte positions q (0..31) with q % 3 == K.
@@ -121,19 +128,105 @@ struct TVec256 {
         return _mm256_load_si256(reinterpret_cast<const __m256i*>(mask));
     }
     // B where Mask is set, A elsewhere.
-    KV_KERNEL_TARGET static T Blend(T A, T B, TMask Mask) {
-        return _mm256_blendv_epi8(A, B, Mask);
-    }
+    KV_KERNEL_TARGET static T Blend(T A, T B, TMask Mask) { return _mm256_blendv_epi8(A, B, Mask); }
     // Value where Mask is set, Original elsewhere: without byte-masked stores, the whole register.
     KV_KERNEL_TARGET static void StoreWhere(uint8_t* At, T Original, T Value, TMask Mask) {
         Store(At, Blend(Original, Value, Mask));
     }
 };
 
+// Three tables over stretches of blocks. The bytes of a photograph's channel seldom leave one or two
+// neighbouring quarters of the values (the groups of the lookup) over a few hundred pixels; a channel that
+// keeps to them in a whole stretch is looked up in those quarters' slices alone: 4 or 8 shuffles a
+// register in place of 16. The quarters are found once for the stretch, so the choice costs one
+// well-predicted branch per channel and stretch, whatever the values do within it.
+constexpr size_t StretchBlocks = 8;
+
+// Kind 0: quarter G alone; 1: quarters G and G + 1 (bit 6 tells them apart); 2: quarters 1 and 2 (bit 7);
+// 3: all four.
+template <int Kind>
+KV_KERNEL_TARGET inline void MapPlanes(const TLookup256& L, int G, __m256i (&Planes)[StretchBlocks]) {
+    for (__m256i& plane : Planes) {
+        __m256i index[4];
+        TVec256::Indices(plane, index);
+        if constexpr (Kind == 0)
+            plane = TVec256::Group(L, G, index);
+        else if constexpr (Kind == 1)
+            plane = _mm256_blendv_epi8(TVec256::Group(L, G, index), TVec256::Group(L, G + 1, index),
+                                       _mm256_add_epi8(plane, plane));
+        else if constexpr (Kind == 2)
+            plane = _mm256_blendv_epi8(TVec256::Group(L, 1, index), TVec256::Group(L, 2, index), plane);
+        else
+            plane = TVec256::Lookup(L, plane);
+    }
+}
+
+KV_KERNEL_TARGET void MapStretches(uint8_t* Pixels, size_t Count, const TChannelTables& Tables) {
+    constexpr size_t BlockBytes = 96;
+    TLookup256 lookup[3];
+    TVec256::BuildLookup(Tables.Blue, lookup[0]);
+    TVec256::BuildLookup(Tables.Green, lookup[1]);
+    TVec256::BuildLookup(Tables.Red, lookup[2]);
+    const __m256i mask[3] = {TVec256::PositionMask(0), TVec256::PositionMask(1), TVec256::PositionMask(2)};
+    const size_t byteCount = 3 * Count;
+    size_t i = 0;
+    for (; i + StretchBlocks * BlockBytes <= byteCount; i += StretchBlocks * BlockBytes) {
+        uint8_t* stretch = Pixels + i;
+        __m256i planes[3][StretchBlocks];
+        // Per channel, the movemasks of bits 7 and 6 or-ed and and-ed over the stretch, and where they
+        // differed in every byte (quarters 1 and 2 only).
+        uint32_t any7[3] = {0, 0, 0}, all7[3] = {~0u, ~0u, ~0u}, any6[3] = {0, 0, 0},
+                 all6[3] = {~0u, ~0u, ~0u}, apart[3] = {~0u, ~0u, ~0u};
+        for (size_t n = 0; n < StretchBlocks; ++n) {
+            uint8_t* block = stretch + n * BlockBytes;
+            PrefetchAhead(block);
+            PrefetchAhead(block + 64);
+            const __m256i v[3] = {TVec256::Load(block), TVec256::Load(block + 32), TVec256::Load(block + 64)};
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c) {
+                const __m256i plane =
+                    _mm256_blendv_epi8(_mm256_blendv_epi8(v[0], v[1], mask[ChannelPosition<TVec256>(c, 1)]),
+                                       v[2], mask[ChannelPosition<TVec256>(c, 2)]);
+                planes[c][n] = plane;
+                const uint32_t bits7 = uint32_t(_mm256_movemask_epi8(plane)),
+                               bits6 = uint32_t(_mm256_movemask_epi8(_mm256_add_epi8(plane, plane)));
+                any7[c] |= bits7, all7[c] &= bits7, any6[c] |= bits6, all6[c] &= bits6,
+                    apart[c] &= bits7 ^ bits6;
+            }
+        }
+        for (int c = 0; c < 3; ++c) {
+            if (any7[c] == 0 || all7[c] == ~0u) { // bit 7 the same throughout: quarters 0 and 1, or 2 and 3
+                const int group = all7[c] ? 2 : 0;
+                if (any6[c] == 0 || all6[c] == ~0u)
+                    MapPlanes<0>(lookup[c], group | (all6[c] ? 1 : 0), planes[c]);
+                else
+                    MapPlanes<1>(lookup[c], group, planes[c]);
+            } else if (apart[c] == ~0u) {
+                MapPlanes<2>(lookup[c], 1, planes[c]);
+            } else {
+                MapPlanes<3>(lookup[c], 0, planes[c]);
+            }
+        }
+        for (size_t n = 0; n < StretchBlocks; ++n)
+#pragma GCC unroll 3
+            for (int j = 0; j < 3; ++j)
+                TVec256::Store(stretch + n * BlockBytes + 32 * size_t(j),
+                               _mm256_blendv_epi8(_mm256_blendv_epi8(planes[0][n], planes[1][n],
+                                                                     mask[ChannelPosition<TVec256>(1, j)]),
+                                                  planes[2][n], mask[ChannelPosition<TVec256>(2, j)]));
+    }
+    for (; i + BlockBytes <= byteCount; i += BlockBytes) {
+        PrefetchAhead(Pixels + i);
+        PrefetchAhead(Pixels + i + 64);
+        MapBlock<TVec256, false>(Pixels + i, BlockBytes, lookup, mask);
+    }
+    ScalarMap(Pixels + i, (byteCount - i) / 3, Tables);
+}
+
 } // namespace
 
 const TKernelSet Avx2Kernels = {VectorInvert<TVec256>, VectorGreyScale<TVec256>,  VectorMapBytes<TVec256>,
-                                VectorMap<TVec256>,    VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
+                                MapStretches,          VectorMapChannel<TVec256>, VectorMapAffine<TVec256>};
 
 } // namespace KvKernels::Detail
 

@@ -2,18 +2,20 @@
 #include "ByteOrder.h"
 
 #include "ImageMetadata.h"
+#include "JpegHuffman.h"
+#include "LibJpegFailure.h"
 #include "PixelConversion.h"
+#include "StripsInOrder.h"
 #include <pictura/SysUtils.h>
 
 #include <turbojpeg.h>
 
+#include <jerror.h>
+
 #include <algorithm>
-#include <atomic>
-#include <exception>
+#include <cstring>
 #include <new>
-#include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -37,9 +39,9 @@ int HardwareThreads() {
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
-// Encoding: TurboJPEG, in horizontal strips joined by restart markers.
+// Encoding: libjpeg, in horizontal strips joined by restart markers.
 
-// The offset of the first segment with Marker in a JPEG TurboJPEG made (its headers are whole), up to
+// The offset of the first segment with Marker in a JPEG libjpeg made (its headers are whole), up to
 // its first scan's header.
 size_t SegmentAt(const unsigned char* Jpeg, size_t Size, uint8_t Marker) {
     for (size_t i = 2; i + 4 <= Size;) {
@@ -56,39 +58,148 @@ size_t ScanDataAt(const unsigned char* Jpeg, size_t Size) {
     return scan + 2 + BigEndian16(Jpeg + scan + 2);
 }
 
-// A JPEG TurboJPEG made, freed on every way out.
-struct TCompressed {
-    unsigned char* Data = nullptr;
-    unsigned long Size = 0;
-    TCompressed() = default;
-    TCompressed(TCompressed&& Other) noexcept { *this = std::move(Other); }
-    TCompressed& operator=(TCompressed&& Other) noexcept {
-        std::swap(Data, Other.Data);
-        std::swap(Size, Other.Size);
-        return *this;
-    }
-    ~TCompressed() { tjFree(Data); }
-};
-
 // How the encoder takes the picture's rows.
 struct TEncoding {
     const TDibImage& Image;
-    int PixelFormat;
-    int Subsampling;
+    J_COLOR_SPACE InSpace;
+    int InComponents;
+    bool Grey;
     int Quality;
 };
 
-// Rows First..End-1 compressed as a JPEG of their own.
-TCompressed CompressRows(tjhandle Handle, const TEncoding& How, int First, int End) {
-    TCompressed out;
-    // The accurate (integer) DCT: TurboJPEG's default, the fast one, loses more detail and makes larger
-    // files.
-    if (tjCompress2(Handle, How.Image.Row(First), How.Image.Width, int(How.Image.Stride()), End - First,
-                    How.PixelFormat, &out.Data, &out.Size, How.Subsampling, How.Quality,
-                    TJFLAG_ACCURATEDCT) != 0)
-        throw EInvalidGraphic(std::string("the JPEG encoder refused the picture (") + tjGetErrorStr2(Handle) +
-                              ")");
+// libjpeg's destination: a string that grows as the data comes.
+struct TStringDestination {
+    jpeg_destination_mgr Manager;
+    std::string* Out;
+};
+
+constexpr size_t DestinationPiece = 1 << 16;
+
+void StartString(j_compress_ptr Info) {
+    auto* destination = reinterpret_cast<TStringDestination*>(Info->dest);
+    bool grown = true;
+    try {
+        destination->Out->resize(DestinationPiece);
+    } catch (const std::bad_alloc&) {
+        grown = false;
+    }
+    if (!grown) ERREXIT(Info, JERR_OUT_OF_MEMORY);
+    destination->Manager.next_output_byte = reinterpret_cast<JOCTET*>(destination->Out->data());
+    destination->Manager.free_in_buffer = destination->Out->size();
+}
+
+boolean GrowString(j_compress_ptr Info) {
+    auto* destination = reinterpret_cast<TStringDestination*>(Info->dest);
+    std::string& out = *destination->Out;
+    const size_t used = out.size();
+    bool grown = true;
+    try {
+        out.resize(used + std::max(used, DestinationPiece));
+    } catch (const std::bad_alloc&) {
+        grown = false;
+    }
+    if (!grown) ERREXIT(Info, JERR_OUT_OF_MEMORY);
+    destination->Manager.next_output_byte = reinterpret_cast<JOCTET*>(out.data() + used);
+    destination->Manager.free_in_buffer = out.size() - used;
+    return TRUE;
+}
+
+void EndString(j_compress_ptr Info) {
+    auto* destination = reinterpret_cast<TStringDestination*>(Info->dest);
+    destination->Out->resize(destination->Out->size() - destination->Manager.free_in_buffer);
+}
+
+void UseTable(JHUFF_TBL* Into, const TJpegHuffmanTable& Table) {
+    std::memcpy(Into->bits, Table.Bits, sizeof Table.Bits);
+    std::memcpy(Into->huffval, Table.Values, sizeof Table.Values);
+    Into->sent_table = FALSE;
+}
+
+// The rows Rows[0..Count-1] (of How's picture, wherever they lie) compressed as a JPEG of their own into
+// Out, with Tables, else with the Huffman tables best for these rows (Optimal: libjpeg counts their symbols
+// on a second pass over their coefficients) or the standard ones. The accurate (integer) DCT: the fast one
+// loses more detail and makes larger files. Nothing with a destructor lives here: libjpeg's errors come back
+// by longjmp, with false and the reason.
+bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Count,
+                      const TJpegHuffmanTables* Tables, bool Optimal, std::string& Out,
+                      char (&Reason)[JMSG_LENGTH_MAX]) noexcept {
+    jpeg_compress_struct info;
+    TLibJpegFailure failure;
+    TStringDestination destination;
+    info.err = LibJpegFailureManager(failure);
+    jpeg_create_compress(&info);
+    if (setjmp(failure.Back)) {
+        std::memcpy(Reason, failure.Reason, sizeof Reason);
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    destination.Manager.init_destination = StartString;
+    destination.Manager.empty_output_buffer = GrowString;
+    destination.Manager.term_destination = EndString;
+    destination.Out = &Out;
+    info.dest = &destination.Manager;
+    info.image_width = JDIMENSION(How.Image.Width);
+    info.image_height = JDIMENSION(Count);
+    info.input_components = How.InComponents;
+    info.in_color_space = How.InSpace;
+    jpeg_set_defaults(&info);
+    if (How.Grey) jpeg_set_colorspace(&info, JCS_GRAYSCALE); // else YCbCr, its luminance at 2 x 2: 4:2:0
+    jpeg_set_quality(&info, How.Quality, TRUE);
+    info.dct_method = JDCT_ISLOW;
+    info.optimize_coding = Tables == nullptr && Optimal;
+    if (Tables)
+        for (int t = 0; t < 2; ++t) {
+            UseTable(info.dc_huff_tbl_ptrs[t], Tables->Dc[t]);
+            UseTable(info.ac_huff_tbl_ptrs[t], Tables->Ac[t]);
+        }
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        const int at = int(info.next_scanline);
+        constexpr int Batch = 32;
+        JSAMPROW rows[Batch];
+        const int n = std::min(Batch, Count - at);
+        for (int i = 0; i < n; ++i)
+            rows[i] = const_cast<JSAMPROW>(Rows[at + i]);
+        jpeg_write_scanlines(&info, rows, JDIMENSION(n));
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+std::string CompressRows(const TEncoding& How, const std::vector<const uint8_t*>& Rows,
+                         const TJpegHuffmanTables* Tables, bool Optimal) {
+    std::string out;
+    char reason[JMSG_LENGTH_MAX];
+    if (!CompressRowsInto(How, Rows.data(), int(Rows.size()), Tables, Optimal, out, reason))
+        throw EInvalidGraphic(std::string("the JPEG encoder refused the picture (") + reason + ")");
     return out;
+}
+
+std::vector<const uint8_t*> RowsOf(const TDibImage& Image, int First, int End) {
+    std::vector<const uint8_t*> rows;
+    rows.reserve(size_t(End - First));
+    for (int y = First; y < End; ++y)
+        rows.push_back(Image.Row(y));
+    return rows;
+}
+
+// About this many pixels of a picture's rows make the sample its Huffman tables are counted from.
+constexpr int64_t SamplePixels = int64_t(1) << 21;
+
+// Tables for the picture from a sample of whole MCU rows spread evenly down it (every one in a small
+// picture): one JPEG of those rows, encoded with the standard tables and counted.
+TJpegHuffmanTables TablesForPicture(const TEncoding& How, int McuHeight) {
+    const int mcuRows = (How.Image.Height + McuHeight - 1) / McuHeight;
+    const int64_t mcuRowPixels = int64_t(How.Image.Width) * McuHeight;
+    const int every = int(std::clamp<int64_t>(int64_t(mcuRows) * mcuRowPixels / SamplePixels, 1, mcuRows));
+    std::vector<const uint8_t*> rows;
+    for (int mcuRow = every / 2; mcuRow < mcuRows; mcuRow += every)
+        for (int y = mcuRow * McuHeight; y < std::min(How.Image.Height, (mcuRow + 1) * McuHeight); ++y)
+            rows.push_back(How.Image.Row(y));
+    TJpegSymbolCounts counts;
+    CountJpegSymbols(CompressRows(How, rows, nullptr, false), counts);
+    return TablesForCounts(counts);
 }
 
 // Largest restart interval a JPEG can state, in MCUs.
@@ -104,66 +215,42 @@ int McuRowsPerStrip(int Width, int McuWidth, int McuHeight) {
     return int(std::clamp<int64_t>(bySize, 1, MaxRestartInterval / mcusPerRow));
 }
 
-// The strips compressed on up to Threads threads, each with its own handle, in order.
-std::vector<TCompressed> CompressStrips(const TEncoding& How, int RowsPerStrip, int Threads) {
-    const int strips = (How.Image.Height + RowsPerStrip - 1) / RowsPerStrip;
-    std::vector<TCompressed> done(static_cast<size_t>(strips));
-    std::atomic<int> next{0};
-    std::atomic<bool> stop{false};
-    std::exception_ptr failure;
-    std::atomic_flag failed = ATOMIC_FLAG_INIT;
-    const auto work = [&]() noexcept {
-        try {
-            const THandle handle(tjInitCompress());
-            for (int i = next++; i < strips && !stop; i = next++)
-                done[size_t(i)] = CompressRows(handle.Get(), How, i * RowsPerStrip,
-                                               std::min(How.Image.Height, (i + 1) * RowsPerStrip));
-        } catch (...) {
-            stop = true;
-            if (!failed.test_and_set()) failure = std::current_exception();
-        }
+// One JPEG of the whole picture, its strips compressed on up to Threads threads with the same Tables and
+// joined as they come: the first strip's headers with the picture's height and a restart interval of one
+// strip, then each strip's entropy-coded data, the strips separated by restart markers. A decoder resets
+// its DC predictions at each marker, as each strip's encoder started from zero, so the data is that of one
+// JPEG of every row.
+std::string CompressAndJoinStrips(const TEncoding& How, const TJpegHuffmanTables& Tables, int RowsPerStrip,
+                                  int McusPerStrip, int Threads) {
+    const auto bytes = [](const std::string& Strip) {
+        return reinterpret_cast<const unsigned char*>(Strip.data());
     };
-    std::vector<std::thread> workers;
-    try {
-        for (int t = 1; t < std::min(Threads, strips); ++t)
-            workers.emplace_back(work);
-    } catch (const std::system_error&) {
-        // no more threads: the ones made do the work
-    }
-    work();
-    for (std::thread& worker : workers)
-        worker.join();
-    if (failure) std::rethrow_exception(failure);
-    return done;
-}
-
-// One JPEG of the whole picture from its strips' JPEGs (tables and headers alike): the first strip's
-// headers with the picture's height and a restart interval of one strip, then each strip's entropy-coded
-// data, the strips separated by restart markers. A decoder resets its DC predictions at each marker, as
-// each strip's encoder started from zero, so the data is that of one JPEG of every row.
-std::string JoinStrips(const std::vector<TCompressed>& Strips, int Height, int McusPerStrip) {
-    const TCompressed& first = Strips.front();
-    if (Strips.size() == 1) return std::string(reinterpret_cast<const char*>(first.Data), first.Size);
-    const size_t scanAt = SegmentAt(first.Data, first.Size, 0xDA);
-    std::string out(reinterpret_cast<const char*>(first.Data), scanAt);
-    // The frame header (baseline: marker, length, precision, then the height).
-    const size_t frameAt = SegmentAt(first.Data, first.Size, 0xC0);
-    out[frameAt + 5] = char(Height >> 8);
-    out[frameAt + 6] = char(Height);
-    out += "\xFF\xDD";
-    PutBigEndian16(out, 4);
-    PutBigEndian16(out, uint16_t(McusPerStrip));
-    for (size_t i = 0; i < Strips.size(); ++i) {
-        const TCompressed& strip = Strips[i];
-        const size_t dataAt = ScanDataAt(strip.Data, strip.Size);
-        if (i == 0)
-            out.append(reinterpret_cast<const char*>(strip.Data) + scanAt, dataAt - scanAt);
-        else {
-            out += char(0xFF);
-            out += char(0xD0 + (i - 1) % 8);
-        }
-        out.append(reinterpret_cast<const char*>(strip.Data) + dataAt, strip.Size - 2 - dataAt);
-    }
+    std::string out;
+    MakeInOrder<std::string>(
+        (How.Image.Height + RowsPerStrip - 1) / RowsPerStrip, Threads,
+        [&](int I) {
+            return CompressRows(
+                How, RowsOf(How.Image, I * RowsPerStrip, std::min(How.Image.Height, (I + 1) * RowsPerStrip)),
+                &Tables, false);
+        },
+        [&](int I, std::string& Strip) {
+            const size_t dataAt = ScanDataAt(bytes(Strip), Strip.size());
+            if (I == 0) {
+                out = Strip.substr(0, dataAt);
+                // The frame header (baseline: marker, length, precision, then the height).
+                const size_t frameAt = SegmentAt(bytes(Strip), Strip.size(), 0xC0);
+                out[frameAt + 5] = char(How.Image.Height >> 8);
+                out[frameAt + 6] = char(How.Image.Height);
+                std::string interval = "\xFF\xDD";
+                PutBigEndian16(interval, 4);
+                PutBigEndian16(interval, uint16_t(McusPerStrip));
+                out.insert(SegmentAt(bytes(Strip), Strip.size(), 0xDA), interval);
+            } else {
+                out += char(0xFF);
+                out += char(0xD0 + (I - 1) % 8);
+            }
+            out.append(Strip, dataAt, Strip.size() - 2 - dataAt);
+        });
     out += "\xFF\xD9";
     return out;
 }
@@ -191,17 +278,26 @@ std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata,
     // Red, green and blue equal make a luminance equal to them, exactly, and no colour.
     const bool grey = indexedGrey || AllGrey(Image);
     const TEncoding how{Image,
-                        indexedGrey               ? TJPF_GRAY
-                        : Image.Format == pf24bit ? TJPF_BGR
-                                                  : TJPF_BGRX,
-                        grey ? TJSAMP_GRAY : TJSAMP_420, Quality < 0 ? 75 : Quality};
-    const int mcuWidth = tjMCUWidth[how.Subsampling], mcuHeight = tjMCUHeight[how.Subsampling];
-    if (McuRows <= 0) McuRows = McuRowsPerStrip(Image.Width, mcuWidth, mcuHeight);
-    McuRows = std::min(McuRows, MaxRestartInterval / ((Image.Width + mcuWidth - 1) / mcuWidth));
-    const int rowsPerStrip = std::max(1, McuRows) * mcuHeight;
-    const std::vector<TCompressed> strips =
-        CompressStrips(how, rowsPerStrip, Threads > 0 ? Threads : std::min(8, HardwareThreads()));
-    const std::string joined =
-        JoinStrips(strips, Image.Height, std::max(1, McuRows) * ((Image.Width + mcuWidth - 1) / mcuWidth));
-    return WithJpegMetadata(reinterpret_cast<const uint8_t*>(joined.data()), joined.size(), Metadata);
+                        indexedGrey               ? JCS_GRAYSCALE
+                        : Image.Format == pf24bit ? JCS_EXT_BGR
+                                                  : JCS_EXT_BGRX,
+                        indexedGrey               ? 1
+                        : Image.Format == pf24bit ? 3
+                                                  : 4,
+                        grey, Quality < 0 ? 75 : Quality};
+    // A grey picture's MCU is one 8 x 8 block; a colour one's, 16 x 16 (chrominance at half size).
+    const int mcuSize = grey ? 8 : 16;
+    const int mcusPerRow = (Image.Width + mcuSize - 1) / mcuSize;
+    if (McuRows <= 0) McuRows = McuRowsPerStrip(Image.Width, mcuSize, mcuSize);
+    McuRows = std::max(1, std::min(McuRows, MaxRestartInterval / mcusPerRow));
+    const int rowsPerStrip = McuRows * mcuSize;
+    std::string jpeg;
+    if (Image.Height <= rowsPerStrip) {
+        jpeg = CompressRows(how, RowsOf(Image, 0, Image.Height), nullptr, true);
+    } else {
+        const TJpegHuffmanTables tables = TablesForPicture(how, mcuSize);
+        jpeg = CompressAndJoinStrips(how, tables, rowsPerStrip, McuRows * mcusPerRow,
+                                     Threads > 0 ? Threads : std::min(8, HardwareThreads()));
+    }
+    return WithJpegMetadata(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size(), Metadata);
 }

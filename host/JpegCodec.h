@@ -1,6 +1,6 @@
 // JPEG through libjpeg-turbo: decoded by its libjpeg interface straight into the bitmap's rows
-// (JpegDecoding.cpp), encoded by its TurboJPEG interface straight from them (JpegCodec.cpp), with the
-// picture's metadata in the file's segments.
+// (JpegDecoding.cpp) and encoded by it straight from them (JpegCodec.cpp, with Huffman tables made for the
+// picture in JpegHuffman.cpp), with the picture's metadata in the file's segments.
 #pragma once
 
 #include <pictura/PictureMetadata.h>
@@ -24,10 +24,10 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TDibImage& Into, TPictureMetad
 // Whether the encoder below takes Image as it is (8-bit grey palette, 24 and 32 bits).
 bool IsFastJpegFormat(const TDibImage& Image);
 
-// Encodes Image as JPEG at Quality (0..100, -1 for 75), 4:2:0, with the accurate DCT and the standard
-// Huffman tables, with Metadata; a picture whose pixels are all grey is written with one channel. Alpha
-// is dropped. A large picture is encoded in strips of McuRows rows of MCUs (0: from the picture's size)
-// on up to Threads threads (0: one a core, at most 8), joined by restart markers: the bytes depend on
-// the picture alone, never on the threads.
+// Encodes Image as JPEG at Quality (0..100, -1 for 75), 4:2:0, with the accurate DCT and Huffman tables
+// counted from a sample of the picture's rows (the same on every strip), with Metadata; a picture whose
+// pixels are all grey is written with one channel. Alpha is dropped. A large picture is encoded in strips of
+// McuRows rows of MCUs (0: from the picture's size) on up to Threads threads (0: one a core, at most 8),
+// joined by restart markers: the bytes depend on the picture alone, never on the threads.
 std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata, int Quality, int Threads = 0,
                        int McuRows = 0);

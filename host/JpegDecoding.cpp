@@ -5,12 +5,9 @@
 #include "JpegCodec.h"
 #include <pictura/SysUtils.h>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <cstddef>
-#include <cstdio>
+#include "LibJpegFailure.h"
 
 #include <jerror.h>
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,13 +44,6 @@ struct TRestartSource {
     JOCTET* Buffer;
 };
 
-// libjpeg's error manager with the way back to the decoding call and the reason it failed.
-struct TDecodeFailure {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Back;
-    char Reason[JMSG_LENGTH_MAX];
-};
-
 boolean FillRestartSource(j_decompress_ptr Info);
 
 // A lower part that starts at a restart marker sees the markers renumbered: its messages name them as
@@ -72,18 +62,10 @@ void NameMarkersAsInTheFile(j_common_ptr Info, int Shift) {
 }
 
 [[noreturn]] void FailDecoding(j_common_ptr Info) {
-    auto* failure = reinterpret_cast<TDecodeFailure*>(Info->err);
     const auto decompress = reinterpret_cast<j_decompress_ptr>(Info);
     if (Info->is_decompressor && decompress->src && decompress->src->fill_input_buffer == FillRestartSource)
         NameMarkersAsInTheFile(Info, reinterpret_cast<TRestartSource*>(decompress->src)->Start->Shift);
-    Info->err->format_message(Info, failure->Reason);
-    std::longjmp(failure->Back, 1);
-}
-
-// A warning is damaged or missing data that libjpeg would fill in with invented pixels: it refuses the
-// picture too. Other messages are traces, and nothing is printed.
-void DecoderMessage(j_common_ptr Info, int Level) {
-    if (Level < 0) FailDecoding(Info);
+    FailLibJpeg(Info);
 }
 
 // What the header tells, and why a part failed (Failed, Reason).
@@ -151,11 +133,9 @@ void SkipRestartSource(j_decompress_ptr Info, long Count) {
 void DecodeRows(const uint8_t* Data, size_t Size, bool Grey, uint8_t* Bits, size_t Stride, int First, int End,
                 const TRestartStart* Restart, const std::atomic<bool>* Ready, TPartResult& Result) noexcept {
     jpeg_decompress_struct info;
-    TDecodeFailure failure;
+    TLibJpegFailure failure;
     TRestartSource source;
-    info.err = jpeg_std_error(&failure.Manager);
-    failure.Manager.error_exit = FailDecoding;
-    failure.Manager.emit_message = DecoderMessage;
+    info.err = LibJpegFailureManager(failure, FailDecoding);
     jpeg_create_decompress(&info);
     if (setjmp(failure.Back)) {
         Result.Failed = true;

@@ -3,22 +3,17 @@
 
 #include "ImageMetadata.h"
 #include "PixelConversion.h"
+#include "StripsInOrder.h"
 #include <pictura/SysUtils.h>
 
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <optional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -340,87 +335,18 @@ std::string HeadChunks(const TDibImage& Image, const TPngPlan& Plan, const TPict
     return head;
 }
 
-// Deflates the strips on up to Threads threads, at most Window strips ahead of the one written next,
-// and hands each to Deliver in order on the calling thread.
+// Deflates the strips on every core (at most 8 threads) and hands each to Deliver in order on the calling
+// thread.
 void DeflateStrips(const TDibImage& Image, const TPngPlan& Plan, int Level, int RowsPerStrip,
                    const std::function<void(int Index, TStrip&)>& Deliver) {
     const int strips = (Image.Height + RowsPerStrip - 1) / RowsPerStrip;
-    const auto stripRows = [&](int I) {
-        return std::pair<int, int>(I * RowsPerStrip, std::min(Image.Height, (I + 1) * RowsPerStrip));
-    };
-    const auto deflateHere = [&] {
-        for (int i = 0; i < strips; ++i) {
-            TStrip strip = DeflateStrip(Image, Plan, Level, stripRows(i).first, stripRows(i).second);
-            Deliver(i, strip);
-        }
-    };
-    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(strips, 8));
-    if (threads == 1) return deflateHere();
-    const int window = threads + 2;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::optional<TStrip>> done(static_cast<size_t>(strips));
-    int next = 0, delivered = 0;
-    bool stop = false;
-    std::exception_ptr failure;
-    const auto work = [&] {
-        for (;;) {
-            int index;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= strips || next < delivered + window; });
-                if (stop || next >= strips) return;
-                index = next++;
-            }
-            try {
-                TStrip strip =
-                    DeflateStrip(Image, Plan, Level, stripRows(index).first, stripRows(index).second);
-                const std::lock_guard lock(mutex);
-                done[size_t(index)] = std::move(strip);
-            } catch (...) {
-                const std::lock_guard lock(mutex);
-                if (!failure) failure = std::current_exception();
-                stop = true;
-            }
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> workers;
-    try {
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back(work);
-    } catch (const std::system_error&) {
-        // fewer threads than asked for: the ones made do the work, or this one alone
-    }
-    if (workers.empty()) return deflateHere();
-    try {
-        for (int i = 0; i < strips; ++i) {
-            TStrip strip;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || done[size_t(i)].has_value(); });
-                if (stop) break;
-                strip = std::move(*done[size_t(i)]);
-                done[size_t(i)].reset();
-            }
-            Deliver(i, strip);
-            {
-                const std::lock_guard lock(mutex);
-                delivered = i + 1;
-            }
-            changed.notify_all();
-        }
-    } catch (...) {
-        {
-            const std::lock_guard lock(mutex);
-            stop = true;
-            if (!failure) failure = std::current_exception();
-        }
-        changed.notify_all();
-    }
-    for (std::thread& worker : workers)
-        worker.join();
-    if (failure) std::rethrow_exception(failure);
+    MakeInOrder<TStrip>(
+        strips, std::min(int(std::thread::hardware_concurrency()), 8),
+        [&](int I) {
+            return DeflateStrip(Image, Plan, Level, I * RowsPerStrip,
+                                std::min(Image.Height, (I + 1) * RowsPerStrip));
+        },
+        Deliver);
 }
 
 } // namespace

@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TSAN_BUILD_DIR:-$root/build-tsan}"
 programs=("$@")
 # Test programs that start threads; add a program here when its code starts threads.
-((${#programs[@]})) || programs=(FiltersTest PointOpsTest KvPicturaDifferentialTest ViewerTest)
+((${#programs[@]})) || programs=(FiltersTest PointOpsTest KvPicturaDifferentialTest ViewerTest JpegCodecTest)
 
 "$root/scripts/setup-debian.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTURA_SANITIZE=thread \

@@ -1,6 +1,7 @@
 // The JPEG codec's threads: a picture decoded in two parts has the pixels and the refusals of one
 // decoded whole (and of TurboJPEG's own decoder); strips encoded apart and joined by restart markers make
-// the same bytes on any number of threads, and the pixels of the picture encoded whole.
+// the same bytes on any number of threads, and the pixels of the picture encoded whole; the encoder's own
+// Huffman tables keep the standard encoder's pixels.
 #include "JpegCodec.h"
 #include <pictura/SysUtils.h>
 
@@ -47,12 +48,12 @@ TDibImage GreyPhoto(int Width, int Height, uint32_t Seed) {
     return grey;
 }
 
-TBytes TurboEncoded(const TDibImage& Image, int Subsampling, int Flags) {
+TBytes TurboEncoded(const TDibImage& Image, int Subsampling, int Flags, int Quality = 85) {
     const tjhandle handle = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     EXPECT_EQ(tjCompress2(handle, Image.Bits.data(), Image.Width, int(Image.Stride()), Image.Height,
-                          Image.Format == pf8bit ? TJPF_GRAY : TJPF_BGR, &jpeg, &size, Subsampling, 85,
+                          Image.Format == pf8bit ? TJPF_GRAY : TJPF_BGR, &jpeg, &size, Subsampling, Quality,
                           Flags),
               0);
     TBytes out(jpeg, jpeg + size);
@@ -215,6 +216,45 @@ TEST(JpegCodecTest, StripsChosenFromTheSizeJoinWithinTheLargestInterval) {
         EXPECT_EQ(strips, EncodeJpeg(picture, {}, -1, 1, grey ? 20 : 0));
         EXPECT_TRUE(PixelsOf(strips, picture, grey) ==
                     PixelsOf(EncodeJpeg(picture, {}, -1, 1, 100000), picture, grey));
+    }
+}
+
+// The Huffman tables are made for the picture (from all of a one-strip picture, else from a sample of its
+// rows): the coefficients stay those of the standard encoder (the same pixels decode), symbols the sample
+// never saw are still encoded (noise at quality 100 in the rows between the sampled ones of a large
+// picture, flat grey in those), and a photo shrinks.
+TEST(JpegCodecTest, TablesMadeForThePictureKeepItsPixelsAndShrinkIt) {
+    TDibImage unseen = Photo(4000, 1100, pf24bit, 13);
+    std::mt19937 random(14);
+    for (int y = 0; y < unseen.Height; ++y)
+        for (int x = 0; x < 3 * unseen.Width; ++x)
+            unseen.Row(y)[x] = y / 16 % 2 ? 128 : uint8_t(random());
+    struct TCase {
+        TDibImage Picture;
+        int Quality;
+        int McuRows; // 0: one strip, the tables counted from all of it
+        bool Photo;
+    };
+    const TCase cases[] = {{Photo(333, 250, pf24bit, 15), 75, 0, true},
+                           {Photo(1200, 1000, pf24bit, 15), 75, 4, true},
+                           {GreyPhoto(250, 129, 16), 90, 0, true},
+                           {Photo(1, 1, pf24bit, 17), 75, 0, false},
+                           {unseen, 100, 8, false}};
+    for (const TCase& test : cases) {
+        const bool grey = test.Picture.Format == pf8bit;
+        const TBytes standard =
+            TurboEncoded(test.Picture, grey ? TJSAMP_GRAY : TJSAMP_420, TJFLAG_ACCURATEDCT, test.Quality);
+        const std::string ours = EncodeJpeg(test.Picture, {}, test.Quality, 2, test.McuRows);
+        const std::string name =
+            std::to_string(test.Picture.Width) + " x " + std::to_string(test.Picture.Height);
+        EXPECT_TRUE(
+            PixelsOf(ours, test.Picture, grey) ==
+            TurboDecoded(standard, grey, test.Picture.Width, test.Picture.Height,
+                         grey ? size_t(test.Picture.Width + 3) / 4 * 4 : size_t(test.Picture.Width) * 3))
+            << name;
+        if (test.Photo) {
+            EXPECT_LT(ours.size(), standard.size()) << name;
+        }
     }
 }
 

@@ -175,6 +175,53 @@ TEST_P(PointOpsLevel, MapChannelRowChangesOnlyItsChannel) {
     }
 }
 
+// Runs of pixels whose channels each keep to a window of values: within one or two of the value ranges
+// 0-63, 64-127, 128-191, 192-255, across three, a single value, or anywhere. A table kernel that skips the
+// ranges no byte of a stretch of pixels falls in must still match wherever the runs begin and end.
+void KeepToValueWindows(TGuardedRow& Row, std::mt19937& Random) {
+    static const int windows[][2] = {{0, 63},   {64, 127}, {128, 191}, {192, 255}, {0, 127},  {128, 255},
+                                     {64, 191}, {32, 95},  {96, 159},  {160, 223}, {48, 207}, {0, 255}};
+    for (int x = 0; x < Row.Count;) {
+        const int end = std::min(Row.Count, x + 1 + int(Random() % (Random() % 2 ? 40 : 700)));
+        int low[3], high[3];
+        for (int c = 0; c < 3; ++c) {
+            const auto& window = windows[Random() % std::size(windows)];
+            low[c] = window[0], high[c] = Random() % 8 == 0 ? window[0] : window[1];
+        }
+        for (; x < end; ++x)
+            for (int c = 0; c < 3; ++c)
+                Row.Pixels()[3 * x + c] = uint8_t(low[c] + int(Random() % uint32_t(high[c] - low[c] + 1)));
+    }
+}
+
+TEST_P(PointOpsLevel, TableKernelsMatchOnRowsWithinFewValueRanges) {
+    std::mt19937 random(14);
+    const TChannelTables tables = {RandomTable(random), RandomTable(random), RandomTable(random)};
+    const auto applyTable = [](uint8_t* Pixel, const TChannelTable& Table) { *Pixel = Table[*Pixel]; };
+    for (uint32_t seed = 15; seed < 19; ++seed)
+        ExpectSameAsModel([&](uint8_t* p, int n) { MapRow(p, n, tables); },
+                          [&](uint8_t** rows, int width) {
+                              for (int x = 0; x < width; ++x) {
+                                  applyTable(rows[0] + 3 * x, tables.Blue);
+                                  applyTable(rows[0] + 3 * x + 1, tables.Green);
+                                  applyTable(rows[0] + 3 * x + 2, tables.Red);
+                              }
+                          },
+                          seed, KeepToValueWindows);
+    ExpectSameAsModel([&](uint8_t* p, int n) { MapBytesRow(p, n, tables.Green); },
+                      [&](uint8_t** rows, int width) {
+                          for (int i = 0; i < 3 * width; ++i)
+                              applyTable(rows[0] + i, tables.Green);
+                      },
+                      19, KeepToValueWindows);
+    ExpectSameAsModel([&](uint8_t* p, int n) { MapChannelRow(p, n, 1, tables.Red); },
+                      [&](uint8_t** rows, int width) {
+                          for (int x = 0; x < width; ++x)
+                              applyTable(rows[0] + 3 * x + 1, tables.Red);
+                      },
+                      20, KeepToValueWindows);
+}
+
 TEST_P(PointOpsLevel, EnvelopesMatchModelOnRandomRows) {
     std::mt19937 random(10);
     std::uniform_real_distribution<double> gain(0.0, 1.0);
@@ -202,7 +249,9 @@ TEST_P(PointOpsLevel, EnvelopeMapOfOneGainMatchesModel) {
         std::fill(std::begin(gains), std::end(gains), percent <= 100 ? percent / 100.0 : 3.0);
         const TByteMap map = EnvelopeMap(gains);
         affine += map.Affine;
-        if (percent > 100) EXPECT_FALSE(map.Affine);
+        if (percent > 100) {
+            EXPECT_FALSE(map.Affine);
+        }
         std::vector<uint8_t> row = AllValuesRow(), expected = row;
         uint8_t* expectedRow = expected.data();
         KvModel::ModelApplyEnvelops(&expectedRow, 256, 1, gains, gains, gains);
