@@ -5,7 +5,9 @@
 # Each command runs ROUNDS times (default 3), the commands taking turns; the best wall time and the
 # largest peak memory are printed, then pictura's ratios to vips.
 #
-# Usage: bench/file-copy.sh [BUILD_DIR]      (default: build; needs GNU time at /usr/bin/time)
+# With BUSY=1 a process spins on the last core for the whole run, as other work does on a desktop.
+#
+# Usage: [BUSY=1] bench/file-copy.sh [BUILD_DIR]      (default: build; needs GNU time at /usr/bin/time)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -19,7 +21,13 @@ done
 vips="$(command -v vips || true)"
 magick="$(command -v magick || command -v convert-im6.q16 || true)"
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+spinner=""
+trap 'rm -rf "$work"; [ -z "$spinner" ] || kill "$spinner" 2>/dev/null' EXIT
+if [ "${BUSY:-0}" = 1 ]; then
+    last=$(($(nproc) - 1))
+    taskset -c "$last" bash -c 'while :; do :; done' &
+    spinner=$!
+fi
 "$photo" "$width" "$height" "$work/photo.png" "$work/photo.jpg"
 
 # name -> command (run by bash), output file
@@ -57,7 +65,8 @@ for ((round = 1; round <= rounds; ++round)); do
     done
 done
 
-echo "$width x $height photo, $(nproc) cores, best of $rounds rounds (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "$width x $height photo, $(nproc) cores$([ -n "$spinner" ] && echo ", one kept busy"), best of $rounds rounds" \
+    "(load average: $(cut -d' ' -f1-3 /proc/loadavg))"
 printf "%-24s %10s %12s %14s\n" "" "wall s" "peak MiB" "output bytes"
 for name in "${order[@]}"; do
     [ "${best[$name]}" = failed ] && { printf "%-24s %10s\n" "$name" failed; continue; }
