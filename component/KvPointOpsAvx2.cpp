@@ -215,12 +215,8 @@ KV_KERNEL_TARGET void MapStretches(uint8_t* Pixels, size_t Count, const TChannel
                                                                      mask[ChannelPosition<TVec256>(1, j)]),
                                                   planes[2][n], mask[ChannelPosition<TVec256>(2, j)]));
     }
-    for (; i + BlockBytes <= byteCount; i += BlockBytes) {
-        PrefetchAhead(Pixels + i);
-        PrefetchAhead(Pixels + i + 64);
-        MapBlock<TVec256, false>(Pixels + i, BlockBytes, lookup, mask);
-    }
-    ScalarMap(Pixels + i, (byteCount - i) / 3, Tables);
+    // The rest block by block (its tables built again: a few dozen instructions a row).
+    if (i < byteCount) VectorMap<TVec256>(Pixels + i, (byteCount - i) / 3, Tables);
 }
 
 } // namespace

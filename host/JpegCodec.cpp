@@ -61,8 +61,7 @@ size_t ScanDataAt(const unsigned char* Jpeg, size_t Size) {
 // How the encoder takes the picture's rows.
 struct TEncoding {
     const TDibImage& Image;
-    J_COLOR_SPACE InSpace;
-    int InComponents;
+    J_COLOR_SPACE InSpace; // grey, BGR or BGRX
     bool Grey;
     int Quality;
 };
@@ -115,64 +114,47 @@ void UseTable(JHUFF_TBL* Into, const TJpegHuffmanTable& Table) {
     Into->sent_table = FALSE;
 }
 
-// The rows Rows[0..Count-1] (of How's picture, wherever they lie) compressed as a JPEG of their own into
-// Out, with Tables, else with the Huffman tables best for these rows (Optimal: libjpeg counts their symbols
-// on a second pass over their coefficients) or the standard ones. The accurate (integer) DCT: the fast one
-// loses more detail and makes larger files. Nothing with a destructor lives here: libjpeg's errors come back
-// by longjmp, with false and the reason.
-bool CompressRowsInto(const TEncoding& How, const uint8_t* const* Rows, int Count,
-                      const TJpegHuffmanTables* Tables, bool Optimal, std::string& Out,
-                      char (&Reason)[JMSG_LENGTH_MAX]) noexcept {
-    jpeg_compress_struct info;
-    TLibJpegFailure failure;
-    TStringDestination destination;
-    info.err = LibJpegFailureManager(failure);
-    jpeg_create_compress(&info);
-    if (setjmp(failure.Back)) {
-        std::memcpy(Reason, failure.Reason, sizeof Reason);
-        jpeg_destroy_compress(&info);
-        return false;
-    }
-    destination.Manager.init_destination = StartString;
-    destination.Manager.empty_output_buffer = GrowString;
-    destination.Manager.term_destination = EndString;
-    destination.Out = &Out;
-    info.dest = &destination.Manager;
-    info.image_width = JDIMENSION(How.Image.Width);
-    info.image_height = JDIMENSION(Count);
-    info.input_components = How.InComponents;
-    info.in_color_space = How.InSpace;
-    jpeg_set_defaults(&info);
-    if (How.Grey) jpeg_set_colorspace(&info, JCS_GRAYSCALE); // else YCbCr, its luminance at 2 x 2: 4:2:0
-    jpeg_set_quality(&info, How.Quality, TRUE);
-    info.dct_method = JDCT_ISLOW;
-    info.optimize_coding = Tables == nullptr && Optimal;
-    if (Tables)
-        for (int t = 0; t < 2; ++t) {
-            UseTable(info.dc_huff_tbl_ptrs[t], Tables->Dc[t]);
-            UseTable(info.ac_huff_tbl_ptrs[t], Tables->Ac[t]);
-        }
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        const int at = int(info.next_scanline);
-        constexpr int Batch = 32;
-        JSAMPROW rows[Batch];
-        const int n = std::min(Batch, Count - at);
-        for (int i = 0; i < n; ++i)
-            rows[i] = const_cast<JSAMPROW>(Rows[at + i]);
-        jpeg_write_scanlines(&info, rows, JDIMENSION(n));
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
-}
-
+// The rows Rows (of How's picture, wherever they lie) compressed as a JPEG of their own, with Tables, else
+// with the Huffman tables best for these rows (Optimal: libjpeg counts their symbols on a second pass over
+// their coefficients) or the standard ones. The accurate (integer) DCT: the fast one loses more detail and
+// makes larger files.
 std::string CompressRows(const TEncoding& How, const std::vector<const uint8_t*>& Rows,
                          const TJpegHuffmanTables* Tables, bool Optimal) {
     std::string out;
-    char reason[JMSG_LENGTH_MAX];
-    if (!CompressRowsInto(How, Rows.data(), int(Rows.size()), Tables, Optimal, out, reason))
-        throw EInvalidGraphic(std::string("the JPEG encoder refused the picture (") + reason + ")");
+    jpeg_compress_struct info;
+    TLibJpegFailure failure;
+    TStringDestination destination{{}, &out};
+    info.err = LibJpegFailureManager(failure);
+    jpeg_create_compress(&info);
+    const bool done = RunLibJpeg(reinterpret_cast<j_common_ptr>(&info), failure, [&] {
+        destination.Manager.init_destination = StartString;
+        destination.Manager.empty_output_buffer = GrowString;
+        destination.Manager.term_destination = EndString;
+        info.dest = &destination.Manager;
+        info.image_width = JDIMENSION(How.Image.Width);
+        info.image_height = JDIMENSION(Rows.size());
+        info.in_color_space = How.InSpace;
+        info.input_components = How.InSpace == JCS_GRAYSCALE ? 1 : How.InSpace == JCS_EXT_BGR ? 3 : 4;
+        jpeg_set_defaults(&info);
+        if (How.Grey) jpeg_set_colorspace(&info, JCS_GRAYSCALE); // else YCbCr, its luminance at 2 x 2: 4:2:0
+        jpeg_set_quality(&info, How.Quality, TRUE);
+        info.dct_method = JDCT_ISLOW;
+        info.optimize_coding = Tables == nullptr && Optimal;
+        if (Tables)
+            for (int t = 0; t < 2; ++t) {
+                UseTable(info.dc_huff_tbl_ptrs[t], Tables->Dc[t]);
+                UseTable(info.ac_huff_tbl_ptrs[t], Tables->Ac[t]);
+            }
+        jpeg_start_compress(&info, TRUE);
+        while (info.next_scanline < info.image_height) {
+            const JDIMENSION at = info.next_scanline;
+            // libjpeg takes row pointers to samples it may not change, but declares them writable.
+            jpeg_write_scanlines(&info, const_cast<JSAMPARRAY>(Rows.data() + at), info.image_height - at);
+        }
+        jpeg_finish_compress(&info);
+    });
+    if (!done)
+        throw EInvalidGraphic(std::string("the JPEG encoder refused the picture (") + failure.Reason + ")");
     return out;
 }
 
@@ -281,9 +263,6 @@ std::string EncodeJpeg(const TDibImage& Image, const TPictureMetadata& Metadata,
                         indexedGrey               ? JCS_GRAYSCALE
                         : Image.Format == pf24bit ? JCS_EXT_BGR
                                                   : JCS_EXT_BGRX,
-                        indexedGrey               ? 1
-                        : Image.Format == pf24bit ? 3
-                                                  : 4,
                         grey, Quality < 0 ? 75 : Quality};
     // A grey picture's MCU is one 8 x 8 block; a colour one's, 16 x 16 (chrominance at half size).
     const int mcuSize = grey ? 8 : 16;

@@ -46,95 +46,78 @@ void CountBlock(const JCOEF* Block, JCOEF& Previous, long* Dc, long* Ac) {
     if (run > 0) ++Ac[0x00];
 }
 
-// Nothing with a destructor lives here: libjpeg's errors come back by longjmp.
-bool CountSymbols(const std::string& Jpeg, TJpegSymbolCounts& Counts, char (&Reason)[JMSG_LENGTH_MAX]) {
+} // namespace
+
+void CountJpegSymbols(const std::string& Jpeg, TJpegSymbolCounts& Counts) {
     jpeg_decompress_struct info;
     TLibJpegFailure failure;
     info.err = LibJpegFailureManager(failure);
     jpeg_create_decompress(&info);
-    if (setjmp(failure.Back)) {
-        std::memcpy(Reason, failure.Reason, sizeof Reason);
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(Jpeg.data()),
-                 static_cast<unsigned long>(Jpeg.size()));
-    jpeg_read_header(&info, TRUE);
-    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&info);
-    const auto common = reinterpret_cast<j_common_ptr>(&info);
-    JCOEF previous[MAX_COMPONENTS] = {};
-    // One component is coded block by block along its rows; several are interleaved MCU by MCU, each
-    // MCU holding h x v blocks of each component.
-    const bool interleaved = info.num_components > 1;
-    const unsigned mcuRows =
-        interleaved ? (info.comp_info[0].height_in_blocks + info.comp_info[0].v_samp_factor - 1) /
-                          unsigned(info.comp_info[0].v_samp_factor)
-                    : info.comp_info[0].height_in_blocks;
-    for (unsigned mcuRow = 0; mcuRow < mcuRows; ++mcuRow)
-        for (int c = 0; c < info.num_components; ++c) {
-            const jpeg_component_info& component = info.comp_info[c];
-            const int table = std::min(component.dc_tbl_no, 1);
-            const unsigned h = interleaved ? unsigned(component.h_samp_factor) : 1;
-            const unsigned v = interleaved ? unsigned(component.v_samp_factor) : 1;
-            const unsigned first = mcuRow * v;
-            const unsigned rows =
-                std::min(v, component.height_in_blocks - std::min(first, component.height_in_blocks));
-            if (rows == 0) continue;
-            JBLOCKARRAY blocks = info.mem->access_virt_barray(common, coefficients[c], first, rows, FALSE);
-            for (unsigned x = 0; x < component.width_in_blocks; x += h)
-                for (unsigned dy = 0; dy < rows; ++dy)
-                    for (unsigned dx = 0; dx < h && x + dx < component.width_in_blocks; ++dx)
-                        CountBlock(blocks[dy][x + dx], previous[c], Counts.Dc[table], Counts.Ac[table]);
-        }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-bool BuildTables(const TJpegSymbolCounts& Counts, TJpegHuffmanTables& Tables,
-                 char (&Reason)[JMSG_LENGTH_MAX]) {
-    jpeg_compress_struct info;
-    TLibJpegFailure failure;
-    info.err = LibJpegFailureManager(failure);
-    jpeg_create_compress(&info);
-    if (setjmp(failure.Back)) {
-        std::memcpy(Reason, failure.Reason, sizeof Reason);
-        jpeg_destroy_compress(&info);
-        return false;
-    }
-    JHUFF_TBL* table = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&info));
-    for (int t = 0; t < 2; ++t)
-        for (const bool dc : {true, false}) {
-            // Every symbol an 8-bit baseline scan can hold counts at least once: DC magnitudes of up to
-            // 11 bits, AC runs 0..15 with magnitudes of 1..10 bits, the end of block and the run of 16.
-            long frequency[257] = {};
-            const long* counted = dc ? Counts.Dc[t] : Counts.Ac[t];
-            for (int s = 0; s < 256; ++s) {
-                const bool possible =
-                    dc ? s <= 11 : s == 0x00 || s == 0xF0 || ((s & 15) >= 1 && (s & 15) <= 10);
-                if (possible) frequency[s] = counted[s] + 1;
+    const bool counted = RunLibJpeg(reinterpret_cast<j_common_ptr>(&info), failure, [&] {
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(Jpeg.data()),
+                     static_cast<unsigned long>(Jpeg.size()));
+        jpeg_read_header(&info, TRUE);
+        jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&info);
+        const auto common = reinterpret_cast<j_common_ptr>(&info);
+        JCOEF previous[MAX_COMPONENTS] = {};
+        // One component is coded block by block along its rows; several are interleaved MCU by MCU, each
+        // MCU holding h x v blocks of each component.
+        const bool interleaved = info.num_components > 1;
+        const unsigned mcuRows =
+            interleaved ? (info.comp_info[0].height_in_blocks + info.comp_info[0].v_samp_factor - 1) /
+                              unsigned(info.comp_info[0].v_samp_factor)
+                        : info.comp_info[0].height_in_blocks;
+        for (unsigned mcuRow = 0; mcuRow < mcuRows; ++mcuRow)
+            for (int c = 0; c < info.num_components; ++c) {
+                const jpeg_component_info& component = info.comp_info[c];
+                const int table = std::min(component.dc_tbl_no, 1);
+                const unsigned h = interleaved ? unsigned(component.h_samp_factor) : 1;
+                const unsigned v = interleaved ? unsigned(component.v_samp_factor) : 1;
+                const unsigned first = mcuRow * v;
+                const unsigned rows =
+                    std::min(v, component.height_in_blocks - std::min(first, component.height_in_blocks));
+                if (rows == 0) continue;
+                JBLOCKARRAY blocks =
+                    info.mem->access_virt_barray(common, coefficients[c], first, rows, FALSE);
+                for (unsigned x = 0; x < component.width_in_blocks; x += h)
+                    for (unsigned dy = 0; dy < rows; ++dy)
+                        for (unsigned dx = 0; dx < h && x + dx < component.width_in_blocks; ++dx)
+                            CountBlock(blocks[dy][x + dx], previous[c], Counts.Dc[table], Counts.Ac[table]);
             }
-            jpeg_gen_optimal_table(&info, table, frequency);
-            TJpegHuffmanTable& into = dc ? Tables.Dc[t] : Tables.Ac[t];
-            std::memcpy(into.Bits, table->bits, sizeof into.Bits);
-            std::memcpy(into.Values, table->huffval, sizeof into.Values);
-        }
-    jpeg_destroy_compress(&info);
-    return true;
-}
-
-} // namespace
-
-void CountJpegSymbols(const std::string& Jpeg, TJpegSymbolCounts& Counts) {
-    char reason[JMSG_LENGTH_MAX];
-    if (!CountSymbols(Jpeg, Counts, reason))
-        throw EInvalidGraphic(std::string("the JPEG encoder could not read its sample (") + reason + ")");
+        jpeg_finish_decompress(&info);
+    });
+    if (!counted)
+        throw EInvalidGraphic(std::string("the JPEG encoder could not read its sample (") + failure.Reason +
+                              ")");
 }
 
 TJpegHuffmanTables TablesForCounts(const TJpegSymbolCounts& Counts) {
     TJpegHuffmanTables tables;
-    char reason[JMSG_LENGTH_MAX];
-    if (!BuildTables(Counts, tables, reason))
-        throw EInvalidGraphic(std::string("the JPEG encoder could not build its tables (") + reason + ")");
+    jpeg_compress_struct info;
+    TLibJpegFailure failure;
+    info.err = LibJpegFailureManager(failure);
+    jpeg_create_compress(&info);
+    const bool built = RunLibJpeg(reinterpret_cast<j_common_ptr>(&info), failure, [&] {
+        JHUFF_TBL* table = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&info));
+        for (int t = 0; t < 2; ++t)
+            for (const bool dc : {true, false}) {
+                // Every symbol an 8-bit baseline scan can hold counts at least once: DC magnitudes of up to
+                // 11 bits, AC runs 0..15 with magnitudes of 1..10 bits, the end of block and the run of 16.
+                long frequency[257] = {};
+                const long* counted = dc ? Counts.Dc[t] : Counts.Ac[t];
+                for (int s = 0; s < 256; ++s) {
+                    const bool possible =
+                        dc ? s <= 11 : s == 0x00 || s == 0xF0 || ((s & 15) >= 1 && (s & 15) <= 10);
+                    if (possible) frequency[s] = counted[s] + 1;
+                }
+                jpeg_gen_optimal_table(&info, table, frequency);
+                TJpegHuffmanTable& into = dc ? tables.Dc[t] : tables.Ac[t];
+                std::memcpy(into.Bits, table->bits, sizeof into.Bits);
+                std::memcpy(into.Values, table->huffval, sizeof into.Values);
+            }
+    });
+    if (!built)
+        throw EInvalidGraphic(std::string("the JPEG encoder could not build its tables (") + failure.Reason +
+                              ")");
     return tables;
 }

@@ -38,3 +38,16 @@ inline jpeg_error_mgr* LibJpegFailureManager(TLibJpegFailure& Failure,
     manager->emit_message = FailOnLibJpegWarning;
     return manager;
 }
+
+// Runs Work, which calls libjpeg on Info (made with Failure's manager), then destroys Info: false when
+// libjpeg failed, Failure.Reason saying why. The failure comes back here by longjmp over Work's frames, so
+// Work keeps nothing with a destructor alive across libjpeg's calls.
+template <class TWork> bool RunLibJpeg(j_common_ptr Info, TLibJpegFailure& Failure, const TWork& Work) {
+    if (setjmp(Failure.Back)) {
+        jpeg_destroy(Info);
+        return false;
+    }
+    Work();
+    jpeg_destroy(Info);
+    return true;
+}
