@@ -11,6 +11,7 @@
 // (at most 255 per pixel) stays below 2^31 and a mean times a count below 256 * 2^23 = 2^31.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -130,8 +131,11 @@ struct TRowCopy {
     int64_t Entering[KLaneCount]; // byte offset in a row of lane k's entering column; -1: outside, reads zero
     int64_t Leaving[KLaneCount];  // byte offset of its leaving column where that lies left of it; else -1
     int64_t RingSteps;            // steps the skewed buffers hold
-    int64_t PixelSteps[KLaneCount]; // the step of lane k's row 0 (its result), mod RingSteps
-    int64_t InputSteps[KLaneCount]; // the step that enters lane k's row 0 (its input), mod RingSteps
+    // Lane 0's steps, mod RingSteps, of its row 0's result and of the input that enters its row 0; lane k's
+    // lie LaneLag k steps later.
+    int64_t PixelStep;
+    int64_t InputStep;
+    int64_t LaneLag;
     // Whether every row is three whole windows of SlotLanes pixels: the generation's own pixels, the entering
     // columns (at Entering[0], all inside the area) and the leaving columns (at Leaving[0], all at column 0
     // or right of it; lanes from LeavingLanes on read zero there, their leaving column being inside the
@@ -139,6 +143,38 @@ struct TRowCopy {
     bool Windows;
     int32_t LeavingLanes;
 };
+
+// The entries of one row's lanes in a skewed ring (SlotLanes entries a step, RingSteps steps), lane 0's at
+// step Place0 and lane k's Lag k steps later. The lanes of a generation span less than the ring, so lane
+// k's entry is one stride (a step of Lag and one lane) after lane k - 1's, less the ring's size from the
+// first lane past its end on.
+struct TSkewedRow {
+    int64_t Entry0; // lane 0's entry
+    int64_t Stride; // Lag SlotLanes + 1 entries
+    int64_t Wrap;   // the first lane whose step wraps to the ring's start
+    int64_t Back;   // RingSteps SlotLanes entries
+};
+
+inline TSkewedRow SkewedRow(int64_t Place0, int64_t Lag, int64_t RingSteps, int64_t SlotLanes) {
+    return {int64_t(PixelSlot(Place0, SlotLanes)), Lag * SlotLanes + 1, (RingSteps - Place0 + Lag - 1) / Lag,
+            RingSteps * SlotLanes};
+}
+
+// Visits lanes 0 .. Lanes - 1 of a skewed row of Ring in order, with each one's entry: two runs of one
+// stride, so that no lane pays for its own place in the ring. Always inlined, so that a kernel compiled for
+// a wider instruction set inlines its visitor too.
+template <class T, class TVisit>
+[[gnu::always_inline]] inline void ForSkewedLanes(T* Ring, const TSkewedRow& Row, int64_t Lanes,
+                                                  TVisit&& Visit) {
+    const int64_t unwrapped = std::min(Lanes, Row.Wrap);
+    T* entry = Ring + Row.Entry0;
+    int64_t k = 0;
+    for (; k < unwrapped; ++k, entry += Row.Stride)
+        Visit(k, *entry);
+    entry -= Row.Back;
+    for (; k < Lanes; ++k, entry += Row.Stride)
+        Visit(k, *entry);
+}
 
 // Rows ahead of the one being copied that the gathers request into the cache (each row is a new page).
 constexpr int64_t KPrefetchRows = 64;
@@ -150,10 +186,10 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y);
 // Runs steps First .. End - 1 of a thread's sweep.
 using TLaneSweep = void (*)(TLaneStrip& Strip, int64_t First, int64_t End);
 // Copies a generation's inputs that enter rows Y0 .. Y1 - 1 (below Height + RowRadius) into the skewed
-// inputs: for each lane, at the ring place of step y + InputSteps[k], its pixel of row y - RowRadius (zero
-// outside the area; not written back yet, so original) and the edge of row y, its entering pixel minus its
-// leaving one (EdgeOf; the leaving pixel final, its row published by the previous generation; no difference
-// below the area).
+// inputs: for lane k, at the ring place of step y + InputStep + k LaneLag, its pixel of row y - RowRadius
+// (zero outside the area; not written back yet, so original) and the edge of row y, its entering pixel minus
+// its leaving one (EdgeOf; the leaving pixel final, its row published by the previous generation; no
+// difference below the area).
 using TGatherRows = void (*)(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                              uint64_t* Inputs);
 // Writes rows Y0 .. Y1 - 1 of the swept generation back into the area, and nothing else of the rows.

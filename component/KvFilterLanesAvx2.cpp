@@ -156,8 +156,8 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
                                _mm256_permute2x128_si256(low, high, 0x31));
         }
         // The skewed inputs put each lane on a step of its own: one store per lane is the least.
-        for (int k = 0; k < lanes; ++k)
-            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring), lanes) + size_t(k)] = inputs[k];
+        ForSkewedLanes(Inputs, SkewedRow(RingPlace(place, Copy.InputStep, ring), Copy.LaneLag, ring, lanes),
+                       lanes, [&](int64_t k, uint64_t& Input) { Input = inputs[k]; });
     }
 }
 
@@ -169,14 +169,13 @@ void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, i
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
+        // One load per lane: on the processors at hand a gather instruction takes longer.
+        alignas(32) uint32_t pixels[lanes];
+        ForSkewedLanes(Pixels, SkewedRow(RingPlace(place, Copy.PixelStep, ring), Copy.LaneLag, ring, lanes),
+                       lanes, [&](int64_t k, const uint32_t& Pixel) { pixels[k] = Pixel; });
         for (int j = 0; j < Vectors; ++j) {
-            // Eight loads: on the processors at hand a gather instruction takes longer.
-            const auto at = [&](int K) {
-                const int k = N * j + K;
-                return int(Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring), lanes) + size_t(k)]);
-            };
             const __m256i packed =
-                PackPixels(_mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)));
+                PackPixels(_mm256_load_si256(reinterpret_cast<const __m256i*>(pixels + N * j)));
             // Exactly the generation's bytes: the columns on either side belong to others.
             _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 24 * j), _mm256_castsi256_si128(packed));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 24 * j + 16),

@@ -41,15 +41,16 @@ void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, 
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         const uint8_t* pixelLine = handled >= 0 && handled < Copy.Height ? Rows[handled] : nullptr;
         const uint8_t* line = y < Copy.Height ? Rows[y] : nullptr;
-        for (int64_t k = 0; k < Copy.Lanes; ++k) {
+        const TSkewedRow skewed =
+            SkewedRow(RingPlace(place, Copy.InputStep, ring), Copy.LaneLag, ring, Copy.SlotLanes);
+        ForSkewedLanes(Inputs, skewed, Copy.Lanes, [&](int64_t k, uint64_t& Input) {
             const uint32_t pixel = pixelLine ? PixelAt(pixelLine, 3 * (Copy.First + k), Copy.Width) : 0;
             const uint32_t entering =
                 line && Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0;
             const uint32_t leaving =
                 line && Copy.Leaving[k] >= 0 ? PixelAt(line, Copy.Leaving[k], Copy.Width) : 0;
-            Inputs[PixelSlot(RingPlace(place, Copy.InputSteps[k], ring), Copy.SlotLanes) + size_t(k)] =
-                InputOf(pixel, EdgeOf(entering, leaving));
-        }
+            Input = InputOf(pixel, EdgeOf(entering, leaving));
+        });
     }
 }
 
@@ -58,12 +59,12 @@ void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0,
     const int64_t ring = Copy.RingSteps;
     for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
-        for (int64_t k = 0; k < Copy.Lanes; ++k) {
-            const uint32_t pixel =
-                Pixels[PixelSlot(RingPlace(place, Copy.PixelSteps[k], ring), Copy.SlotLanes) + size_t(k)];
-            std::memcpy(line + 3 * k, &pixel, 2); // little-endian: blue, green
-            line[3 * k + 2] = uint8_t(pixel >> 16);
-        }
+        const TSkewedRow skewed =
+            SkewedRow(RingPlace(place, Copy.PixelStep, ring), Copy.LaneLag, ring, Copy.SlotLanes);
+        ForSkewedLanes(Pixels, skewed, Copy.Lanes, [&](int64_t k, const uint32_t& Pixel) {
+            std::memcpy(line + 3 * k, &Pixel, 2); // little-endian: blue, green
+            line[3 * k + 2] = uint8_t(Pixel >> 16);
+        });
     }
 }
 

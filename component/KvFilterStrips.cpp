@@ -540,13 +540,14 @@ private:
         Copy.First = First;
         Copy.Lanes = int32_t(Lanes);
         Copy.RingSteps = FRing;
+        Copy.PixelStep = (S + G.RowRadius) % FRing;
+        Copy.InputStep = S % FRing;
+        Copy.LaneLag = G.Lag;
         for (int64_t k = 0; k < Lanes; ++k) {
             const int64_t c = First + k;
             Copy.Entering[k] = c + G.BandRadius <= G.Width - 1 ? 3 * (c + G.BandRadius) : -1;
             const int64_t left = c - G.BandRadius - 1;
             Copy.Leaving[k] = left >= 0 && left < First ? 3 * left : -1;
-            Copy.PixelSteps[k] = (S + k * G.Lag + G.RowRadius) % FRing;
-            Copy.InputSteps[k] = (S + k * G.Lag) % FRing;
         }
         Copy.LeavingLanes = int32_t(std::min<int64_t>(Lanes, G.BandRadius + 1));
         Copy.Windows = Lanes == FLanes && First + FLanes - 1 + G.BandRadius <= G.Width - 1 &&
