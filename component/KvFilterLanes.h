@@ -11,7 +11,6 @@
 // (at most 255 per pixel) stays below 2^31 and a mean times a count below 256 * 2^23 = 2^31.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -144,36 +143,20 @@ struct TRowCopy {
     int32_t LeavingLanes;
 };
 
-// The entries of one row's lanes in a skewed ring (SlotLanes entries a step, RingSteps steps), lane 0's at
-// step Place0 and lane k's Lag k steps later. The lanes of a generation span less than the ring, so lane
-// k's entry is one stride (a step of Lag and one lane) after lane k - 1's, less the ring's size from the
-// first lane past its end on.
-struct TSkewedRow {
-    int64_t Entry0; // lane 0's entry
-    int64_t Stride; // Lag SlotLanes + 1 entries
-    int64_t Wrap;   // the first lane whose step wraps to the ring's start
-    int64_t Back;   // RingSteps SlotLanes entries
-};
-
-inline TSkewedRow SkewedRow(int64_t Place0, int64_t Lag, int64_t RingSteps, int64_t SlotLanes) {
-    return {int64_t(PixelSlot(Place0, SlotLanes)), Lag * SlotLanes + 1, (RingSteps - Place0 + Lag - 1) / Lag,
-            RingSteps * SlotLanes};
-}
-
-// Visits lanes 0 .. Lanes - 1 of a skewed row of Ring in order, with each one's entry: two runs of one
-// stride, so that no lane pays for its own place in the ring. Always inlined, so that a kernel compiled for
-// a wider instruction set inlines its visitor too.
+// Visits lanes 0 .. Copy.Lanes - 1 of one row of a skewed ring in order, with each one's entry, lane 0's at
+// step Place0. Lane k's step lies LaneLag k steps after lane 0's, and a generation's lanes span less than the
+// ring, so its entry is one stride (a step of LaneLag and one lane) after lane k - 1's, less the ring's size
+// once past its end: no lane pays for its own place in the ring. Always inlined, so that a kernel compiled
+// for a wider instruction set inlines its visitor too.
 template <class T, class TVisit>
-[[gnu::always_inline]] inline void ForSkewedLanes(T* Ring, const TSkewedRow& Row, int64_t Lanes,
+[[gnu::always_inline]] inline void ForSkewedLanes(T* Ring, const TRowCopy& Copy, int64_t Place0,
                                                   TVisit&& Visit) {
-    const int64_t unwrapped = std::min(Lanes, Row.Wrap);
-    T* entry = Ring + Row.Entry0;
-    int64_t k = 0;
-    for (; k < unwrapped; ++k, entry += Row.Stride)
-        Visit(k, *entry);
-    entry -= Row.Back;
-    for (; k < Lanes; ++k, entry += Row.Stride)
-        Visit(k, *entry);
+    const int64_t entries = Copy.RingSteps * Copy.SlotLanes, stride = Copy.LaneLag * Copy.SlotLanes + 1;
+    int64_t at = int64_t(PixelSlot(Place0, Copy.SlotLanes)), k = 0;
+    for (; k < Copy.Lanes && at < entries; ++k, at += stride)
+        Visit(k, Ring[at]);
+    for (at -= entries; k < Copy.Lanes; ++k, at += stride)
+        Visit(k, Ring[at]);
 }
 
 // Rows ahead of the one being copied that the gathers request into the cache (each row is a new page).

@@ -137,7 +137,9 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
     const __m256i noDifference = _mm256_set1_epi32(int32_t(KNoDifference));
     alignas(32) uint64_t inputs[lanes];
     const int64_t ring = Copy.RingSteps;
-    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
+    // Place: lane 0's in the ring (Copy.Lanes is lanes here).
+    for (int64_t y = Y0, place = RingPlace(Y0 % ring, Copy.InputStep, ring); y < Y1;
+         ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         const uint8_t* pixelLine =
@@ -156,8 +158,7 @@ void Avx2GatherRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, in
                                _mm256_permute2x128_si256(low, high, 0x31));
         }
         // The skewed inputs put each lane on a step of its own: one store per lane is the least.
-        ForSkewedLanes(Inputs, SkewedRow(RingPlace(place, Copy.InputStep, ring), Copy.LaneLag, ring, lanes),
-                       lanes, [&](int64_t k, uint64_t& Input) { Input = inputs[k]; });
+        ForSkewedLanes(Inputs, Copy, place, [&](int64_t k, uint64_t& Input) { Input = inputs[k]; });
     }
 }
 
@@ -167,12 +168,13 @@ void Avx2ScatterRowsIn(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, i
                        const uint32_t* Pixels) {
     constexpr int N = KVectorLanes, lanes = N * Vectors;
     const int64_t ring = Copy.RingSteps;
-    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
+    // Place: lane 0's in the ring (Copy.Lanes is lanes here).
+    for (int64_t y = Y0, place = RingPlace(Y0 % ring, Copy.PixelStep, ring); y < Y1;
+         ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
         // One load per lane: on the processors at hand a gather instruction takes longer.
         alignas(32) uint32_t pixels[lanes];
-        ForSkewedLanes(Pixels, SkewedRow(RingPlace(place, Copy.PixelStep, ring), Copy.LaneLag, ring, lanes),
-                       lanes, [&](int64_t k, const uint32_t& Pixel) { pixels[k] = Pixel; });
+        ForSkewedLanes(Pixels, Copy, place, [&](int64_t k, const uint32_t& Pixel) { pixels[k] = Pixel; });
         for (int j = 0; j < Vectors; ++j) {
             const __m256i packed =
                 PackPixels(_mm256_load_si256(reinterpret_cast<const __m256i*>(pixels + N * j)));

@@ -36,14 +36,14 @@ void PrefetchStripRow(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y) {
 void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                         uint64_t* Inputs) {
     const int64_t ring = Copy.RingSteps;
-    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
+    // Place: lane 0's in the ring.
+    for (int64_t y = Y0, place = RingPlace(Y0 % ring, Copy.InputStep, ring); y < Y1;
+         ++y, place = RingPlace(place, 1, ring)) {
         PrefetchStripRow(Copy, Rows, y);
         const int64_t handled = y - Copy.RowRadius; // the row whose pixel is handled as row y enters
         const uint8_t* pixelLine = handled >= 0 && handled < Copy.Height ? Rows[handled] : nullptr;
         const uint8_t* line = y < Copy.Height ? Rows[y] : nullptr;
-        const TSkewedRow skewed =
-            SkewedRow(RingPlace(place, Copy.InputStep, ring), Copy.LaneLag, ring, Copy.SlotLanes);
-        ForSkewedLanes(Inputs, skewed, Copy.Lanes, [&](int64_t k, uint64_t& Input) {
+        ForSkewedLanes(Inputs, Copy, place, [&](int64_t k, uint64_t& Input) {
             const uint32_t pixel = pixelLine ? PixelAt(pixelLine, 3 * (Copy.First + k), Copy.Width) : 0;
             const uint32_t entering =
                 line && Copy.Entering[k] >= 0 ? PixelAt(line, Copy.Entering[k], Copy.Width) : 0;
@@ -57,11 +57,10 @@ void PortableGatherRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, 
 void PortableScatterRows(const TRowCopy& Copy, uint8_t* const* Rows, int64_t Y0, int64_t Y1,
                          const uint32_t* Pixels) {
     const int64_t ring = Copy.RingSteps;
-    for (int64_t y = Y0, place = Y0 % ring; y < Y1; ++y, place = RingPlace(place, 1, ring)) {
+    for (int64_t y = Y0, place = RingPlace(Y0 % ring, Copy.PixelStep, ring); y < Y1;
+         ++y, place = RingPlace(place, 1, ring)) {
         uint8_t* line = Rows[y] + 3 * Copy.First;
-        const TSkewedRow skewed =
-            SkewedRow(RingPlace(place, Copy.PixelStep, ring), Copy.LaneLag, ring, Copy.SlotLanes);
-        ForSkewedLanes(Pixels, skewed, Copy.Lanes, [&](int64_t k, const uint32_t& Pixel) {
+        ForSkewedLanes(Pixels, Copy, place, [&](int64_t k, const uint32_t& Pixel) {
             std::memcpy(line + 3 * k, &Pixel, 2); // little-endian: blue, green
             line[3 * k + 2] = uint8_t(Pixel >> 16);
         });
